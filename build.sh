@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Set-up, build and run on Debian 12.
+#   bash build.sh run    installs what is missing, builds, runs the demo
+#   bash build.sh test   installs what is missing, builds, runs the whole test suite
+#                        (plain, then under AddressSanitizer and UndefinedBehaviorSanitizer)
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build=${ASSETS_BUILD_DIR:-$here/build}
+jobs=${ASSETS_JOBS:-$(nproc)}
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config ccache
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libboost-filesystem-dev libboost-iostreams-dev zlib1g-dev
+  libzip-dev libphysfs-dev libcli11-dev
+  zip unzip fonts-dejavu-core
+)
+
+install_missing() {
+  local missing=()
+  for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+configure_and_build() { # dir, extra cmake arguments...
+  local dir=$1; shift
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$here" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_suite() { # dir
+  ctest --test-dir "$1" --output-on-failure -j "$jobs"
+}
+
+command=${1:-run}
+case "$command" in
+  run)
+    install_missing
+    configure_and_build "$build/release" -DCMAKE_BUILD_TYPE=Release
+    "$build/release/tools/draxel-assets" "$here/examples/resources" Shaders/basic.vert
+    ;;
+  test)
+    install_missing
+    configure_and_build "$build/dev" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    run_suite "$build/dev"
+    configure_and_build "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DASSETS_SANITIZE=ON
+    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
+    UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+      run_suite "$build/sanitize"
+    ;;
+  *)
+    echo "usage: bash build.sh [run|test]" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,5 @@
+// Export macro of the host layer (the stand-ins for QorFile, QorDebug and Qor.Draxel.Utility),
+// which is built with hidden visibility: only what carries the macro is seen by its users.
+#pragma once
+
+#define QOR_HOST_API __attribute__((visibility("default")))

@@ -1,0 +1,67 @@
+// ArchiveVolume: a ZIP archive served under one mount point.
+//
+// The central directory is read once, at construction; Exists answers from it alone. Open
+// reads one stored entry whole into memory and returns a stream that owns those bytes, so the
+// stream may outlive the volume. Deflated entries are listed but cannot be opened.
+//
+// An archive whose extension is not exactly "zip" is scrambled: every byte is XORed with the
+// key byte at (offset mod key length). Without a given key such an archive carries its key
+// in its last 32 bytes. With a key and the extension "zip", records and names are unscrambled
+// but entry data is handed out as stored.
+//
+// An archive that lies inside another volume is copied into memory once, at construction;
+// the other volume is not consulted afterwards. An archive on disk is opened by the
+// constructor and by each Open, and closed again each time.
+//
+// Damage is reported through the logger's ensure. If a host's ensure handler returns at a
+// check that guards a use, the volume skips what it cannot use: a nameless central entry is
+// left out, an archive that cannot be read leaves the volume empty, and Open returns an empty
+// pointer.
+#pragma once
+
+#include <Assets/Export.h>
+#include <Assets/Volume.h>
+
+#include <memory>
+#include <string>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+class ASSETS_API ArchiveVolume : public AssetVolume {
+public:
+    // Reads the archive file named by p_source and mounts it at p_target.
+    ArchiveVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority,
+                  const std::string& p_key);
+    ~ArchiveVolume() override;
+
+    // A stand-alone volume over the asset p_path of p_volume, read whole into memory now.
+    // Throws std::out_of_range("invalid string position") when the asset has no bytes.
+    static boost::shared_ptr<Volume> Open(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key);
+    // A stand-alone volume over the archive file p_source, mounted at the root.
+    static boost::shared_ptr<Volume> Open(const qorfile::filepath& p_source, const std::string& p_key);
+
+    bool Exists(const AssetPath& p_path) const override;
+    // Throws std::out_of_range("invalid string position") for an entry whose local header
+    // records a size of 0.
+    boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+
+private:
+    struct State;
+
+    ArchiveVolume(const qorfile::filepath& p_source, const std::string& p_key);
+    ArchiveVolume(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key);
+
+    AssetPath Resolve(const AssetPath& p_path) const;
+    boost::shared_ptr<std::istream> OpenSourceStream() const;
+    void ParseArchive(std::istream& p_source);
+    void ParseArchive(const Volume& p_volume, const AssetPath& p_path);
+    void ParseArchive(const qorfile::filepath& p_source);
+
+    std::unique_ptr<State> _state;
+};
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

@@ -1,0 +1,58 @@
+// ArchiveWriter: writes ZIP archives of stored entries that ArchiveVolume reads, plain or
+// scrambled.
+//
+// Entries are written to the output as they are added; the central directory and the end
+// record follow at Finish. With a key, every byte of the archive is XORed with
+// key[offset mod key length], counted from the archive's first byte. Finish(true) appends the
+// key itself as the 32-byte trailer (the key must then be exactly 32 bytes), which is how an
+// archive carries its own key. Unscrambled, the output is a standard ZIP file.
+//
+// Limits of the format are errors (std::invalid_argument or std::length_error): an empty
+// name or one over 65 535 bytes, more than 65 535 entries, sizes or offsets past 4 GiB.
+// A failed write is std::runtime_error. The writer keeps only the central records in memory.
+#pragma once
+
+#include <Assets/Export.h>
+
+#include <QorFile.h>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+class ASSETS_API ArchiveWriter {
+public:
+    // p_out must stay valid until Finish; it receives the archive from its first byte.
+    explicit ArchiveWriter(std::ostream& p_out, const std::string& p_key = std::string());
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // A stored file entry named p_name (as stored: '/' separates folders) with p_bytes.
+    void AddBytes(const std::string& p_name, const std::string& p_bytes);
+    // A stored file entry with the content of the host file p_file, read in two passes.
+    void AddFile(const std::string& p_name, const qorfile::filepath& p_file);
+    // A directory entry; a '/' is appended to p_name when it has none.
+    void AddDirectory(const std::string& p_name);
+
+    // Writes the central directory and the end record, and the key trailer when asked.
+    void Finish(bool p_keyTrailer = false);
+
+    std::uint64_t EntryCount() const;
+
+    // The 32-byte key trailer length.
+    static constexpr std::size_t KeyTrailerLength = 32;
+
+private:
+    struct State;
+    std::unique_ptr<State> _state;
+};
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

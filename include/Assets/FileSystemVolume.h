@@ -1,0 +1,35 @@
+// FileSystemVolume: one directory on disk served under one mount point.
+//
+// An asset path is resolved by cutting the mount point off and joining the rest onto the
+// source directory. Nothing is cached and nothing is checked at construction: every Exists
+// asks the file system afresh and every Open opens the file anew. Text mode turns CR LF into
+// LF while reading; Binary hands the bytes over unchanged.
+#pragma once
+
+#include <Assets/Export.h>
+#include <Assets/Volume.h>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+class ASSETS_API FileSystemVolume : public AssetVolume {
+public:
+    FileSystemVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority);
+    ~FileSystemVolume() override;
+
+    // A stand-alone volume over p_source, mounted at the root with priority 0.
+    static boost::shared_ptr<Volume> Open(const qorfile::filepath& p_source);
+
+    bool Exists(const AssetPath& p_path) const override;
+    // Reports a mode other than Text or Binary (and opens as Text), and a file that cannot be
+    // opened, a directory included (and hands back the failed stream).
+    boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+
+private:
+    AssetPath Resolve(const AssetPath& p_path) const;
+};
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

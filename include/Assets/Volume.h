@@ -1,0 +1,53 @@
+// Volume: anything that answers, for an AssetPath, whether something exists there and a stream
+// over its bytes. AssetVolume: the base of the mountable volumes (a source, a mount point and
+// a priority, fixed at construction).
+//
+// Ownership: a stream returned by Open owns whatever it reads from (a file, or the bytes of an
+// archive entry) and may outlive the volume that made it. Volumes are shared through
+// boost::shared_ptr<Volume> and cannot be copied.
+#pragma once
+
+#include <Assets/AssetPath.h>
+#include <Assets/Export.h>
+
+#include <boost/noncopyable.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include <istream>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+class ASSETS_API Volume {
+public:
+    enum OpenMode { Text = 0, Binary = 1 };
+
+    virtual ~Volume();
+    // True when a file or a directory exists at p_path.
+    virtual bool Exists(const AssetPath& p_path) const = 0;
+    // A stream positioned at the start of the asset's bytes, owned by the returned pointer.
+    virtual boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const = 0;
+};
+
+class ASSETS_API AssetVolume : private boost::noncopyable, public Volume {
+public:
+    ~AssetVolume() override;
+
+protected:
+    AssetVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority);
+
+    // Where the content comes from (a directory or an archive file, as normalised host text).
+    const AssetPath _source;
+    // The mount point in the virtual tree; the empty path is the root.
+    const AssetPath _target;
+    // The priority the volume was made with; the mount table keeps its own record.
+    const unsigned int _priority;
+
+    // The mount table reads the mount point of its volumes.
+    friend class AssetLibrary;
+};
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

@@ -1,0 +1,169 @@
+// The mount table (priority groups searched high to low, sources in byte order inside a
+// group) and the relative view over it.
+#include <Assets/AssetLibrary.h>
+
+#include <Assets/ArchiveVolume.h>
+#include <Assets/FileSystemVolume.h>
+
+#include "Check.h"
+
+#include <functional>
+#include <map>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+namespace {
+
+#define ASSETS_MOUNT_DIRECTORY                                                                           \
+    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountDirectory(const class qorfile::filepath &,const " \
+    "class Qor::Draxel::Assets::AssetPath &,unsigned int)"
+#define ASSETS_MOUNT_ARCHIVE                                                                             \
+    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountArchive(const class qorfile::filepath &,const "   \
+    "class Qor::Draxel::Assets::AssetPath &,unsigned int,const class std::basic_string<char,struct "          \
+    "std::char_traits<char>,class std::allocator<char> > &)"
+#define ASSETS_UNMOUNT " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Unmount(const class qorfile::filepath &)"
+#define ASSETS_NOT_MOUNTED "\"_state->priorities.find( p_source ) == _state->priorities.end()\""
+
+const char* const DirectoryMissingMessage =
+    "\"qorfile::direxists( p_source ) && \"ERROR: AssetLibrary: Asset directory does not exist!\"\"" ASSETS_MOUNT_DIRECTORY;
+const char* const DirectoryMountedMessage = ASSETS_NOT_MOUNTED ASSETS_MOUNT_DIRECTORY;
+const char* const ArchiveMissingMessage =
+    "\"qorfile::fileexists( p_source ) && \"ERROR: AssetLibrary: Asset archive file does not exist!\"\"" ASSETS_MOUNT_ARCHIVE;
+const char* const ArchiveMountedMessage = ASSETS_NOT_MOUNTED ASSETS_MOUNT_ARCHIVE;
+const char* const NotMountedMessage = "\"pos != _state->priorities.end()\"" ASSETS_UNMOUNT;
+const char* const NoGroupMessage = "\"priorityGroup != _state->volumes.end()\"" ASSETS_UNMOUNT;
+
+#undef ASSETS_MOUNT_DIRECTORY
+#undef ASSETS_MOUNT_ARCHIVE
+#undef ASSETS_UNMOUNT
+#undef ASSETS_NOT_MOUNTED
+
+// A view of a library below a base path; holds the library alive.
+class RelativeVolume : public Volume {
+public:
+    RelativeVolume(boost::shared_ptr<const AssetLibrary> p_library, const AssetPath& p_base)
+        : _library(std::move(p_library)), _base(p_base)
+    {
+    }
+
+    bool Exists(const AssetPath& p_path) const override
+    {
+        return static_cast<const Volume&>(*_library).Exists(_base + p_path);
+    }
+
+    boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override
+    {
+        return static_cast<const Volume&>(*_library).Open(_base + p_path, p_mode);
+    }
+
+private:
+    boost::shared_ptr<const AssetLibrary> _library;
+    AssetPath _base;
+};
+
+void LogMount(const char* p_kind, const qorfile::filepath& p_source, const AssetPath& p_target)
+{
+    qordebug::logger& logger = Utility::GetLogger();
+    logger.dout("Assets") << p_kind << p_source.name().str() << std::endl;
+    logger.dout("Assets") << "   -> path: " << p_source.str() << std::endl;
+    logger.dout("Assets") << "   -> target: " << p_target.str() << std::endl;
+}
+
+} // namespace
+
+struct AssetLibrary::State {
+    using PriorityGroup = std::map<AssetPath, boost::shared_ptr<AssetVolume>>;
+
+    std::map<unsigned int, PriorityGroup, std::greater<unsigned int>> volumes;
+    std::map<AssetPath, unsigned int> priorities;
+
+    // Steps shared by both mount operations once their preconditions are reported.
+    template <class MakeVolume>
+    void Mount(const AssetPath& p_key, unsigned int p_priority, MakeVolume p_make)
+    {
+        PriorityGroup& group = volumes[p_priority];
+        boost::shared_ptr<AssetVolume> volume = p_make();
+        group.emplace(p_key, volume);
+        priorities.emplace(p_key, p_priority);
+    }
+};
+
+AssetLibrary::AssetLibrary() : _state(new State) {}
+
+AssetLibrary::~AssetLibrary() = default;
+
+boost::shared_ptr<AssetLibrary> AssetLibrary::Create()
+{
+    return boost::make_shared<AssetLibrary>();
+}
+
+void AssetLibrary::MountDirectory(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority)
+{
+    Check(qorfile::direxists(p_source), DirectoryMissingMessage);
+    const AssetPath key(p_source);
+    Check(_state->priorities.find(key) == _state->priorities.end(), DirectoryMountedMessage);
+    LogMount("Mounting directory: ", p_source, p_target);
+    _state->Mount(key, p_priority,
+                  [&] { return boost::make_shared<FileSystemVolume>(key, p_target, p_priority); });
+}
+
+void AssetLibrary::MountArchive(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority,
+                                const std::string& p_key)
+{
+    Check(qorfile::fileexists(p_source), ArchiveMissingMessage);
+    const AssetPath key(p_source);
+    Check(_state->priorities.find(key) == _state->priorities.end(), ArchiveMountedMessage);
+    LogMount("Mounting archive: ", p_source, p_target);
+    _state->Mount(key, p_priority,
+                  [&] { return boost::make_shared<ArchiveVolume>(key, p_target, p_priority, p_key); });
+}
+
+void AssetLibrary::Unmount(const qorfile::filepath& p_source)
+{
+    const AssetPath key(p_source);
+    auto pos = _state->priorities.find(key);
+    if (!Check(pos != _state->priorities.end(), NotMountedMessage))
+        return;
+    auto priorityGroup = _state->volumes.find(pos->second);
+    if (!Check(priorityGroup != _state->volumes.end(), NoGroupMessage))
+        return;
+    priorityGroup->second.erase(key);
+    _state->priorities.erase(pos);
+}
+
+bool AssetLibrary::Exists(const AssetPath& p_path) const
+{
+    for (const auto& group : _state->volumes) {
+        for (const auto& mounted : group.second) {
+            const AssetVolume& volume = *mounted.second;
+            if (p_path.IsParentOf(volume._target))
+                return true;
+            if (volume._target.IsParentOf(p_path) && volume.Exists(p_path))
+                return true;
+        }
+    }
+    return false;
+}
+
+boost::shared_ptr<std::istream> AssetLibrary::Open(const AssetPath& p_path, OpenMode p_mode) const
+{
+    for (const auto& group : _state->volumes) {
+        for (const auto& mounted : group.second) {
+            const AssetVolume& volume = *mounted.second;
+            if (volume._target.IsParentOf(p_path) && volume.Exists(p_path))
+                return volume.Open(p_path, p_mode);
+        }
+    }
+    return boost::shared_ptr<std::istream>();
+}
+
+boost::shared_ptr<Volume> AssetLibrary::RelativeTo(const AssetPath& p_path) const
+{
+    return boost::make_shared<RelativeVolume>(shared_from_this(), p_path);
+}
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

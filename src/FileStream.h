@@ -1,0 +1,21 @@
+// Input streams over host files, as the volumes open them.
+//
+// Two host differences are settled here rather than at each caller: a directory never opens
+// as a file (the stream comes back failed), and text mode turns each CR LF into LF while
+// reading, so that a Text open reads the same bytes on every host.
+#pragma once
+
+#include <istream>
+#include <memory>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+// A new stream over the file named by p_path, opened for reading with p_mode (binary when
+// p_mode holds std::ios_base::binary, text otherwise). Check good() for success.
+std::unique_ptr<std::istream> OpenFileStream(const char* p_path, std::ios_base::openmode p_mode);
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

@@ -1,0 +1,70 @@
+// The directory volume: resolve against the source directory, test, open.
+#include <Assets/FileSystemVolume.h>
+
+#include "Check.h"
+#include "FileStream.h"
+
+#include <fstream>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+namespace {
+
+const char* const ModeMessage =
+    "\"p_mode == Text\" - class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > "
+    "__cdecl Qor::Draxel::Assets::FileSystemVolume::Open(const class Qor::Draxel::Assets::AssetPath &,enum "
+    "Qor::Draxel::Assets::Volume::OpenMode) const";
+
+const char* const StreamMessage =
+    "\"stream->good() && \"ERROR: Could not open stream for specified file. Did you try to open a directory?\"\" - "
+    "class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > __cdecl "
+    "Qor::Draxel::Assets::FileSystemVolume::Open(const class Qor::Draxel::Assets::AssetPath &,enum "
+    "Qor::Draxel::Assets::Volume::OpenMode) const";
+
+} // namespace
+
+FileSystemVolume::FileSystemVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority)
+    : AssetVolume(p_source, p_target, p_priority)
+{
+}
+
+FileSystemVolume::~FileSystemVolume() = default;
+
+boost::shared_ptr<Volume> FileSystemVolume::Open(const qorfile::filepath& p_source)
+{
+    return boost::shared_ptr<Volume>(new FileSystemVolume(AssetPath(p_source), AssetPath(), 0));
+}
+
+AssetPath FileSystemVolume::Resolve(const AssetPath& p_path) const
+{
+    return _source + p_path.RelativeTo(_target);
+}
+
+bool FileSystemVolume::Exists(const AssetPath& p_path) const
+{
+    AssetPath resolved = Resolve(p_path);
+    if (qorfile::direxists(qorfile::filepath(resolved.str())))
+        return true;
+    std::ifstream file(static_cast<const char*>(resolved));
+    return file.good();
+}
+
+boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
+{
+    AssetPath resolved = Resolve(p_path);
+    std::ios_base::openmode flags = std::ios_base::in;
+    if (p_mode == Binary)
+        flags |= std::ios_base::binary;
+    else
+        Check(p_mode == Text, ModeMessage);
+
+    std::unique_ptr<std::istream> stream = OpenFileStream(resolved, flags);
+    Check(stream->good(), StreamMessage);
+    return boost::shared_ptr<std::istream>(stream.release());
+}
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

@@ -1,0 +1,110 @@
+// Test helpers: scratch directories, log capture, ensure recording.
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "assets-test-XXXXXX").string();
+    if (!::mkdtemp(&pattern[0]))
+        throw std::runtime_error("mkdtemp failed");
+    _path = pattern;
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    fs::remove_all(_path, ignored);
+}
+
+std::string ScratchDir::Write(const std::string& p_relative, const std::string& p_bytes) const
+{
+    fs::path full = fs::path(_path) / p_relative;
+    fs::create_directories(full.parent_path());
+    std::ofstream out(full, std::ios::binary);
+    out.write(p_bytes.data(), static_cast<std::streamsize>(p_bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + full.string());
+    return full.string();
+}
+
+std::string ScratchDir::MakeDir(const std::string& p_relative) const
+{
+    fs::path full = fs::path(_path) / p_relative;
+    fs::create_directories(full);
+    return full.string();
+}
+
+LogCapture::LogCapture() : _lines(std::make_shared<std::vector<LogLine>>())
+{
+    auto lines = _lines;
+    _previous = Qor::Draxel::Utility::GetLogger().set_line_sink(
+        [lines](qordebug::level p_level, const std::string& p_channel, const std::string& p_line) {
+            lines->push_back(LogLine{p_level, p_channel, p_line});
+        });
+}
+
+LogCapture::~LogCapture()
+{
+    Qor::Draxel::Utility::GetLogger().set_line_sink(_previous);
+}
+
+std::vector<std::string> LogCapture::texts() const
+{
+    std::vector<std::string> out;
+    for (const LogLine& line : *_lines)
+        out.push_back(line.text);
+    return out;
+}
+
+EnsureRecorder::EnsureRecorder() : _messages(std::make_shared<std::vector<std::string>>())
+{
+    auto messages = _messages;
+    _previous = Qor::Draxel::Utility::GetLogger().set_ensure_handler(
+        [messages](const std::string& p_message) { messages->push_back(p_message); });
+}
+
+EnsureRecorder::~EnsureRecorder()
+{
+    Qor::Draxel::Utility::GetLogger().set_ensure_handler(_previous);
+}
+
+bool EnsureRecorder::Saw(const std::string& p_fragment) const
+{
+    for (const std::string& message : *_messages)
+        if (message.find(p_fragment) != std::string::npos)
+            return true;
+    return false;
+}
+
+std::string ReadAll(std::istream& p_stream)
+{
+    std::ostringstream out;
+    out << p_stream.rdbuf();
+    return out.str();
+}
+
+std::string ReadFile(const std::string& p_path)
+{
+    std::ifstream in(p_path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int Run(const std::string& p_command)
+{
+    int status = std::system(p_command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace testing_support

@@ -1,0 +1,69 @@
+// Test helpers: scratch directories, captured log lines and recorded ensure reports.
+#pragma once
+
+#include <QorDraxelUtility.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory under the system temporary directory, removed with its content.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return _path; }
+    // The path of p_relative below the scratch directory.
+    std::string operator/(const std::string& p_relative) const { return _path + "/" + p_relative; }
+    // Writes p_bytes to p_relative, creating parent directories.
+    std::string Write(const std::string& p_relative, const std::string& p_bytes) const;
+    std::string MakeDir(const std::string& p_relative) const;
+
+private:
+    std::string _path;
+};
+
+struct LogLine {
+    qordebug::level level;
+    std::string channel;
+    std::string text;
+};
+
+// Captures every log line while alive; restores the previous sink afterwards.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    const std::vector<LogLine>& lines() const { return *_lines; }
+    std::vector<std::string> texts() const;
+    void clear() { _lines->clear(); }
+
+private:
+    std::shared_ptr<std::vector<LogLine>> _lines;
+    qordebug::line_sink _previous;
+};
+
+// Records ensure messages and returns (the host's choice of a handler that returns).
+class EnsureRecorder {
+public:
+    EnsureRecorder();
+    ~EnsureRecorder();
+    const std::vector<std::string>& messages() const { return *_messages; }
+    void clear() { _messages->clear(); }
+    bool Saw(const std::string& p_fragment) const;
+
+private:
+    std::shared_ptr<std::vector<std::string>> _messages;
+    qordebug::ensure_handler _previous;
+};
+
+std::string ReadAll(std::istream& p_stream);
+std::string ReadFile(const std::string& p_path);
+// Runs a shell command; returns its exit status.
+int Run(const std::string& p_command);
+
+} // namespace testing_support
