@@ -101,7 +101,7 @@ std::string ReadFile(const std::string& p_path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-int Run(const std::string& p_command)
+int RunShell(const std::string& p_command)
 {
     int status = std::system(p_command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -64,6 +64,6 @@ private:
 std::string ReadAll(std::istream& p_stream);
 std::string ReadFile(const std::string& p_path);
 // Runs a shell command; returns its exit status.
-int Run(const std::string& p_command);
+int RunShell(const std::string& p_command);
 
 } // namespace testing_support

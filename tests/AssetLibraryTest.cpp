@@ -1,0 +1,278 @@
+// The mount table: search order, the mount-point rule, preconditions and log lines, mixed
+// volumes, and views below a sub-path.
+#include "ArchiveTestSupport.h"
+#include "TestSupport.h"
+
+#include <Assets/ArchiveVolume.h>
+#include <Assets/AssetLibrary.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+
+using namespace Qor::Draxel::Assets;
+using namespace testing_support;
+
+namespace {
+
+const std::string MountDirectorySignature =
+    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountDirectory(const class qorfile::filepath &,const class "
+    "Qor::Draxel::Assets::AssetPath &,unsigned int)";
+const std::string MountArchiveSignature =
+    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountArchive(const class qorfile::filepath &,const class "
+    "Qor::Draxel::Assets::AssetPath &,unsigned int,const class std::basic_string<char,struct "
+    "std::char_traits<char>,class std::allocator<char> > &)";
+const std::string UnmountSignature =
+    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Unmount(const class qorfile::filepath &)";
+const std::string MountedAlready = "\"_state->priorities.find( p_source ) == _state->priorities.end()\"";
+const std::string NoDirectoryMessage =
+    "\"qorfile::direxists( p_source ) && \"ERROR: AssetLibrary: Asset directory does not exist!\"\"" +
+    MountDirectorySignature;
+const std::string NoArchiveMessage =
+    "\"qorfile::fileexists( p_source ) && \"ERROR: AssetLibrary: Asset archive file does not exist!\"\"" +
+    MountArchiveSignature;
+const std::string NotMountedMessage = "\"pos != _state->priorities.end()\"" + UnmountSignature;
+
+AssetPath P(const std::string& p_text) { return AssetPath(p_text); }
+
+class AssetLibraryTest : public ::testing::Test {
+protected:
+    qorfile::filepath Dir(const std::string& p_relative) { return qorfile::filepath(dir.MakeDir(p_relative)); }
+    qorfile::filepath File(const std::string& p_relative, const std::string& p_bytes)
+    {
+        return qorfile::filepath(dir.Write(p_relative, p_bytes));
+    }
+    std::string Read(const boost::shared_ptr<Volume>& p_volume, const std::string& p_path)
+    {
+        boost::shared_ptr<std::istream> stream = p_volume->Open(P(p_path), Volume::Binary);
+        return stream ? ReadAll(*stream) : std::string("<null>");
+    }
+
+    ScratchDir dir;
+    LogCapture log;
+    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
+};
+
+TEST_F(AssetLibraryTest, EmptyLibraryHasNothing)
+{
+    EXPECT_FALSE(library->Exists(P("")));
+    EXPECT_FALSE(library->Exists(P("x")));
+    EXPECT_FALSE(library->Open(P("x"), Volume::Binary));
+}
+
+TEST_F(AssetLibraryTest, MountPointsAndTheirParentsExistButDoNotOpen)
+{
+    library->MountDirectory(Dir("empty"), P("a/b"), 0);
+    EXPECT_TRUE(library->Exists(P("")));
+    EXPECT_TRUE(library->Exists(P("a")));
+    EXPECT_TRUE(library->Exists(P("a/b")));
+    EXPECT_FALSE(library->Exists(P("a/c")));
+    EXPECT_FALSE(library->Exists(P("a/b/c")));
+    EXPECT_FALSE(library->Exists(P("ab")));
+    EXPECT_FALSE(library->Open(P("a"), Volume::Binary));
+    EXPECT_FALSE(library->Open(P("a/c"), Volume::Binary));
+    EXPECT_FALSE(library->Open(P("a/b/c"), Volume::Binary));
+}
+
+TEST_F(AssetLibraryTest, HigherPriorityShadowsUntilUnmounted)
+{
+    File("low/x/y.txt", "low");
+    File("high/x/y.txt", "high");
+    library->MountDirectory(qorfile::filepath(dir / "low"), P(""), 1);
+    library->MountDirectory(qorfile::filepath(dir / "high"), P(""), 2);
+    EXPECT_EQ(Read(library, "x/y.txt"), "high");
+    library->Unmount(qorfile::filepath(dir / "high"));
+    EXPECT_EQ(Read(library, "x/y.txt"), "low");
+    library->Unmount(qorfile::filepath(dir / "low"));
+    EXPECT_FALSE(library->Exists(P("x/y.txt")));
+}
+
+TEST_F(AssetLibraryTest, SourceOrderDecidesInsideOnePriority)
+{
+    File("b/f", "from b");
+    File("a/f", "from a");
+    library->MountDirectory(qorfile::filepath(dir / "b"), P(""), 5);
+    library->MountDirectory(qorfile::filepath(dir / "a"), P(""), 5);
+    EXPECT_EQ(Read(library, "f"), "from a");
+}
+
+TEST_F(AssetLibraryTest, PriorityZeroIsLastAndTheLargestIsFirst)
+{
+    File("zero/f", "zero");
+    File("max/f", "max");
+    File("mid/f", "mid");
+    library->MountDirectory(qorfile::filepath(dir / "zero"), P(""), 0);
+    library->MountDirectory(qorfile::filepath(dir / "mid"), P(""), 7);
+    library->MountDirectory(qorfile::filepath(dir / "max"), P(""), UINT_MAX);
+    EXPECT_EQ(Read(library, "f"), "max");
+    library->Unmount(qorfile::filepath(dir / "max"));
+    EXPECT_EQ(Read(library, "f"), "mid");
+    library->Unmount(qorfile::filepath(dir / "mid"));
+    EXPECT_EQ(Read(library, "f"), "zero");
+}
+
+TEST_F(AssetLibraryTest, VolumesAreAskedOnlyBelowTheirMountPointWithTheFullPath)
+{
+    File("d/gfxother/a", "outside");
+    File("d/x", "x");
+    File("d/gfx/x", "gfx/x");
+    library->MountDirectory(qorfile::filepath(dir / "d"), P("gfx"), 0);
+    // The directory volume would say yes for gfxother/a (it joins paths it does not own).
+    EXPECT_FALSE(library->Exists(P("gfxother/a")));
+    EXPECT_FALSE(library->Open(P("gfxother/a"), Volume::Binary));
+    // Given the full path, the volume cuts its own mount point once.
+    EXPECT_EQ(Read(library, "gfx/x"), "x");
+    EXPECT_EQ(Read(library, "gfx/gfx/x"), "gfx/x");
+}
+
+TEST_F(AssetLibraryTest, MountLogsThreeLines)
+{
+    library->MountDirectory(Dir("content"), P("data/here"), 3);
+    File("pack.zip", MakeArchive({{"a", "1"}}, "secret-never-logged"));
+    library->MountArchive(qorfile::filepath(dir / "pack.zip"), P(""), 0, "secret-never-logged");
+    const std::vector<std::string> expected = {"Mounting directory: content",
+                                               "   -> path: " + (dir / "content"),
+                                               "   -> target: data/here",
+                                               "Mounting archive: pack.zip",
+                                               "   -> path: " + (dir / "pack.zip"),
+                                               "   -> target: "};
+    EXPECT_EQ(log.texts(), expected);
+    for (const LogLine& line : log.lines()) {
+        EXPECT_EQ(line.channel, "Assets");
+        EXPECT_EQ(line.level, qordebug::level::out);
+    }
+}
+
+TEST_F(AssetLibraryTest, DuplicateSourcesAreReportedWhateverTheKind)
+{
+    EnsureRecorder recorder;
+    const qorfile::filepath source = Dir("twice");
+    library->MountDirectory(source, P("one"), 1);
+    library->MountDirectory(qorfile::filepath(source.str() + "/"), P("two"), 2);
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{MountedAlready + MountDirectorySignature});
+    // Mounting goes on when the handler returns: the new volume joins its own priority group,
+    // while the recorded priority stays the first one.
+    EXPECT_TRUE(library->Exists(P("one")));
+    EXPECT_TRUE(library->Exists(P("two")));
+
+    recorder.clear();
+    library->MountArchive(source, P("three"), 1, "");
+    EXPECT_TRUE(recorder.Saw(MountedAlready + MountArchiveSignature));
+
+    library->Unmount(source);
+    recorder.clear();
+    library->MountDirectory(source, P("again"), 0);
+    EXPECT_TRUE(recorder.messages().empty());
+    EXPECT_TRUE(library->Exists(P("again")));
+}
+
+TEST_F(AssetLibraryTest, DuplicateMountThrowsWithTheDefaultHandler)
+{
+    const qorfile::filepath source = Dir("once");
+    library->MountDirectory(source, P(""), 0);
+    log.clear();
+    EXPECT_THROW(library->MountDirectory(source, P("b"), 0), qordebug::ensure_failure);
+    // Nothing was logged as mounted.
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].level, qordebug::level::err);
+}
+
+TEST_F(AssetLibraryTest, UnmountOfAnUnknownSourceIsReported)
+{
+    EnsureRecorder recorder;
+    const qorfile::filepath source = Dir("u");
+    library->Unmount(source);
+    library->MountDirectory(source, P(""), 0);
+    library->Unmount(source);
+    library->Unmount(source);
+    EXPECT_EQ(recorder.messages(), (std::vector<std::string>{NotMountedMessage, NotMountedMessage}));
+}
+
+TEST_F(AssetLibraryTest, MissingSourcesAreMountedWhenTheHandlerReturns)
+{
+    EnsureRecorder recorder;
+    library->MountDirectory(qorfile::filepath(dir / "nowhere"), P("ghost"), 0);
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{NoDirectoryMessage});
+    EXPECT_TRUE(library->Exists(P("ghost")));
+    EXPECT_FALSE(library->Exists(P("ghost/x")));
+
+    recorder.clear();
+    library->MountArchive(qorfile::filepath(dir / "nowhere.zip"), P("zip"), 0, "");
+    ASSERT_GE(recorder.messages().size(), 2u);
+    EXPECT_EQ(recorder.messages()[0], NoArchiveMessage);
+    EXPECT_TRUE(recorder.Saw("ParseArchive(const class qorfile::filepath &)"));
+    EXPECT_TRUE(library->Exists(P("zip")));
+}
+
+TEST_F(AssetLibraryTest, ArchiveThatThrowsIsNotRecorded)
+{
+    const qorfile::filepath archive = File("bad.zip", "this is no archive at all, not even close");
+    EXPECT_THROW(library->MountArchive(archive, P(""), 0, ""), qordebug::ensure_failure);
+    EnsureRecorder recorder;
+    library->Unmount(archive);
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{NotMountedMessage});
+
+    File("bad.zip", MakeArchive({{"fixed", "yes"}}));
+    library->MountArchive(archive, P(""), 0, "");
+    EXPECT_EQ(Read(library, "fixed"), "yes");
+}
+
+TEST_F(AssetLibraryTest, DirectoriesAndArchivesTogether)
+{
+    File("disk/shaders/a.vert", "disk a");
+    File("disk/inner.pak", MakeArchive({{"deep/file", "inside"}}, "kk"));
+    File("pack.zip", MakeArchive({{"shaders/a.vert", "zip a"}, {"shaders/b.vert", "zip b"}}));
+    library->MountDirectory(qorfile::filepath(dir / "disk"), P(""), 1);
+    library->MountArchive(qorfile::filepath(dir / "pack.zip"), P(""), 0, "");
+    EXPECT_EQ(Read(library, "shaders/a.vert"), "disk a");
+    EXPECT_EQ(Read(library, "shaders/b.vert"), "zip b");
+
+    // An archive read from inside the library itself.
+    auto inner = ArchiveVolume::Open(*library, P("inner.pak"), "kk");
+    EXPECT_EQ(Read(inner, "deep/file"), "inside");
+
+    auto stream = library->Open(P("shaders/b.vert"), Volume::Text);
+    library.reset();
+    inner.reset();
+    EXPECT_EQ(ReadAll(*stream), "zip b");
+}
+
+TEST_F(AssetLibraryTest, ViewsJoinTheirBase)
+{
+    File("root/a/b/c", "abc");
+    File("root/b/c", "bc");
+    library->MountDirectory(qorfile::filepath(dir / "root"), P(""), 0);
+    auto view = library->RelativeTo(P("a"));
+    EXPECT_TRUE(view->Exists(P("b/c")));
+    EXPECT_TRUE(view->Exists(P("/b/c")));
+    EXPECT_EQ(Read(view, "b/c"), "abc");
+    EXPECT_TRUE(view->Exists(P("")));
+
+    auto whole = library->RelativeTo(P(""));
+    EXPECT_EQ(Read(whole, "b/c"), "bc");
+    EXPECT_EQ(Read(whole, "/b/c"), "bc");
+}
+
+TEST_F(AssetLibraryTest, ViewOfAMountPointAndItsParents)
+{
+    library->MountDirectory(Dir("m"), P("x/y"), 0);
+    EXPECT_TRUE(library->RelativeTo(P("x"))->Exists(P("")));
+    EXPECT_TRUE(library->RelativeTo(P("x"))->Exists(P("y")));
+    EXPECT_FALSE(library->RelativeTo(P("q"))->Exists(P("")));
+}
+
+TEST_F(AssetLibraryTest, ViewKeepsTheLibraryAliveAndSeesLaterMounts)
+{
+    File("later/f", "later");
+    auto view = library->RelativeTo(P("sub"));
+    boost::weak_ptr<AssetLibrary> weak = library;
+    library->MountDirectory(qorfile::filepath(dir / "later"), P("sub"), 0);
+    library.reset();
+    EXPECT_FALSE(weak.expired());
+    EXPECT_EQ(Read(view, "f"), "later");
+    view.reset();
+    EXPECT_TRUE(weak.expired());
+}
+
+} // namespace
