@@ -44,7 +44,7 @@ public:
     std::ostream& buffer();
 
 private:
-    struct Line;
+    struct QOR_HOST_LOCAL Line;
     std::shared_ptr<Line> _line;
 };
 
@@ -82,7 +82,7 @@ public:
 private:
     dbgostream Handle(level p_level, const std::string& p_channel);
 
-    struct Shared;
+    struct QOR_HOST_LOCAL Shared;
     std::shared_ptr<Shared> _shared;
 };
 

@@ -69,7 +69,7 @@ public:
     const filepath* operator->() const;
 
 private:
-    struct Walk;
+    struct QOR_HOST_LOCAL Walk;
     std::shared_ptr<Walk> _walk;
 };
 

@@ -3,3 +3,6 @@
 #pragma once
 
 #define QOR_HOST_API __attribute__((visibility("default")))
+// For the private records nested in an exported class: a nested class takes the visibility
+// of its enclosing class, and so would the shared-pointer code made for it.
+#define QOR_HOST_LOCAL __attribute__((visibility("hidden")))

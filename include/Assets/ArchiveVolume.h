@@ -48,7 +48,7 @@ public:
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
 
 private:
-    struct State;
+    struct ASSETS_LOCAL State;
 
     ArchiveVolume(const qorfile::filepath& p_source, const std::string& p_key);
     ArchiveVolume(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key);

@@ -49,7 +49,7 @@ public:
     static constexpr std::size_t KeyTrailerLength = 32;
 
 private:
-    struct State;
+    struct ASSETS_LOCAL State;
     std::unique_ptr<State> _state;
 };
 

@@ -53,7 +53,7 @@ public:
     boost::shared_ptr<Volume> RelativeTo(const AssetPath& p_path) const;
 
 private:
-    struct State;
+    struct ASSETS_LOCAL State;
 
     AssetLibrary();
 
