@@ -3,6 +3,7 @@
 # when one of them is not part of the library's exported classes.
 #
 #   check-exports.sh LIBRARY...                check the built libraries
+#   check-exports.sh --record LIBRARY...       record their interface (cmake/abi/<soname>.symbols)
 #   check-exports.sh --list LIBRARY-NAME FILE  check a symbol list (nm -D --defined-only output)
 #                                              against the rules of LIBRARY-NAME
 #   check-exports.sh --self-test LIBRARY...    show that the rules pass the built libraries and
@@ -14,8 +15,12 @@
 #     a template argument of std:: or boost:: code, the anonymous namespace);
 #   - a symbol outside the library's namespaces must be weak (template code and vague-linkage
 #     type data of the headers the library uses), never a strong definition;
-#   - every exported class and function must be there (an all-hidden build is a failure too).
+#   - every exported class and function must be there (an all-hidden build is a failure too);
+#   - every name recorded for the library's soname must still be exported (the binary
+#     interface only grows within one major version).
 set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Sets own (a regex alternation of the library's namespaces), allowed (exported names; a
 # trailing '?' marks a name that may have no out-of-line symbol) and denied (private helpers).
@@ -66,9 +71,12 @@ ListSymbols() { # library
 
 # Checks a symbol list (with or without nm's address column, mangled or not) and reports every
 # problem. ASan's ODR indicators (__odr_asan.<mangled name>) count as the variable they stand for.
-CheckList() { # library name, list file
+# With a third argument, the library's own exported names are written there (unsorted).
+CheckList() { # library name, list file[, interface file]
   RulesFor "$1"
-  sed -e 's/ __odr_asan\./ /' "$2" | c++filt | awk -v library="$(basename "$1")" -v own="$own" -v allowed="$allowed" -v denied="$denied" '
+  sed -e 's/ __odr_asan\./ /' "$2" | c++filt |
+  awk -v library="$(basename "$1")" -v own="$own" -v allowed="$allowed" -v denied="$denied" \
+      -v interface="${3:-/dev/null}" '
     BEGIN {
       names = split(allowed, allow, /[ \n]+/)
       count = 0
@@ -134,6 +142,7 @@ CheckList() { # library name, list file
         }
       }
       if (!found) Report("not part of an exported class: " type " " symbol)
+      else print symbol > interface
     }
     END {
       for (i = 1; i <= names; i++)
@@ -143,14 +152,54 @@ CheckList() { # library name, list file
     }' 
 }
 
-CheckLibraries() { # libraries...
-  local status=0 list
-  list=$(mktemp)
+# The recorded interface of a soname: cmake/abi/<soname>.symbols, one exported name a line.
+InterfaceFile() { # library
+  local soname
+  soname=$(readelf -d "$1" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+  [ -n "$soname" ] || { echo "check-exports: $1 has no soname" >&2; exit 2; }
+  echo "$here/abi/$soname.symbols"
+}
+
+# A library keeps every name recorded for its soname: one that is gone breaks the programs
+# linked against the soname (raise the major number in VERSION instead). New names are listed.
+CheckInterface() { # library, recorded interface file, its current names (sorted)
+  local recorded=$2 removed added
+  if [ ! -f "$recorded" ]; then
+    echo "check-exports: $(basename "$1"): no recorded interface $recorded (record it with --record)"
+    return 1
+  fi
+  removed=$(comm -23 <(grep -v '^#' "$recorded" | LC_ALL=C sort -u) "$3")
+  added=$(comm -13 <(grep -v '^#' "$recorded" | LC_ALL=C sort -u) "$3")
+  if [ -n "$added" ]; then
+    echo "check-exports: $(basename "$1"): new in the interface (record them with --record):"
+    echo "$added" | sed 's/^/  + /'
+  fi
+  if [ -n "$removed" ]; then
+    echo "check-exports: $(basename "$1"): gone from the interface of $(basename "$recorded" .symbols):"
+    echo "$removed" | sed 's/^/  - /'
+    return 1
+  fi
+  return 0
+}
+
+CheckLibraries() { # mode (check or record), libraries...
+  local mode=$1 status=0 dir
+  shift
+  dir=$(mktemp -d)
   for library in "$@"; do
-    ListSymbols "$library" >"$list"
-    CheckList "$library" "$list" || status=1
+    ListSymbols "$library" >"$dir/list"
+    CheckList "$library" "$dir/list" "$dir/names" || { status=1; continue; }
+    LC_ALL=C sort -u "$dir/names" >"$dir/interface"
+    if [ "$mode" = record ]; then
+      mkdir -p "$here/abi"
+      { echo "# The exported names of $(basename "$(InterfaceFile "$library")" .symbols), recorded by check-exports.sh --record."
+        cat "$dir/interface"; } >"$(InterfaceFile "$library")"
+      echo "check-exports: recorded $(InterfaceFile "$library")"
+    else
+      CheckInterface "$library" "$(InterfaceFile "$library")" "$dir/interface" || status=1
+    fi
   done
-  rm -f "$list"
+  rm -rf "$dir"
   return $status
 }
 
@@ -203,6 +252,14 @@ SelfTest() { # libraries...
         echo "self-test: caught  $(head -n 1 "$dir/out")"
       fi
     done < <(PlantedLeaks "$library")
+    # A name gone from the recorded interface (here: the first one) is a break.
+    CheckList "$library" "$dir/clean" "$dir/names" >/dev/null
+    LC_ALL=C sort -u "$dir/names" | tail -n +2 >"$dir/interface"
+    if CheckInterface "$library" "$(InterfaceFile "$library")" "$dir/interface" >"$dir/out"; then
+      echo "self-test: MISSED a name gone from the interface of $library"; status=1
+    else
+      echo "self-test: caught  $(grep '^  - ' "$dir/out" | head -n 1)"
+    fi
     # A class hidden by mistake (mangled names: AssetLibrary, diriter) leaves a gap.
     grep -v '12AssetLibrary\|7diriter' "$dir/clean" >"$dir/planted" || true
     if CheckList "$library" "$dir/planted" >"$dir/out"; then
@@ -225,11 +282,15 @@ case "${1:-}" in
     shift
     SelfTest "$@"
     ;;
+  --record)
+    shift
+    CheckLibraries record "$@"
+    ;;
   "" | -*)
-    echo "usage: check-exports.sh LIBRARY... | --list LIBRARY-NAME FILE | --self-test LIBRARY..." >&2
+    echo "usage: check-exports.sh LIBRARY... | --record LIBRARY... | --list LIBRARY-NAME FILE | --self-test LIBRARY..." >&2
     exit 2
     ;;
   *)
-    CheckLibraries "$@"
+    CheckLibraries check "$@"
     ;;
 esac

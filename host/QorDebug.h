@@ -80,7 +80,7 @@ public:
     static void default_line_sink(level p_level, const std::string& p_channel, const std::string& p_line);
 
 private:
-    dbgostream Handle(level p_level, const std::string& p_channel);
+    QOR_HOST_LOCAL dbgostream Handle(level p_level, const std::string& p_channel);
 
     struct QOR_HOST_LOCAL Shared;
     std::shared_ptr<Shared> _shared;

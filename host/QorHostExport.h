@@ -3,6 +3,7 @@
 #pragma once
 
 #define QOR_HOST_API __attribute__((visibility("default")))
-// For the private records nested in an exported class: a nested class takes the visibility
-// of its enclosing class, and so would the shared-pointer code made for it.
+// For what an exported class keeps to itself: its private operations, and the private records
+// nested in it -- a nested class takes the visibility of its enclosing class, and so would the
+// shared-pointer code made for it.
 #define QOR_HOST_LOCAL __attribute__((visibility("hidden")))

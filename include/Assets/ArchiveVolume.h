@@ -50,14 +50,14 @@ public:
 private:
     struct ASSETS_LOCAL State;
 
-    ArchiveVolume(const qorfile::filepath& p_source, const std::string& p_key);
-    ArchiveVolume(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key);
+    ASSETS_LOCAL ArchiveVolume(const qorfile::filepath& p_source, const std::string& p_key);
+    ASSETS_LOCAL ArchiveVolume(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key);
 
-    AssetPath Resolve(const AssetPath& p_path) const;
-    boost::shared_ptr<std::istream> OpenSourceStream() const;
-    void ParseArchive(std::istream& p_source);
-    void ParseArchive(const Volume& p_volume, const AssetPath& p_path);
-    void ParseArchive(const qorfile::filepath& p_source);
+    ASSETS_LOCAL AssetPath Resolve(const AssetPath& p_path) const;
+    ASSETS_LOCAL boost::shared_ptr<std::istream> OpenSourceStream() const;
+    ASSETS_LOCAL void ParseArchive(std::istream& p_source);
+    ASSETS_LOCAL void ParseArchive(const Volume& p_volume, const AssetPath& p_path);
+    ASSETS_LOCAL void ParseArchive(const qorfile::filepath& p_source);
 
     std::unique_ptr<State> _state;
 };

@@ -55,7 +55,7 @@ public:
 private:
     struct ASSETS_LOCAL State;
 
-    AssetLibrary();
+    ASSETS_LOCAL AssetLibrary();
 
     template <class T, class... Args>
     friend typename boost::detail::sp_if_not_array<T>::type boost::make_shared(Args&&... args);

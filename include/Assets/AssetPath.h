@@ -47,7 +47,7 @@ public:
     std::string str() const;
 
 private:
-    static std::string Normalize(const std::string& p_text);
+    ASSETS_LOCAL static std::string Normalize(const std::string& p_text);
 
     std::string _text;
 };

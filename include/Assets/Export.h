@@ -3,6 +3,8 @@
 #pragma once
 
 #define ASSETS_API __attribute__((visibility("default")))
-// For the private records nested in an exported class (its _state): a nested class takes the
-// visibility of its enclosing class, and so would the library's template code over it.
+// For what an exported class keeps to itself: its private operations, which no inline code of
+// the headers calls, and the private records nested in it (its _state) -- a nested class takes
+// the visibility of its enclosing class, and so would the library's template code over it.
+// What is hidden may change without touching the binary interface.
 #define ASSETS_LOCAL __attribute__((visibility("hidden")))

@@ -27,7 +27,7 @@ public:
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
 
 private:
-    AssetPath Resolve(const AssetPath& p_path) const;
+    ASSETS_LOCAL AssetPath Resolve(const AssetPath& p_path) const;
 };
 
 } // namespace Assets

@@ -68,7 +68,7 @@ public:
 private:
     Resource& operator=(const Resource&) = delete;
 
-    void CacheFontsInDir(const qorfile::filepath& p_directory);
+    ASSETS_LOCAL void CacheFontsInDir(const qorfile::filepath& p_directory);
 
     qorfile::filepath _rootDirectory;
     qorfile::filepath _temporaryDirectory;
