@@ -87,7 +87,7 @@ case "$command" in
       -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
     grep -q "Found QorDraxelAssets $ASSETS_VERSION in $prefix/" "$work/configure.log" ||
       { cat "$work/configure.log"; Fail "find_package did not find version $ASSETS_VERSION in $prefix"; }
-    cmake --build "$work/build" >"$work/build.log" || { cat "$work/build.log"; exit 1; }
+    cmake --build "$work/build" -j 2 >"$work/build.log" || { cat "$work/build.log"; exit 1; }
     RunConsumer "$work/build/consumer"
     ;;
   pkg-config)
@@ -112,7 +112,7 @@ case "$command" in
     ConsumerArguments
     cmake -S "$consumer_dir" -B "$work/build" "${arguments[@]}" -DASSETS_CONSUMER_SOURCE_DIR="$source_dir" \
       >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
-    cmake --build "$work/build" >"$work/build.log" || { cat "$work/build.log"; exit 1; }
+    cmake --build "$work/build" -j 2 >"$work/build.log" || { cat "$work/build.log"; exit 1; }
     # As a subproject the library builds neither its tests nor its program.
     [ ! -e "$work/build/QorDraxelAssets/tests" ] || Fail "the subproject built its tests"
     RunConsumer "$work/build/consumer"
