@@ -30,6 +30,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string_view>
 
@@ -244,6 +245,9 @@ struct FileInfo {
     std::uint64_t uncompressedSize;
     bool compressed;
     bool encrypted;
+    // Kept for listing and checking only.
+    std::uint16_t method;
+    std::uint32_t crc32;
 };
 
 struct Entry {
@@ -270,6 +274,16 @@ struct ArchiveVolume::State {
         prefix += AssetPath::DirectorySeparator;
         auto candidate = directory.lower_bound(std::string_view(prefix));
         return candidate != directory.end() && candidate->first.compare(0, prefix.size(), prefix) == 0;
+    }
+
+    // The listing's one way into the directory: calls p_visit(key, entry) for each element
+    // from the first key not less than p_first, in key order, until p_visit returns false.
+    template <class Visit>
+    void VisitFrom(std::string_view p_first, Visit p_visit) const
+    {
+        for (auto element = directory.lower_bound(p_first); element != directory.end(); ++element)
+            if (!p_visit(element->first, element->second))
+                return;
     }
 };
 
@@ -405,7 +419,8 @@ void ArchiveVolume::ParseArchive(std::istream& p_source)
         } else {
             Check(!asset->second.file, DuplicateMessage);
             asset->second.file = FileInfo{header.localHeaderOffset(), header.compressedSize(),
-                                          header.uncompressedSize(), compressed, encrypted};
+                                          header.uncompressedSize(), compressed, encrypted, header.method(),
+                                          header.crc32()};
         }
 
         p_source.seekg(skipped, std::ios_base::cur);
@@ -461,6 +476,91 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
 
     std::istream* stream = new ArrayStream(buffer->data(), buffer->data() + buffer->size());
     return boost::shared_ptr<std::istream>(stream, MemoryLifetime{buffer});
+}
+
+// ---------------------------------------------------------------------------------------
+// Listing. Built only on State::VisitFrom, so that it does not depend on how the directory
+// is held.
+
+std::vector<ArchiveVolume::ListedEntry> ArchiveVolume::Entries() const
+{
+    std::vector<ListedEntry> entries;
+    _state->VisitFrom(std::string_view(), [&](const std::string& p_key, const auto& p_entry) {
+        ListedEntry listed;
+        listed.path = AssetPath(p_key);
+        listed.storedName = p_entry.name;
+        listed.isDirectory = p_entry.isDirectory;
+        if (p_entry.file) {
+            const FileInfo& file = *p_entry.file;
+            listed.isFile = true;
+            listed.method = file.method;
+            listed.encrypted = file.encrypted;
+            listed.compressedSize = file.compressedSize;
+            listed.uncompressedSize = file.uncompressedSize;
+            listed.crc32 = file.crc32;
+            listed.localHeaderOffset = file.localHeaderOffset;
+        }
+        entries.push_back(std::move(listed));
+        return true;
+    });
+    return entries;
+}
+
+std::vector<AssetPath> ArchiveVolume::Folders() const
+{
+    // Keys come in order, but the prefixes of consecutive keys do not ("a/b" < "a/b.txt" <
+    // "a/b/c"), so they are gathered in an ordered set.
+    std::set<std::string> folders;
+    _state->VisitFrom(std::string_view(), [&](const std::string& p_key, const auto&) {
+        for (std::size_t slash = p_key.find(AssetPath::DirectorySeparator); slash != std::string::npos;
+             slash = p_key.find(AssetPath::DirectorySeparator, slash + 1))
+            folders.insert(AssetPath(p_key.substr(0, slash)).str());
+        return true;
+    });
+    return std::vector<AssetPath>(folders.begin(), folders.end());
+}
+
+std::vector<ListedChild> ArchiveVolume::Children(const AssetPath& p_directory) const
+{
+    std::string prefix = Resolve(p_directory).str();
+    if (!prefix.empty())
+        prefix += AssetPath::DirectorySeparator;
+
+    // A child's whole sub-tree (keys beginning with prefix + name + '/') sorts together, so
+    // after the first key of a sub-tree the walk jumps behind it: one search per child.
+    std::map<std::string, ListedChild> children;
+    std::string next = prefix;
+    bool more = true;
+    while (more) {
+        more = false;
+        _state->VisitFrom(next, [&](const std::string& p_key, const auto& p_entry) {
+            if (p_key.compare(0, prefix.size(), prefix) != 0)
+                return false;
+            const std::size_t slash = p_key.find(AssetPath::DirectorySeparator, prefix.size());
+            const std::string name = p_key.substr(prefix.size(), slash == std::string::npos ? std::string::npos
+                                                                                              : slash - prefix.size());
+            if (name.empty())
+                return true; // a key "/..." below the root: no nameless child
+            ListedChild& child = children[name];
+            child.name = name;
+            if (slash == std::string::npos) {
+                child.isFile = child.isFile || static_cast<bool>(p_entry.file);
+                child.isDirectory = child.isDirectory || p_entry.isDirectory;
+                return true;
+            }
+            child.isDirectory = true;
+            next = prefix + name;
+            next += static_cast<char>(AssetPath::DirectorySeparator + 1);
+            more = true;
+            return false;
+        });
+    }
+
+    std::vector<ListedChild> listed;
+    listed.reserve(children.size());
+    for (auto& child : children)
+        listed.push_back(std::move(child.second));
+    return listed;
 }
 
 } // namespace Assets

@@ -9,6 +9,8 @@
 
 #include <functional>
 #include <map>
+#include <set>
+#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -162,6 +164,112 @@ boost::shared_ptr<std::istream> AssetLibrary::Open(const AssetPath& p_path, Open
 boost::shared_ptr<Volume> AssetLibrary::RelativeTo(const AssetPath& p_path) const
 {
     return boost::make_shared<RelativeVolume>(shared_from_this(), p_path);
+}
+
+// ---------------------------------------------------------------------------------------
+// Listing.
+
+namespace {
+
+// The children of p_directory in one volume, by the volume's kind. The mount table makes
+// only these two kinds.
+std::vector<ListedChild> VolumeChildren(const AssetVolume& p_volume, const AssetPath& p_directory)
+{
+    if (const auto* archive = dynamic_cast<const ArchiveVolume*>(&p_volume))
+        return archive->Children(p_directory);
+    if (const auto* directory = dynamic_cast<const FileSystemVolume*>(&p_volume))
+        return directory->Children(p_directory);
+    return std::vector<ListedChild>();
+}
+
+// What one volume offers to a listing of one directory.
+struct Offer {
+    const AssetVolume* volume;
+    const AssetPath* source;
+    unsigned int priority;
+    // The first component below the directory of a mount point that lies below it.
+    std::string mountChild;
+    // Or the volume's own children of the directory.
+    std::map<std::string, ListedChild> children;
+};
+
+} // namespace
+
+std::vector<AssetLibrary::MountedVolume> AssetLibrary::Mounts() const
+{
+    std::vector<MountedVolume> mounts;
+    for (const auto& group : _state->volumes)
+        for (const auto& mounted : group.second)
+            mounts.push_back(MountedVolume{mounted.first, mounted.second->_target, group.first,
+                                           dynamic_cast<const ArchiveVolume*>(mounted.second.get()) != nullptr});
+    return mounts;
+}
+
+std::vector<AssetLibrary::Child> AssetLibrary::Children(const AssetPath& p_directory) const
+{
+    // Every volume is asked once, in search order; each child's winner is then found among
+    // the offers in that same order, so the listing follows Exists and Open without asking
+    // the volumes again.
+    std::vector<Offer> offers;
+    std::set<std::string> names;
+    for (const auto& group : _state->volumes) {
+        for (const auto& mounted : group.second) {
+            const AssetVolume& volume = *mounted.second;
+            Offer offer{&volume, &mounted.first, group.first, std::string(), {}};
+            if (p_directory.IsParentOf(volume._target) && !(volume._target == p_directory)) {
+                const std::string below = volume._target.RelativeTo(p_directory).str();
+                offer.mountChild = below.substr(0, below.find(AssetPath::DirectorySeparator));
+                if (offer.mountChild.empty())
+                    continue;
+                names.insert(offer.mountChild);
+            } else if (volume._target.IsParentOf(p_directory)) {
+                for (ListedChild& child : VolumeChildren(volume, p_directory)) {
+                    names.insert(child.name);
+                    std::string name = child.name;
+                    offer.children.emplace(std::move(name), std::move(child));
+                }
+                if (offer.children.empty())
+                    continue;
+            } else {
+                continue;
+            }
+            offers.push_back(std::move(offer));
+        }
+    }
+
+    std::vector<Child> children;
+    children.reserve(names.size());
+    for (const std::string& name : names) {
+        const AssetPath path = p_directory + AssetPath(name);
+        const Offer* existsWinner = nullptr;
+        const Offer* openWinner = nullptr;
+        bool opensFile = false;
+        for (const Offer& offer : offers) {
+            if (offer.mountChild == name && !offer.mountChild.empty()) {
+                // Exists affirms every path above a mount point. Open asks only a volume
+                // mounted at the path itself, where it finds a directory if anything.
+                if (!existsWinner)
+                    existsWinner = &offer;
+                if (!openWinner && offer.volume->_target == path && offer.volume->Exists(path))
+                    openWinner = &offer;
+            } else {
+                auto child = offer.children.find(name);
+                if (child == offer.children.end())
+                    continue;
+                if (!existsWinner)
+                    existsWinner = &offer;
+                if (!openWinner) {
+                    openWinner = &offer;
+                    opensFile = child->second.isFile;
+                }
+            }
+            if (existsWinner && openWinner)
+                break;
+        }
+        const Offer* winner = opensFile ? openWinner : existsWinner;
+        children.push_back(Child{name, path, !opensFile, *winner->source, winner->priority});
+    }
+    return children;
 }
 
 } // namespace Assets

@@ -4,6 +4,7 @@
 #include "Check.h"
 #include "FileStream.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace Qor {
@@ -63,6 +64,24 @@ boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, 
     std::unique_ptr<std::istream> stream = OpenFileStream(resolved, flags);
     Check(stream->good(), StreamMessage);
     return boost::shared_ptr<std::istream>(stream.release());
+}
+
+// ---------------------------------------------------------------------------------------
+// Listing.
+
+std::vector<ListedChild> FileSystemVolume::Children(const AssetPath& p_directory) const
+{
+    std::vector<ListedChild> children;
+    for (qorfile::diriter entry(qorfile::filepath(Resolve(p_directory).str())), end; entry != end; ++entry) {
+        ListedChild child;
+        child.name = entry->name().str();
+        child.isDirectory = qorfile::direxists(*entry);
+        child.isFile = !child.isDirectory;
+        children.push_back(std::move(child));
+    }
+    std::sort(children.begin(), children.end(),
+              [](const ListedChild& p_left, const ListedChild& p_right) { return p_left.name < p_right.name; });
+    return children;
 }
 
 } // namespace Assets

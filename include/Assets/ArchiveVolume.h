@@ -20,10 +20,13 @@
 #pragma once
 
 #include <Assets/Export.h>
+#include <Assets/Listing.h>
 #include <Assets/Volume.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -46,6 +49,46 @@ public:
     // Throws std::out_of_range("invalid string position") for an entry whose local header
     // records a size of 0.
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+
+    // ---- Listing -----------------------------------------------------------------------
+    // Everything below answers from the directory read at construction; nothing is read from
+    // the archive again.
+
+    // One element of the directory: a distinct name of the central directory. When two
+    // central names normalise to one path, the element holds the stored name of the first
+    // and the file record of the last file among them, as Open sees it.
+    struct ListedEntry {
+        // The stored name, normalised (the key Exists and Open look up).
+        AssetPath path;
+        // The name as stored in the central directory, after unscrambling.
+        std::string storedName;
+        // The stored name ends in '/' or '\\'.
+        bool isDirectory = false;
+        // A file record is present; the fields below describe it (all zero when absent).
+        bool isFile = false;
+        // The compression method: 0 stored, 8 deflate; any other value was reported.
+        std::uint16_t method = 0;
+        // Bit 0 of the general-purpose flags (reported when the archive was read).
+        bool encrypted = false;
+        std::uint64_t compressedSize = 0;
+        std::uint64_t uncompressedSize = 0;
+        // The CRC-32 the central directory records; Open never verifies it.
+        std::uint32_t crc32 = 0;
+        std::uint64_t localHeaderOffset = 0;
+    };
+
+    // Every element, in AssetPath order.
+    std::vector<ListedEntry> Entries() const;
+    // Every folder implied by the names (each prefix of a name up to one of its slashes), in
+    // AssetPath order. A folder that is also stored as a directory entry is listed here too.
+    std::vector<AssetPath> Folders() const;
+    // The paths of Entries and Folders are inside the archive: the mount point is not part
+    // of them. Children, like Exists, takes a path of the tree, mount point included.
+
+    // The direct children of p_directory (the mount point is the archive's root), in byte
+    // order of their names; empty when p_directory holds nothing. Costs one directory search
+    // per child, however deep the tree below it.
+    std::vector<ListedChild> Children(const AssetPath& p_directory) const;
 
 private:
     struct ASSETS_LOCAL State;

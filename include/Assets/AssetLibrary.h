@@ -21,6 +21,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -51,6 +52,45 @@ public:
     // A view of this library below p_path: asking it about a path asks the library about
     // p_path joined with that path. The view keeps the library alive and sees later mounts.
     boost::shared_ptr<Volume> RelativeTo(const AssetPath& p_path) const;
+
+    // ---- Listing -----------------------------------------------------------------------
+
+    // One mounted volume, as the mount table records it.
+    struct MountedVolume {
+        // The source key: the normalised text of the directory or archive file.
+        AssetPath source;
+        AssetPath target;
+        unsigned int priority = 0;
+        bool isArchive = false;
+    };
+
+    // The mounted volumes in search order: priorities from the highest number down, sources
+    // in byte order within one priority.
+    std::vector<MountedVolume> Mounts() const;
+
+    // One direct child of a directory of the merged tree.
+    struct Child {
+        // The last component, and the whole path (the directory joined with the name).
+        std::string name;
+        AssetPath path;
+        // False exactly when Open(path) hands out a file's bytes; true for everything else
+        // that Exists(path) affirms: a directory on disk or in an archive, a folder implied by
+        // archive names, a mount point or a directory above one.
+        bool isDirectory = false;
+        // The volume that wins the child by the search order of Exists and Open: for a file
+        // the volume that Open reads, for a directory the first volume that has it (a volume
+        // mounted below it counts). Its source key and the priority it was mounted with.
+        AssetPath source;
+        unsigned int priority = 0;
+    };
+
+    // The direct children of p_directory across all volumes, each name once, in byte order
+    // of the names. A volume mounted at or above p_directory contributes its own children
+    // (a directory volume reads its directory on disk, an archive volume its directory read
+    // at mount); a volume mounted below p_directory contributes the first component of its
+    // mount point, as a directory. A listing never disagrees with Exists and Open: every
+    // child exists, and a child that is not a directory opens.
+    std::vector<Child> Children(const AssetPath& p_directory) const;
 
 private:
     struct ASSETS_LOCAL State;

@@ -7,7 +7,10 @@
 #pragma once
 
 #include <Assets/Export.h>
+#include <Assets/Listing.h>
 #include <Assets/Volume.h>
+
+#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -25,6 +28,12 @@ public:
     // Reports a mode other than Text or Binary (and opens as Text), and a file that cannot be
     // opened, a directory included (and hands back the failed stream).
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+
+    // ---- Listing -----------------------------------------------------------------------
+    // The direct children of p_directory (a path of the tree, resolved as Exists resolves
+    // it), read from the disk afresh, in byte order of their names: a directory on disk is a
+    // directory, anything else a file. Empty when p_directory names no directory.
+    std::vector<ListedChild> Children(const AssetPath& p_directory) const;
 
 private:
     ASSETS_LOCAL AssetPath Resolve(const AssetPath& p_path) const;
