@@ -47,7 +47,7 @@ case "$command" in
   run)
     install_missing
     configure_and_build "$build/release" -DCMAKE_BUILD_TYPE=Release
-    "$build/release/tools/draxel-assets" "$here/examples/resources" Shaders/basic.vert
+    "$build/release/tools/draxel-assets" demo
     ;;
   test)
     install_missing

@@ -1,0 +1,4 @@
+// colour.frag from the Shaders/Tests directory on disk
+#version 330 core
+out vec4 colour;
+void main() { colour = vec4(0.0, 1.0, 0.0, 1.0); }

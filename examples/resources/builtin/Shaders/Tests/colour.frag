@@ -1,0 +1,4 @@
+// colour.frag as shipped in the built-in archive (shadowed by Shaders/Tests on disk)
+#version 330 core
+out vec4 colour;
+void main() { colour = vec4(1.0, 0.0, 0.0, 1.0); }

@@ -1,0 +1,80 @@
+// What every subcommand of draxel-assets shares: the one-line error, the library's reports
+// turned into short messages, keys, and the progress bar.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace draxel_tool {
+
+// Exit statuses.
+constexpr int Success = 0;
+constexpr int Failed = 1; // a failed check, a missing asset or file, a damaged archive
+constexpr int BadUsage = 2;
+
+// An error that ends a subcommand: printed as "draxel-assets: SUBJECT: MESSAGE".
+struct Failure : std::runtime_error {
+    Failure(const std::string& p_subject, const std::string& p_message, int p_status = Failed)
+        : std::runtime_error(p_message), subject(p_subject), status(p_status)
+    {
+    }
+    std::string subject;
+    int status;
+};
+
+// Writes one error line on standard error.
+void PrintError(const std::string& p_subject, const std::string& p_message);
+
+// A precondition report of the library ("expression" - signature) as a short sentence.
+std::string Explain(const std::string& p_report);
+
+// How the library's ensure reports are handled while a Reports object lives. Throw: the
+// first report ends the subcommand as a Failure about the current subject. Collect: reports
+// are kept (the library goes on past them) for the caller to print. Log lines of the
+// library are dropped, or kept when capturing (the demo shows them).
+class Reports {
+public:
+    enum Mode { Throw, Collect };
+    explicit Reports(Mode p_mode);
+    ~Reports();
+    Reports(const Reports&) = delete;
+    Reports& operator=(const Reports&) = delete;
+
+    void SetSubject(const std::string& p_subject);
+    // Collected reports, explained, in order; Take empties the list.
+    std::vector<std::string> Take();
+
+    struct Line {
+        std::string level;
+        std::string channel;
+        std::string text;
+    };
+    void CaptureLines(bool p_capture);
+    std::vector<Line> TakeLines();
+};
+
+// The key of --key TEXT or --key-file FILE (the file's bytes, unchanged); empty for none.
+std::string ResolveKey(const std::string& p_text, const std::string& p_file);
+
+// A progress bar on standard error, drawn only when standard error is a terminal and
+// erased when done.
+class Progress {
+public:
+    Progress(const std::string& p_label, std::size_t p_total);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    void Step();
+
+private:
+    void Draw();
+    std::string _label;
+    std::size_t _total;
+    std::size_t _done = 0;
+    int _shown = -1;
+    bool _terminal;
+};
+
+} // namespace draxel_tool
