@@ -449,10 +449,38 @@ std::string SourceName(const AssetPath& p_source)
     return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
+AssetPath Parent(const AssetPath& p_path)
+{
+    const std::string text = p_path.str();
+    const std::size_t slash = text.rfind('/');
+    return AssetPath(slash == std::string::npos ? std::string() : text.substr(0, slash));
+}
+
+// The listing's word on p_path; false for the root or a path that is not listed.
+bool FindChild(const AssetLibrary& p_library, const AssetPath& p_path, AssetLibrary::Child& p_found)
+{
+    if (p_path.str().empty())
+        return false;
+    for (AssetLibrary::Child& child : p_library.Children(Parent(p_path)))
+        if (child.path == p_path) {
+            p_found = std::move(child);
+            return true;
+        }
+    return false;
+}
+
+bool IsDirectory(const AssetLibrary& p_library, const AssetPath& p_path)
+{
+    AssetLibrary::Child child;
+    return p_library.Exists(p_path) && (!FindChild(p_library, p_path, child) || child.isDirectory);
+}
+
 int Cat(const boost::shared_ptr<AssetLibrary>& p_library, const std::string& p_path, bool p_text, Reports& p_reports)
 {
     const AssetPath path{std::string(p_path)};
     p_reports.SetSubject(p_path);
+    if (IsDirectory(*p_library, path))
+        throw Failure(p_path, "is a directory");
     boost::shared_ptr<std::istream> stream;
     try {
         stream = p_library->Open(path, p_text ? Volume::Text : Volume::Binary);
@@ -461,6 +489,8 @@ int Cat(const boost::shared_ptr<AssetLibrary>& p_library, const std::string& p_p
     }
     if (!stream)
         throw Failure(p_path, p_library->Exists(path) ? "is a directory" : "no such asset");
+    if (stream->fail())
+        throw Failure(p_path, "cannot read the asset");
     std::cout << stream->rdbuf() << std::flush;
     return Success;
 }
@@ -473,15 +503,11 @@ int Exists(const boost::shared_ptr<AssetLibrary>& p_library, const std::string& 
         std::cout << p_path << ": no such asset" << std::endl;
         return Failed;
     }
-    const std::string text = path.str();
-    const std::size_t slash = text.rfind('/');
-    const AssetPath parent{slash == std::string::npos ? std::string() : text.substr(0, slash)};
-    for (const AssetLibrary::Child& child : p_library->Children(parent)) {
-        if (child.path == path) {
-            std::cout << p_path << ": " << (child.isDirectory ? "directory" : "file") << " from "
-                      << child.source.str() << " (priority " << child.priority << ")" << std::endl;
-            return Success;
-        }
+    AssetLibrary::Child child;
+    if (FindChild(*p_library, path, child)) {
+        std::cout << p_path << ": " << (child.isDirectory ? "directory" : "file") << " from " << child.source.str()
+                  << " (priority " << child.priority << ")" << std::endl;
+        return Success;
     }
     std::cout << p_path << ": directory" << std::endl;
     return Success;
@@ -585,6 +611,13 @@ int main(int argc, char** argv)
     addTreeCommand(exists, "exists", "Tell whether an asset exists, and where it comes from", true);
     addTreeCommand(tree, "tree", "Show the merged tree below PATH (default: the root)", false);
 
+    bool known = argc < 2 || argv[1][0] == '-';
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        known = known || command->get_name() == argv[1];
+    if (!known) {
+        PrintError(std::string(), std::string("unknown subcommand ") + argv[1] + " (see --help)");
+        return BadUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,0 +1,281 @@
+// The listing rules: archive entries and implied folders, the children of a directory in one
+// volume, and the merged children of a library, which must agree with Exists and Open.
+#include "TestSupport.h"
+
+#include <Assets/ArchiveVolume.h>
+#include <Assets/ArchiveWriter.h>
+#include <Assets/AssetLibrary.h>
+#include <Assets/FileSystemVolume.h>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <functional>
+
+using namespace Qor::Draxel::Assets;
+using testing_support::ReadAll;
+using testing_support::ScratchDir;
+
+namespace {
+
+AssetPath P(const char* p_text)
+{
+    return AssetPath(std::string(p_text));
+}
+
+// Writes an archive with the writer; p_fill adds the entries.
+std::string MakeArchive(const ScratchDir& p_dir, const std::string& p_name,
+                        const std::function<void(ArchiveWriter&)>& p_fill, const std::string& p_key = std::string())
+{
+    const std::string path = p_dir / p_name;
+    std::ofstream out(path, std::ios::binary);
+    ArchiveWriter writer(out, p_key);
+    p_fill(writer);
+    writer.Finish();
+    return path;
+}
+
+std::vector<std::string> Names(const std::vector<ListedChild>& p_children)
+{
+    std::vector<std::string> names;
+    for (const ListedChild& child : p_children)
+        names.push_back(child.name + (child.isFile ? "" : "/") + (child.isFile && child.isDirectory ? "+/" : ""));
+    return names;
+}
+
+std::vector<std::string> Names(const std::vector<AssetLibrary::Child>& p_children)
+{
+    std::vector<std::string> names;
+    for (const AssetLibrary::Child& child : p_children)
+        names.push_back(child.name + (child.isDirectory ? "/" : ""));
+    return names;
+}
+
+std::uint32_t Crc(const std::string& p_bytes)
+{
+    return static_cast<std::uint32_t>(
+        ::crc32(0, reinterpret_cast<const Bytef*>(p_bytes.data()), static_cast<uInt>(p_bytes.size())));
+}
+
+} // namespace
+
+TEST(ArchiveListing, EntriesCarryTheCentralDirectoryInPathOrder)
+{
+    ScratchDir dir;
+    const std::string path = MakeArchive(dir, "a.zip", [](ArchiveWriter& p_writer) {
+        p_writer.AddBytes("shaders/basic.vert", "void main() {}");
+        p_writer.AddDirectory("shaders");
+        p_writer.AddBytes("img/logo/a.png", "PNG");
+    });
+    ArchiveVolume volume(AssetPath(qorfile::filepath(path)), AssetPath(), 0, std::string());
+
+    const std::vector<ArchiveVolume::ListedEntry> entries = volume.Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].path.str(), "img/logo/a.png");
+    EXPECT_EQ(entries[1].path.str(), "shaders");
+    EXPECT_EQ(entries[2].path.str(), "shaders/basic.vert");
+
+    EXPECT_EQ(entries[1].storedName, "shaders/");
+    EXPECT_TRUE(entries[1].isDirectory);
+    EXPECT_FALSE(entries[1].isFile);
+
+    const ArchiveVolume::ListedEntry& vert = entries[2];
+    EXPECT_TRUE(vert.isFile);
+    EXPECT_FALSE(vert.isDirectory);
+    EXPECT_EQ(vert.method, 0);
+    EXPECT_FALSE(vert.encrypted);
+    EXPECT_EQ(vert.uncompressedSize, 14u);
+    EXPECT_EQ(vert.compressedSize, 14u);
+    EXPECT_EQ(vert.crc32, Crc("void main() {}"));
+    EXPECT_EQ(vert.localHeaderOffset, 0u); // written first
+
+    const std::vector<AssetPath> folders = volume.Folders();
+    ASSERT_EQ(folders.size(), 3u);
+    EXPECT_EQ(folders[0].str(), "img");
+    EXPECT_EQ(folders[1].str(), "img/logo");
+    EXPECT_EQ(folders[2].str(), "shaders");
+}
+
+TEST(ArchiveListing, ChildrenSkipWholeSubtreesAndMergeFileAndFolder)
+{
+    ScratchDir dir;
+    // "a/b" < "a/b.txt" < "a/b/c": the file b and the folder b are not neighbours.
+    const std::string path = MakeArchive(dir, "a.zip", [](ArchiveWriter& p_writer) {
+        p_writer.AddBytes("a/b", "file b");
+        p_writer.AddBytes("a/b.txt", "t");
+        p_writer.AddBytes("a/b/c", "c");
+        p_writer.AddBytes("a/b/d/e", "e");
+        p_writer.AddBytes("a/z", "z");
+        p_writer.AddBytes("top.txt", "top");
+    });
+    ArchiveVolume volume(AssetPath(qorfile::filepath(path)), P("mnt"), 0, std::string());
+
+    EXPECT_EQ(Names(volume.Children(P("mnt"))), (std::vector<std::string>{"a/", "top.txt"}));
+    EXPECT_EQ(Names(volume.Children(P("mnt/a"))), (std::vector<std::string>{"b+/", "b.txt", "z"}));
+    EXPECT_EQ(Names(volume.Children(P("mnt/a/b"))), (std::vector<std::string>{"c", "d/"}));
+    EXPECT_TRUE(volume.Children(P("mnt/a/z")).empty());
+    EXPECT_TRUE(volume.Children(P("mnt/nothing")).empty());
+    // A name that is only a prefix of a key's component is no directory.
+    EXPECT_TRUE(volume.Children(P("mnt/a/b.")).empty());
+}
+
+TEST(ArchiveListing, ScrambledArchiveListsAsPlain)
+{
+    ScratchDir dir;
+    const std::string path = MakeArchive(
+        dir, "s.dat", [](ArchiveWriter& p_writer) { p_writer.AddBytes("x/y.txt", "yy"); }, "key");
+    ArchiveVolume volume(AssetPath(qorfile::filepath(path)), AssetPath(), 0, "key");
+    const std::vector<ArchiveVolume::ListedEntry> entries = volume.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].storedName, "x/y.txt");
+    EXPECT_EQ(entries[0].crc32, Crc("yy"));
+}
+
+TEST(DirectoryListing, ChildrenComeFromTheDiskInNameOrder)
+{
+    ScratchDir dir;
+    dir.Write("root/b.txt", "b");
+    dir.Write("root/a/inner.txt", "i");
+    dir.Write("root/C.txt", "c");
+    FileSystemVolume volume(AssetPath(dir / "root"), P("gfx"), 0);
+    EXPECT_EQ(Names(volume.Children(P("gfx"))), (std::vector<std::string>{"C.txt", "a/", "b.txt"}));
+    EXPECT_EQ(Names(volume.Children(P("gfx/a"))), (std::vector<std::string>{"inner.txt"}));
+    EXPECT_TRUE(volume.Children(P("gfx/missing")).empty());
+}
+
+class LibraryListing : public ::testing::Test {
+protected:
+    void SetUp() override { _library = AssetLibrary::Create(); }
+
+    std::string Archive(const std::string& p_name, const std::function<void(ArchiveWriter&)>& p_fill)
+    {
+        return MakeArchive(_dir, p_name, p_fill);
+    }
+
+    // Walks the whole listing and checks it against Exists and Open.
+    void ExpectAgreesWithLookups(const AssetPath& p_directory)
+    {
+        for (const AssetLibrary::Child& child : _library->Children(p_directory)) {
+            SCOPED_TRACE(child.path.str());
+            EXPECT_TRUE(_library->Exists(child.path));
+            if (child.isDirectory) {
+                ExpectAgreesWithLookups(child.path);
+            } else {
+                boost::shared_ptr<std::istream> stream = _library->Open(child.path, Volume::Binary);
+                ASSERT_TRUE(stream);
+                EXPECT_TRUE(stream->good());
+            }
+        }
+    }
+
+    testing_support::LogCapture _log;
+    ScratchDir _dir;
+    boost::shared_ptr<AssetLibrary> _library;
+};
+
+TEST_F(LibraryListing, EmptyLibraryListsNothing)
+{
+    EXPECT_TRUE(_library->Children(AssetPath()).empty());
+    EXPECT_TRUE(_library->Mounts().empty());
+}
+
+TEST_F(LibraryListing, ChildrenMergeVolumesAndNameTheWinner)
+{
+    _dir.Write("disk/x/y.txt", "from disk");
+    _dir.Write("disk/x/only-disk.txt", "d");
+    _dir.Write("disk/readme", "r");
+    const std::string archive = Archive("pack.zip", [](ArchiveWriter& p_writer) {
+        p_writer.AddBytes("x/y.txt", "from archive");
+        p_writer.AddBytes("x/only-archive.txt", "a");
+    });
+    _library->MountDirectory(qorfile::filepath(_dir / "disk"), AssetPath(), 1);
+    _library->MountArchive(qorfile::filepath(archive), AssetPath(), 2, std::string());
+
+    EXPECT_EQ(Names(_library->Children(AssetPath())), (std::vector<std::string>{"readme", "x/"}));
+    const std::vector<AssetLibrary::Child> children = _library->Children(P("x"));
+    EXPECT_EQ(Names(children), (std::vector<std::string>{"only-archive.txt", "only-disk.txt", "y.txt"}));
+    EXPECT_EQ(children[0].source.str(), AssetPath(qorfile::filepath(archive)).str());
+    EXPECT_EQ(children[1].source.str(), AssetPath(qorfile::filepath(_dir / "disk")).str());
+    EXPECT_EQ(children[1].priority, 1u);
+    // Shadowing: the higher priority wins, as Open does.
+    EXPECT_EQ(children[2].source.str(), AssetPath(qorfile::filepath(archive)).str());
+    EXPECT_EQ(children[2].priority, 2u);
+    EXPECT_EQ(ReadAll(*_library->Open(children[2].path, Volume::Binary)), "from archive");
+    EXPECT_EQ(children[2].path.str(), "x/y.txt");
+
+    // After the archive goes, the directory's copy wins.
+    _library->Unmount(qorfile::filepath(archive));
+    const std::vector<AssetLibrary::Child> after = _library->Children(P("x"));
+    EXPECT_EQ(Names(after), (std::vector<std::string>{"only-disk.txt", "y.txt"}));
+    EXPECT_EQ(after[1].priority, 1u);
+    ExpectAgreesWithLookups(AssetPath());
+}
+
+TEST_F(LibraryListing, WithinOnePrioritySourceOrderWins)
+{
+    const std::string second = Archive("b.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("f", "b"); });
+    const std::string first = Archive("a.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("f", "a"); });
+    _library->MountArchive(qorfile::filepath(second), AssetPath(), 0, std::string());
+    _library->MountArchive(qorfile::filepath(first), AssetPath(), 0, std::string());
+    const std::vector<AssetLibrary::Child> children = _library->Children(AssetPath());
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_EQ(children[0].source.str(), AssetPath(qorfile::filepath(first)).str());
+    EXPECT_EQ(ReadAll(*_library->Open(P("f"), Volume::Binary)), "a");
+
+    const std::vector<AssetLibrary::MountedVolume> mounts = _library->Mounts();
+    ASSERT_EQ(mounts.size(), 2u);
+    EXPECT_EQ(mounts[0].source.str(), AssetPath(qorfile::filepath(first)).str());
+    EXPECT_TRUE(mounts[0].isArchive);
+}
+
+TEST_F(LibraryListing, MountPointIsADirectoryAtEveryLevelAboveIt)
+{
+    const std::string archive = Archive("deep.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("leaf.txt", "l"); });
+    _library->MountArchive(qorfile::filepath(archive), P("a/b/c"), 0, std::string());
+    const std::string source = AssetPath(qorfile::filepath(archive)).str();
+
+    for (const char* level : {"", "a", "a/b"}) {
+        SCOPED_TRACE(level);
+        const std::vector<AssetLibrary::Child> children = _library->Children(P(level));
+        ASSERT_EQ(children.size(), 1u);
+        EXPECT_TRUE(children[0].isDirectory);
+        EXPECT_EQ(children[0].source.str(), source);
+    }
+    EXPECT_EQ(Names(_library->Children(P("a/b/c"))), (std::vector<std::string>{"leaf.txt"}));
+    EXPECT_TRUE(_library->Children(P("a/x")).empty());
+    EXPECT_TRUE(_library->Children(P("ab")).empty());
+    ExpectAgreesWithLookups(AssetPath());
+}
+
+TEST_F(LibraryListing, AFileUnderAnArchiveMountPointIsWhatOpenReads)
+{
+    // The archive mounted at m answers Exists(m) with false (its root is no entry), so Open(m)
+    // falls through to the directory's file m: the listing must say file, from the directory.
+    _dir.Write("disk/m", "file m");
+    const std::string archive = Archive("m.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("in.txt", "i"); });
+    _library->MountArchive(qorfile::filepath(archive), P("m"), 5, std::string());
+    _library->MountDirectory(qorfile::filepath(_dir / "disk"), AssetPath(), 0);
+
+    const std::vector<AssetLibrary::Child> children = _library->Children(AssetPath());
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_FALSE(children[0].isDirectory);
+    EXPECT_EQ(children[0].source.str(), AssetPath(qorfile::filepath(_dir / "disk")).str());
+    EXPECT_EQ(ReadAll(*_library->Open(P("m"), Volume::Binary)), "file m");
+    // Its content is still listed below it.
+    EXPECT_EQ(Names(_library->Children(P("m"))), (std::vector<std::string>{"in.txt"}));
+}
+
+TEST_F(LibraryListing, ADirectoryMountedOverAFileHidesIt)
+{
+    // A directory volume mounted at m exists there, so Open(m) asks it (and fails): m is a
+    // directory in the listing although a lower volume holds a file m.
+    _dir.Write("low/m", "file m");
+    _dir.Write("high/inside.txt", "x");
+    _library->MountDirectory(qorfile::filepath(_dir / "low"), AssetPath(), 0);
+    _library->MountDirectory(qorfile::filepath(_dir / "high"), P("m"), 1);
+    const std::vector<AssetLibrary::Child> children = _library->Children(AssetPath());
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_TRUE(children[0].isDirectory);
+    EXPECT_EQ(children[0].priority, 1u);
+}
