@@ -30,14 +30,14 @@ protected:
     Result Run(const std::string& p_arguments)
     {
         const std::string out = _dir / ".out", err = _dir / ".err";
-        const int status = testing_support::Run("cd " + _dir.path() + " && " DRAXEL_ASSETS_TOOL " " + p_arguments +
+        const int status = testing_support::RunShell("cd " + _dir.path() + " && " DRAXEL_ASSETS_TOOL " " + p_arguments +
                                                 " >" + out + " 2>" + err + " </dev/null");
         return Result{status, ReadFile(out), ReadFile(err)};
     }
 
     static bool HaveCommand(const char* p_name)
     {
-        return testing_support::Run(std::string("command -v ") + p_name + " >/dev/null 2>&1") == 0;
+        return testing_support::RunShell(std::string("command -v ") + p_name + " >/dev/null 2>&1") == 0;
     }
 
     // A small tree: a.txt, sub/b.txt (with CR LF), sub/deeper/c.bin.
@@ -86,7 +86,7 @@ TEST_F(Tool, PackThenListCheckCatRoundTrip)
     EXPECT_EQ(Run("cat -m out.zip sub/deeper/c.bin").out, std::string("\0\1\2\3", 4));
 
     if (HaveCommand("unzip")) {
-        EXPECT_EQ(testing_support::Run("unzip -tqq " + (_dir / "out.zip")), 0);
+        EXPECT_EQ(testing_support::RunShell("unzip -tqq " + (_dir / "out.zip")), 0);
     }
 }
 
@@ -131,7 +131,7 @@ TEST_F(Tool, InfoZipArchivesListAndCheck)
     if (!HaveCommand("zip"))
         GTEST_SKIP() << "Info-ZIP zip is not installed";
     MakeTree("tree");
-    ASSERT_EQ(testing_support::Run("cd " + _dir.path() + " && zip -q -0 -r stored.zip tree"), 0);
+    ASSERT_EQ(testing_support::RunShell("cd " + _dir.path() + " && zip -q -0 -r stored.zip tree"), 0);
     Result ls = Run("ls -l stored.zip");
     EXPECT_EQ(ls.status, 0) << ls.err;
     EXPECT_NE(ls.out.find("tree/sub/deeper/c.bin"), std::string::npos);
@@ -142,7 +142,7 @@ TEST_F(Tool, InfoZipArchivesListAndCheck)
 
     // Deflated entries are listed but reported by check (zip stores what does not shrink).
     _dir.Write("tree/big.txt", std::string(4000, 'a'));
-    ASSERT_EQ(testing_support::Run("cd " + _dir.path() + " && zip -q -9 -r deflated.zip tree"), 0);
+    ASSERT_EQ(testing_support::RunShell("cd " + _dir.path() + " && zip -q -9 -r deflated.zip tree"), 0);
     EXPECT_NE(Run("ls -l deflated.zip").out.find("deflate"), std::string::npos);
     Result deflated = Run("check deflated.zip");
     EXPECT_EQ(deflated.status, 1);
