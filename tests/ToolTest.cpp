@@ -183,6 +183,21 @@ TEST_F(Tool, CheckReportsDuplicatesAndDamage)
     EXPECT_NE(comment.err.find("comment.zip: no end-of-central-directory record"), std::string::npos) << comment.err;
 }
 
+TEST_F(Tool, CheckNamesEntriesOfUnknownMethodOnce)
+{
+    std::string bytes = ReadFile(WriteArchive("odd.zip", {{"plain.txt", "p"}, {"odd.bin", "o"}}));
+    // The second central header: method 12 (bzip2), which the volume reports and lists.
+    const std::size_t central = bytes.rfind(std::string("PK\1\2", 4));
+    ASSERT_NE(central, std::string::npos);
+    bytes[central + 10] = 12;
+    _dir.Write("odd.zip", bytes);
+
+    EXPECT_NE(Run("ls -l odd.zip").out.find("method12"), std::string::npos);
+    Result check = Run("check odd.zip");
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.err, "draxel-assets: odd.zip: odd.bin: unknown compression method 12\n");
+}
+
 TEST_F(Tool, ExtractWritesEntriesAndRefusesHostileNames)
 {
     WriteArchive("hostile.zip", {{"ok/inside.txt", "safe"},
