@@ -26,13 +26,21 @@
 #include <boost/iostreams/stream.hpp>
 #include <boost/make_shared.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -100,6 +108,47 @@ constexpr std::streamoff KeyTrailerLength = 32;
 // The scramble transform, its own inverse. p_position is the archive offset of p_buffer[0];
 // offsets are 32-bit, taken as unsigned so that every offset below 4 GiB maps to its key byte.
 // p_count is in elements of T.
+//
+// The work goes by runs of the key: a run of the buffer that starts at key index 0 is XORed
+// with the whole key, eight bytes at a time. A short key is first repeated into a pattern of
+// at least 64 bytes (a multiple of its length, so offsets map to the same key bytes).
+
+inline void XorBytes(unsigned char* p_bytes, const unsigned char* p_key, std::size_t p_count)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= p_count; i += 8) {
+        std::uint64_t word, key;
+        std::memcpy(&word, p_bytes + i, 8);
+        std::memcpy(&key, p_key + i, 8);
+        word ^= key;
+        std::memcpy(p_bytes + i, &word, 8);
+    }
+    for (; i < p_count; ++i)
+        p_bytes[i] ^= p_key[i];
+}
+
+// p_pattern is the key repeated p_patternLength / key length times.
+inline void UnscrambleRuns(unsigned char* p_bytes, std::size_t p_count, std::uint32_t p_position,
+                           const unsigned char* p_pattern, std::size_t p_patternLength)
+{
+    std::size_t index = p_position % p_patternLength;
+    while (p_count > 0) {
+        const std::size_t run = std::min(p_count, p_patternLength - index);
+        XorBytes(p_bytes, p_pattern + index, run);
+        p_bytes += run;
+        p_count -= run;
+        index = 0;
+    }
+}
+
+// The key repeated to at least p_least bytes, a whole number of times.
+inline std::string RepeatKey(const std::string& p_key, std::size_t p_least)
+{
+    std::string pattern = p_key;
+    while (!pattern.empty() && pattern.size() < p_least)
+        pattern += pattern;
+    return pattern;
+}
 
 template <class T>
 void Unscramble(T* p_buffer, std::size_t p_count, std::uint32_t p_position, const std::string& p_key)
@@ -108,13 +157,20 @@ void Unscramble(T* p_buffer, std::size_t p_count, std::uint32_t p_position, cons
     if (keyLength == 0)
         return;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(p_buffer);
-    const std::size_t count = p_count * sizeof(T);
-    std::size_t index = static_cast<std::uint32_t>(p_position) % keyLength;
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] ^= static_cast<unsigned char>(p_key[index]);
-        if (++index == keyLength)
-            index = 0;
+    std::size_t count = p_count * sizeof(T);
+
+    constexpr std::size_t ShortPattern = 64;
+    unsigned char repeated[2 * ShortPattern];
+    const unsigned char* pattern = reinterpret_cast<const unsigned char*>(p_key.data());
+    std::size_t patternLength = keyLength;
+    if (keyLength < ShortPattern) {
+        patternLength = (ShortPattern + keyLength - 1) / keyLength * keyLength;
+        for (std::size_t i = 0; i < patternLength; ++i)
+            repeated[i] = static_cast<unsigned char>(p_key[i % keyLength]);
+        pattern = repeated;
     }
+
+    UnscrambleRuns(bytes, count, p_position, pattern, patternLength);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -142,8 +198,238 @@ ASSETS_READSTRUCT_MESSAGES(ZipCentralDirectoryHeader)
 ASSETS_READSTRUCT_MESSAGES(ZipLocalFileHeader)
 #undef ASSETS_READSTRUCT_MESSAGES
 
-template <class T>
-void ReadStruct(std::istream& source, T& record, const std::string& key)
+// The sources the walk and Open read from. Both offer the few std::istream operations they
+// use -- tellg, seekg, read, gcount, eof, fail, good -- with the std::istream state rules:
+//   - tellg on a stream that is not good sets failbit and gives -1;
+//   - seekg first clears eofbit; on a failed stream it does nothing (failbit stays); a target
+//     before the start sets failbit; a target past the end is allowed (a file stream seeks
+//     there, and reads then find nothing);
+//   - read on a stream that is not good sets failbit and extracts nothing; a short read sets
+//     eofbit and failbit; gcount is the count extracted by the last read.
+//
+// StreamSource hands each operation to a std::istream (an archive inside another volume, or
+// in memory). FileSource is what std::ifstream in binary mode does over an archive file, with
+// positioned reads (pread) into a window that a seek does not discard, so that the central
+// directory comes in one read and each Open reads its local header and small data at once.
+
+class StreamSource {
+public:
+    explicit StreamSource(std::istream& p_stream) : _stream(p_stream) {}
+
+    std::streamoff tellg() { return _stream.tellg(); }
+    void seekg(std::streamoff p_offset, std::ios_base::seekdir p_direction) { _stream.seekg(p_offset, p_direction); }
+    void read(char* p_bytes, std::size_t p_count) { _stream.read(p_bytes, static_cast<std::streamsize>(p_count)); }
+    std::streamsize gcount() const { return _stream.gcount(); }
+    bool eof() const { return _stream.eof(); }
+    bool fail() const { return _stream.fail(); }
+    bool good() const { return _stream.good(); }
+    // The stream buffers as it pleases.
+    void Prefetch(std::streamoff, std::size_t) {}
+
+    // p_buffer becomes p_size bytes read from here on, zero where the stream has none.
+    void ReadString(std::string& p_buffer, std::size_t p_size)
+    {
+        p_buffer.resize(p_size);
+        read(&p_buffer[0], p_size);
+    }
+
+private:
+    std::istream& _stream;
+};
+
+class FileSource {
+public:
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    // Opens p_path for reading. p_measure takes the file's length, which only a seek from the
+    // end needs. A directory opens as a failed stream, as OpenFileStream makes it.
+    FileSource(const char* p_path, bool p_measure)
+    {
+        _file = ::open(p_path, O_RDONLY | O_CLOEXEC);
+        if (_file < 0) {
+            _fail = true;
+            return;
+        }
+        if (p_measure) {
+            struct stat info;
+            if (::fstat(_file, &info) != 0 || S_ISDIR(info.st_mode))
+                _fail = true;
+            else
+                _length = info.st_size;
+            _measured = true;
+        }
+    }
+
+    ~FileSource()
+    {
+        if (_file >= 0)
+            ::close(_file);
+    }
+
+    std::streamoff tellg()
+    {
+        if (!good()) {
+            _fail = true;
+            return -1;
+        }
+        return _position;
+    }
+
+    void seekg(std::streamoff p_offset, std::ios_base::seekdir p_direction)
+    {
+        _eof = false;
+        if (_fail)
+            return;
+        std::streamoff target = p_offset;
+        if (p_direction == std::ios_base::cur)
+            target += _position;
+        else if (p_direction == std::ios_base::end)
+            target += _length;
+        if (target < 0)
+            _fail = true;
+        else
+            _position = target;
+    }
+
+    void read(char* p_bytes, std::size_t p_count)
+    {
+        _gcount = 0;
+        if (!good()) {
+            _fail = true;
+            return;
+        }
+        std::size_t done = 0;
+        if (!InWindow(_position, p_count)) {
+            if (p_count >= DirectRead)
+                done = ReadAt(_position, p_bytes, p_count);
+            else
+                Fill(_position, std::max(p_count, _fillSize));
+        }
+        if (done == 0 && !_fail) {
+            const std::streamoff from = _position - _windowStart;
+            if (from >= 0 && from < static_cast<std::streamoff>(_windowLength))
+                done = std::min(p_count, _windowLength - static_cast<std::size_t>(from));
+            if (done > 0)
+                std::memcpy(p_bytes, _window + from, done);
+        }
+        _position += static_cast<std::streamoff>(done);
+        _gcount = static_cast<std::streamsize>(done);
+        if (done < p_count) {
+            _eof = true;
+            _fail = true;
+        }
+    }
+
+    // p_buffer becomes p_size bytes read from here on, zero where the file has none. A large
+    // buffer grows piece by piece as it is read, so that its zero-fill meets cached memory
+    // and each piece is written twice in the cache rather than twice in main memory.
+    void ReadString(std::string& p_buffer, std::size_t p_size)
+    {
+        if (p_size < DirectRead || !good()) {
+            p_buffer.resize(p_size);
+            read(&p_buffer[0], p_size);
+            return;
+        }
+        p_buffer.reserve(p_size);
+        std::size_t done = 0;
+        bool ended = false;
+        while (done < p_size && !ended) {
+            const std::size_t piece = std::min(Piece, p_size - done);
+            p_buffer.resize(done + piece);
+            const std::size_t count = ReadAt(_position + static_cast<std::streamoff>(done), &p_buffer[done], piece);
+            ended = count < piece;
+            done += count;
+        }
+        p_buffer.resize(p_size);
+        _position += static_cast<std::streamoff>(done);
+        _gcount = static_cast<std::streamsize>(done);
+        if (done < p_size) {
+            _eof = true;
+            _fail = true;
+        }
+    }
+
+    std::streamsize gcount() const { return _gcount; }
+    bool eof() const { return _eof; }
+    bool fail() const { return _fail; }
+    bool good() const { return !_eof && !_fail; }
+
+    // The next reads will cover about p_count bytes from p_from on: read them in one go (the
+    // central directory, or a local header with its data). The position does not move.
+    void Prefetch(std::streamoff p_from, std::size_t p_count)
+    {
+        if (_fail || p_from < 0)
+            return;
+        if (_measured)
+            p_count = std::min<std::size_t>(p_count, p_from < _length ? static_cast<std::size_t>(_length - p_from) : 0);
+        p_count = std::min(p_count, MaxWindow);
+        if (p_count > 0 && !InWindow(p_from, p_count))
+            Fill(p_from, p_count);
+    }
+
+private:
+    static constexpr std::size_t DirectRead = 64 * 1024;
+    static constexpr std::size_t MaxWindow = std::size_t(64) << 20;
+    static constexpr std::size_t Piece = 256 * 1024;
+
+
+    bool InWindow(std::streamoff p_position, std::size_t p_count) const
+    {
+        return p_position >= _windowStart &&
+               p_position + static_cast<std::streamoff>(p_count) <= _windowStart + static_cast<std::streamoff>(_windowLength);
+    }
+
+    // Reads up to p_count bytes at p_position; fewer at the end of the file. A read error
+    // counts as the end, except that a directory fails the stream as if it had not opened.
+    std::size_t ReadAt(std::streamoff p_position, char* p_bytes, std::size_t p_count)
+    {
+        std::size_t done = 0;
+        while (done < p_count) {
+            const ssize_t count = ::pread(_file, p_bytes + done, p_count - done, p_position + static_cast<off_t>(done));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0 && errno == EISDIR)
+                _fail = true;
+            if (count <= 0)
+                break;
+            done += static_cast<std::size_t>(count);
+        }
+        return done;
+    }
+
+    void Fill(std::streamoff p_position, std::size_t p_count)
+    {
+        if (p_count > _windowCapacity) {
+            _heapWindow.reset(new char[p_count]);
+            _window = _heapWindow.get();
+            _windowCapacity = p_count;
+        }
+        _windowStart = p_position;
+        _windowLength = ReadAt(p_position, _window, p_count);
+        // Sequential reads after this one double the window, up to a bound.
+        _fillSize = std::min(MaxWindow, std::max(_fillSize * 2, p_count));
+    }
+
+    int _file = -1;
+    bool _measured = false;
+    std::streamoff _length = 0;
+    std::streamoff _position = 0;
+    std::streamsize _gcount = 0;
+    bool _eof = false;
+    bool _fail = false;
+    // Small windows (a local header with a small entry) need no allocation.
+    char _inlineWindow[8 * 1024];
+    std::unique_ptr<char[]> _heapWindow;
+    char* _window = _inlineWindow;
+    std::size_t _windowCapacity = sizeof _inlineWindow;
+    std::streamoff _windowStart = 0;
+    std::size_t _windowLength = 0;
+    std::size_t _fillSize = 16 * 1024;
+};
+
+template <class Source, class T>
+void ReadStruct(Source& source, T& record, const std::string& key)
 {
     const std::streamoff position = source.tellg();
     if (source.eof())
@@ -250,41 +536,323 @@ struct FileInfo {
     std::uint32_t crc32;
 };
 
+// One element of the directory. Its key (the normalised name) and its name as stored lie in
+// the directory's text; the name is kept apart only when it differs from the key.
 struct Entry {
-    std::string name;
-    std::optional<FileInfo> file;
+    std::uint32_t keyOffset;
+    std::uint32_t nameOffset;
+    std::uint16_t keyLength;
+    std::uint16_t nameLength;
     bool isDirectory;
+    std::optional<FileInfo> file;
+};
+
+inline std::uint64_t MixBits(std::uint64_t p_value)
+{
+    p_value = (p_value ^ (p_value >> 30)) * 0xbf58476d1ce4e5b9ull;
+    p_value = (p_value ^ (p_value >> 27)) * 0x94d049bb133111ebull;
+    return p_value ^ (p_value >> 31);
+}
+
+inline std::uint64_t HashText(std::string_view p_text)
+{
+    const char* bytes = p_text.data();
+    std::size_t count = p_text.size();
+    std::uint64_t hash = 0x9e3779b97f4a7c15ull * (count + 1);
+    for (; count >= 8; bytes += 8, count -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        hash = MixBits(hash ^ word) + 0x9e3779b97f4a7c15ull;
+    }
+    if (count > 0) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes, count);
+        hash = MixBits(hash ^ word);
+    }
+    return MixBits(hash);
+}
+
+// An open-addressing set of texts held elsewhere: each bucket holds an item number (plus one;
+// 0 is empty) and a tag of the hash, which spares most comparisons of texts.
+class TextIndex {
+public:
+    // Room for p_items without rehashing; p_textOf(item) gives an item's text.
+    template <class TextOf>
+    void Reserve(std::size_t p_items, const TextOf& p_textOf)
+    {
+        std::size_t capacity = 16;
+        while (capacity < 2 * p_items)
+            capacity *= 2;
+        if (capacity > _buckets.size())
+            Rehash(capacity, p_textOf);
+    }
+
+    // The item holding p_text, or -1.
+    template <class TextOf>
+    std::int64_t Find(std::string_view p_text, const TextOf& p_textOf) const
+    {
+        if (_buckets.empty())
+            return -1;
+        const std::uint64_t hash = HashText(p_text);
+        const std::uint32_t tag = static_cast<std::uint32_t>(hash >> 32);
+        for (std::size_t at = hash & _mask;; at = (at + 1) & _mask) {
+            const Bucket& bucket = _buckets[at];
+            if (bucket.item == 0)
+                return -1;
+            if (bucket.tag == tag && p_textOf(bucket.item - 1) == p_text)
+                return bucket.item - 1;
+        }
+    }
+
+    // Adds p_item under p_text, which the set does not hold yet.
+    template <class TextOf>
+    void Add(std::string_view p_text, std::uint32_t p_item, const TextOf& p_textOf)
+    {
+        if (2 * (_count + 1) > _buckets.size())
+            Rehash(_buckets.empty() ? 16 : 2 * _buckets.size(), p_textOf);
+        Place(HashText(p_text), p_item);
+        ++_count;
+    }
+
+    // After the items were renumbered: p_number[old] is the new number.
+    void Renumber(const std::vector<std::uint32_t>& p_number)
+    {
+        for (Bucket& bucket : _buckets) {
+            if (bucket.item != 0)
+                bucket.item = p_number[bucket.item - 1] + 1;
+        }
+    }
+
+private:
+    struct Bucket {
+        std::uint32_t item;
+        std::uint32_t tag;
+    };
+
+    void Place(std::uint64_t p_hash, std::uint32_t p_item)
+    {
+        std::size_t at = p_hash & _mask;
+        while (_buckets[at].item != 0)
+            at = (at + 1) & _mask;
+        _buckets[at] = Bucket{p_item + 1, static_cast<std::uint32_t>(p_hash >> 32)};
+    }
+
+    template <class TextOf>
+    void Rehash(std::size_t p_capacity, const TextOf& p_textOf)
+    {
+        std::vector<Bucket> old(p_capacity, Bucket{0, 0});
+        old.swap(_buckets);
+        _mask = p_capacity - 1;
+        for (const Bucket& bucket : old) {
+            if (bucket.item != 0)
+                Place(HashText(p_textOf(bucket.item - 1)), bucket.item - 1);
+        }
+    }
+
+    std::vector<Bucket> _buckets;
+    std::size_t _mask = 0;
+    std::size_t _count = 0;
+};
+
+// The directory: one element per distinct key, ordered by the keys' bytes (AssetPath's order),
+// and the folders the keys imply, each held as a prefix of a key's text. One hash index holds
+// the keys and those folders that are no keys, for exact lookups. While the walk runs,
+// elements are appended in archive order; Finish sorts them and adds the folders.
+class Directory {
+public:
+    bool empty() const { return _entries.empty(); }
+    std::size_t size() const { return _entries.size(); }
+    const Entry& operator[](std::size_t p_index) const { return _entries[p_index]; }
+
+    std::string_view Key(const Entry& p_entry) const
+    {
+        return std::string_view(_text.data() + p_entry.keyOffset, p_entry.keyLength);
+    }
+    std::string Name(const Entry& p_entry) const { return std::string(_text.data() + p_entry.nameOffset, p_entry.nameLength); }
+
+    void clear() { *this = Directory(); }
+
+    void Reserve(std::size_t p_entries, std::size_t p_text)
+    {
+        _entries.reserve(p_entries);
+        _text.reserve(p_text);
+        _index.Reserve(p_entries, KeyOf());
+    }
+
+    // The element keyed by the normalised p_name, inserted without a file when there is none.
+    Entry& Insert(const char* p_name, std::size_t p_length)
+    {
+        const std::size_t nameOffset = _text.size();
+        _text.append(p_name, p_length);
+        // AssetPath's normalisation: backslashes become slashes, trailing slashes go (a text
+        // of slashes alone keeps one).
+        char* name = &_text[nameOffset];
+        std::replace(name, name + p_length, '\\', static_cast<char>(AssetPath::DirectorySeparator));
+        std::size_t keyLength = p_length;
+        while (keyLength > 1 && name[keyLength - 1] == AssetPath::DirectorySeparator)
+            --keyLength;
+        const std::string_view key(name, keyLength);
+
+        const std::int64_t found = _index.Find(key, KeyOf());
+        if (found >= 0) {
+            _text.resize(nameOffset);
+            return _entries[static_cast<std::size_t>(found)];
+        }
+
+        _sorted = _sorted && (_entries.empty() || Key(_entries.back()) < key);
+        _index.Add(key, static_cast<std::uint32_t>(_entries.size()), KeyOf());
+        Entry entry{static_cast<std::uint32_t>(nameOffset), static_cast<std::uint32_t>(nameOffset),
+                    static_cast<std::uint16_t>(keyLength), static_cast<std::uint16_t>(p_length), false, std::nullopt};
+        if (keyLength != p_length || std::memchr(p_name, '\\', p_length)) {
+            entry.nameOffset = static_cast<std::uint32_t>(_text.size());
+            _text.append(p_name, p_length);
+        }
+        _entries.push_back(entry);
+        return _entries.back();
+    }
+
+    // Orders the elements by key and records the folders their keys imply.
+    void Finish()
+    {
+        if (!_sorted) {
+            std::vector<std::uint32_t> order(_entries.size());
+            for (std::uint32_t i = 0; i < order.size(); ++i)
+                order[i] = i;
+            std::sort(order.begin(), order.end(),
+                      [this](std::uint32_t p_a, std::uint32_t p_b) { return Key(_entries[p_a]) < Key(_entries[p_b]); });
+            std::vector<Entry> sorted;
+            sorted.reserve(_entries.size());
+            std::vector<std::uint32_t> number(_entries.size());
+            for (std::uint32_t i = 0; i < order.size(); ++i) {
+                number[order[i]] = i;
+                sorted.push_back(_entries[order[i]]);
+            }
+            _entries.swap(sorted);
+            _index.Renumber(number);
+            _sorted = true;
+        }
+        // Each prefix of a key up to one of its slashes, normalised, is a folder. A slash that
+        // lies inside the part shared with the previous key gave its folder already.
+        std::string_view previous;
+        for (const Entry& entry : _entries) {
+            const std::string_view key = Key(entry);
+            std::size_t shared = 0;
+            while (shared < key.size() && shared < previous.size() && key[shared] == previous[shared])
+                ++shared;
+            for (std::size_t slash = key.find(AssetPath::DirectorySeparator, shared); slash != std::string_view::npos;
+                 slash = key.find(AssetPath::DirectorySeparator, slash + 1)) {
+                std::size_t length = slash;
+                while (length > 1 && key[length - 1] == AssetPath::DirectorySeparator)
+                    --length;
+                const std::string_view folder(key.data(), length);
+                // A folder that is a key, too, is found as the key.
+                if (_index.Find(folder, KeyOf()) < 0) {
+                    _folders.push_back(Folder{entry.keyOffset, static_cast<std::uint16_t>(length)});
+                    _index.Add(folder, static_cast<std::uint32_t>(_entries.size() + _folders.size() - 1), KeyOf());
+                }
+            }
+            previous = key;
+        }
+        _text.shrink_to_fit();
+        _entries.shrink_to_fit();
+    }
+
+    const Entry* Find(std::string_view p_key) const
+    {
+        const std::int64_t found = _index.Find(p_key, KeyOf());
+        return found < 0 || static_cast<std::size_t>(found) >= _entries.size() ? nullptr
+                                                                                : &_entries[static_cast<std::size_t>(found)];
+    }
+
+    // The first element whose key is not less than p_first (size() when there is none).
+    std::size_t LowerBound(std::string_view p_first) const
+    {
+        const auto found = std::lower_bound(_entries.begin(), _entries.end(), p_first,
+                                            [this](const Entry& p_entry, std::string_view p_key) { return Key(p_entry) < p_key; });
+        return static_cast<std::size_t>(found - _entries.begin());
+    }
+
+    // Whether p_path is a key or a folder: one lookup, as both share the index.
+    bool Contains(std::string_view p_path) const { return _index.Find(p_path, KeyOf()) >= 0; }
+
+private:
+    struct Folder {
+        std::uint32_t offset;
+        std::uint16_t length;
+    };
+
+
+    // The text of an item of the index: an element's key, or past the elements a folder.
+    struct KeyText {
+        const Directory* directory;
+        std::string_view operator()(std::uint32_t p_item) const
+        {
+            if (p_item < directory->_entries.size())
+                return directory->Key(directory->_entries[p_item]);
+            const Folder& folder = directory->_folders[p_item - directory->_entries.size()];
+            return std::string_view(directory->_text.data() + folder.offset, folder.length);
+        }
+    };
+    KeyText KeyOf() const { return KeyText{this}; }
+
+    std::vector<Entry> _entries;
+    std::string _text;
+    TextIndex _index;
+    std::vector<Folder> _folders;
+    bool _sorted = true;
 };
 
 } // namespace
 
 struct ArchiveVolume::State {
-    // Keyed by the normalised names; std::string's order is AssetPath's byte order.
-    std::map<std::string, Entry, std::less<>> directory;
+    Directory directory; // with the folders the names imply
     bool scrambled = false;
     std::string key;
     std::string archiveData;
+    std::string target; // the mount point's text, which every Resolve cuts off
+    std::string keyPattern; // the key repeated, so that an entry's bytes unscramble in long runs
 
-    // A folder is implied by a name that continues with a slash behind it: every prefix of a
-    // key up to one of its slashes, normalised. That holds for p_path exactly when some key
-    // begins with p_path + '/', and all such keys sort together right after that text.
-    bool HasFolder(const std::string& p_path) const
+    // Resolve on texts: the part of p_path below the mount point, or p_path whole when the
+    // mount point is no parent of it (AssetPath::RelativeTo, without building paths).
+    std::string_view Resolve(std::string_view p_path) const
     {
-        std::string prefix = p_path;
-        prefix += AssetPath::DirectorySeparator;
-        auto candidate = directory.lower_bound(std::string_view(prefix));
-        return candidate != directory.end() && candidate->first.compare(0, prefix.size(), prefix) == 0;
+        if (!target.empty()) {
+            if (p_path.size() < target.size() || p_path.compare(0, target.size(), target) != 0)
+                return p_path;
+            if (p_path.size() > target.size() && p_path[target.size()] != AssetPath::DirectorySeparator)
+                return p_path;
+        }
+        std::string_view rest = p_path.substr(target.size());
+        if (!rest.empty() && rest.front() == AssetPath::DirectorySeparator)
+            rest.remove_prefix(1);
+        return rest;
     }
 
     // The listing's one way into the directory: calls p_visit(key, entry) for each element
     // from the first key not less than p_first, in key order, until p_visit returns false.
+    // The entry seen has the record's fields name, file and isDirectory.
     template <class Visit>
     void VisitFrom(std::string_view p_first, Visit p_visit) const
     {
-        for (auto element = directory.lower_bound(p_first); element != directory.end(); ++element)
-            if (!p_visit(element->first, element->second))
+        struct Listed {
+            std::string name;
+            const std::optional<FileInfo>& file;
+            bool isDirectory;
+        };
+        for (std::size_t index = directory.LowerBound(p_first); index < directory.size(); ++index) {
+            const Entry& entry = directory[index];
+            const std::string key(directory.Key(entry));
+            if (!p_visit(key, Listed{directory.Name(entry), entry.file, entry.isDirectory}))
                 return;
+        }
     }
+
+    template <class Source>
+    void ParseArchive(Source& p_source);
+    // Open's steps from the source check to the unscrambled bytes; false after a failed check
+    // that guards a use.
+    template <class Source>
+    bool ReadEntry(Source& p_archive, const FileInfo& p_file, std::string& p_buffer) const;
 };
 
 ArchiveVolume::ArchiveVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority,
@@ -292,6 +860,7 @@ ArchiveVolume::ArchiveVolume(const AssetPath& p_source, const AssetPath& p_targe
     : AssetVolume(p_source, p_target, p_priority), _state(new State)
 {
     _state->key = p_key;
+    _state->target = _target.str();
     ParseArchive(qorfile::filepath(p_source.str()));
 }
 
@@ -361,35 +930,48 @@ void ArchiveVolume::ParseArchive(const qorfile::filepath& p_source)
     _state->directory.clear();
     _state->scrambled = AssetPath(p_source).Extension() != "zip";
 
-    std::unique_ptr<std::istream> archive = OpenFileStream(_source, std::ios_base::binary);
-    Check(!archive->fail(), FileStreamMessage);
-    ParseArchive(*archive);
+    // Read as a binary file stream reads it (FileSource); the file is closed on return.
+    FileSource archive(_source, true);
+    Check(!archive.fail(), FileStreamMessage);
+    _state->ParseArchive(archive);
 }
 
 void ArchiveVolume::ParseArchive(std::istream& p_source)
 {
-    State& state = *_state;
-    Check(state.directory.empty(), DirectoryEmptyMessage);
+    StreamSource source(p_source);
+    _state->ParseArchive(source);
+}
+
+// The walk over the central directory, on a std::istream or on an archive file.
+template <class Source>
+void ArchiveVolume::State::ParseArchive(Source& p_source)
+{
+    Check(directory.empty(), DirectoryEmptyMessage);
 
     std::streamoff trailerLength = 0;
-    if (state.scrambled && state.key.empty()) {
-        state.key.assign(KeyTrailerLength, '\0');
+    if (scrambled && key.empty()) {
+        key.assign(KeyTrailerLength, '\0');
         p_source.seekg(-KeyTrailerLength, std::ios_base::end);
-        p_source.read(&state.key[0], KeyTrailerLength);
+        p_source.read(&key[0], KeyTrailerLength);
         trailerLength = KeyTrailerLength;
     }
 
     p_source.seekg(-(static_cast<std::streamoff>(sizeof(ZipEndOfCentralDirectory)) + trailerLength), std::ios_base::end);
     ZipEndOfCentralDirectory endOfCentralDirectory = {};
-    ReadStruct(p_source, endOfCentralDirectory, state.key);
+    ReadStruct(p_source, endOfCentralDirectory, key);
     Check(endOfCentralDirectory.Valid(), EndRecordMessage);
 
-    p_source.seekg(static_cast<std::streamoff>(endOfCentralDirectory.centralDirectoryOffset()), std::ios_base::beg);
+    const std::streamoff centralDirectory = endOfCentralDirectory.centralDirectoryOffset();
+    p_source.seekg(centralDirectory, std::ios_base::beg);
+    // The headers follow one another up to the end record: read them all at once.
+    p_source.Prefetch(centralDirectory, std::size_t(-1));
 
     const unsigned count = endOfCentralDirectory.entriesOnDisk();
+    directory.Reserve(count, std::size_t(count) * 24);
+    std::string name;
     for (unsigned index = 0; index < count; ++index) {
         ZipCentralDirectoryHeader header = {};
-        ReadStruct(p_source, header, state.key);
+        ReadStruct(p_source, header, key);
         Check(header.Valid(), HeaderMessage);
 
         const std::streamoff namePosition = p_source.tellg();
@@ -401,10 +983,10 @@ void ArchiveVolume::ParseArchive(std::istream& p_source)
             continue;
         }
 
-        std::string name(filenameLength, '\0');
+        name.assign(filenameLength, '\0');
         p_source.read(&name[0], filenameLength);
-        if (!state.key.empty())
-            Unscramble(&name[0], name.size(), static_cast<std::uint32_t>(namePosition), state.key);
+        if (!key.empty())
+            Unscramble(&name[0], name.size(), static_cast<std::uint32_t>(namePosition), key);
 
         const bool isDirectory = name.back() == '/' || name.back() == '\\';
         const bool encrypted = (header.flags() & 1) != 0;
@@ -413,63 +995,91 @@ void ArchiveVolume::ParseArchive(std::istream& p_source)
         const bool compressedUsingDeflate = header.method() == 8;
         Check(!compressed || compressedUsingDeflate, MethodMessage);
 
-        auto asset = state.directory.emplace(AssetPath(name).str(), Entry{name, std::nullopt, false}).first;
+        Entry& asset = directory.Insert(name.data(), name.size());
         if (isDirectory) {
-            asset->second.isDirectory = true;
+            asset.isDirectory = true;
         } else {
-            Check(!asset->second.file, DuplicateMessage);
-            asset->second.file = FileInfo{header.localHeaderOffset(), header.compressedSize(),
-                                          header.uncompressedSize(), compressed, encrypted, header.method(),
-                                          header.crc32()};
+            Check(!asset.file, DuplicateMessage);
+            asset.file = FileInfo{header.localHeaderOffset(), header.compressedSize(), header.uncompressedSize(),
+                                  compressed, encrypted, header.method(), header.crc32()};
         }
 
         p_source.seekg(skipped, std::ios_base::cur);
     }
+    directory.Finish();
+    keyPattern = RepeatKey(key, 4096);
+}
+
+template <class Source>
+bool ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file, std::string& p_buffer) const
+{
+    if (!Check(p_archive.good(), SourceMessage))
+        return false;
+
+    p_archive.seekg(static_cast<std::streamoff>(p_file.localHeaderOffset), std::ios_base::beg);
+    ZipLocalFileHeader localHeader = {};
+    ReadStruct(p_archive, localHeader, key);
+    if (!Check(localHeader.Valid(), LocalHeaderMessage))
+        return false;
+
+    const std::streamoff skipped =
+        static_cast<std::streamoff>(localHeader.fileNameLength()) + localHeader.extraFieldLength();
+    p_archive.seekg(skipped, std::ios_base::cur);
+    const std::uint64_t dataOffset = p_file.localHeaderOffset + sizeof(ZipLocalFileHeader) + skipped;
+
+    Check(!p_file.compressed, CompressedMessage);
+
+    const std::size_t size = localHeader.uncompressedSize();
+    if (size == 0)
+        throw std::out_of_range("invalid string position");
+    p_archive.ReadString(p_buffer, size);
+    if (scrambled) {
+        // Unscramble with the key repeated: the same key byte for every offset.
+        UnscrambleRuns(reinterpret_cast<unsigned char*>(&p_buffer[0]), p_buffer.size(),
+                       static_cast<std::uint32_t>(dataOffset), reinterpret_cast<const unsigned char*>(keyPattern.data()),
+                       keyPattern.size());
+    }
+    return true;
 }
 
 bool ArchiveVolume::Exists(const AssetPath& p_path) const
 {
-    const std::string resolved = Resolve(p_path).str();
-    return _state->HasFolder(resolved) || _state->directory.find(resolved) != _state->directory.end();
+    const std::string path = p_path.str();
+    const std::string_view resolved = _state->Resolve(path);
+    // The folders and the keys share one index: one lookup answers both tests.
+    return _state->directory.Contains(resolved);
 }
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
     const State& state = *_state;
-    const std::string resolved = Resolve(p_path).str();
+    const std::string path = p_path.str();
+    const std::string_view resolved = state.Resolve(path);
     boost::shared_ptr<std::string> buffer = boost::make_shared<std::string>();
 
-    auto asset = state.directory.find(resolved);
-    if (!Check(asset != state.directory.end(), MissingMessage))
+    const Entry* asset = state.directory.Find(resolved);
+    if (!Check(asset != nullptr, MissingMessage))
         return boost::shared_ptr<std::istream>();
-    if (!Check(static_cast<bool>(asset->second.file), NoFileMessage))
+    if (!Check(static_cast<bool>(asset->file), NoFileMessage))
         return boost::shared_ptr<std::istream>();
-    const FileInfo& file = *asset->second.file;
+    const FileInfo& file = *asset->file;
 
-    boost::shared_ptr<std::istream> archive = OpenSourceStream();
-    if (!Check(archive->good(), SourceMessage))
-        return boost::shared_ptr<std::istream>();
-
-    archive->seekg(static_cast<std::streamoff>(file.localHeaderOffset), std::ios_base::beg);
-    ZipLocalFileHeader localHeader = {};
-    ReadStruct(*archive, localHeader, state.key);
-    if (!Check(localHeader.Valid(), LocalHeaderMessage))
-        return boost::shared_ptr<std::istream>();
-
-    const std::streamoff skipped =
-        static_cast<std::streamoff>(localHeader.fileNameLength()) + localHeader.extraFieldLength();
-    archive->seekg(skipped, std::ios_base::cur);
-    const std::uint64_t dataOffset = file.localHeaderOffset + sizeof(ZipLocalFileHeader) + skipped;
-
-    Check(!file.compressed, CompressedMessage);
-
-    buffer->resize(localHeader.uncompressedSize());
-    if (buffer->empty())
-        throw std::out_of_range("invalid string position");
-    archive->read(&(*buffer)[0], static_cast<std::streamsize>(buffer->size()));
-    if (state.scrambled)
-        Unscramble(&(*buffer)[0], buffer->size(), static_cast<std::uint32_t>(dataOffset), state.key);
-    archive.reset();
+    if (state.archiveData.empty()) {
+        // An archive file: opened afresh, and closed again before the stream is handed out.
+        FileSource archive(_source, false);
+        // The local header, its copy of the name, a little extra field and the data mostly
+        // come in one read; a large entry is read straight into the buffer.
+        const std::size_t around = sizeof(ZipLocalFileHeader) + asset->nameLength + 256;
+        archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
+                         around + (file.uncompressedSize <= 60 * 1024 ? file.uncompressedSize : 0));
+        if (!state.ReadEntry(archive, file, *buffer))
+            return boost::shared_ptr<std::istream>();
+    } else {
+        boost::shared_ptr<std::istream> stream = OpenSourceStream();
+        StreamSource archive(*stream);
+        if (!state.ReadEntry(archive, file, *buffer))
+            return boost::shared_ptr<std::istream>();
+    }
 
     if (p_mode == Text)
         FoldLineEnds(*buffer);
