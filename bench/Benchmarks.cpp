@@ -504,6 +504,9 @@ struct Result {
 
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
+    // Tabular counters, no colours: the output is read by people and by scripts alike.
+    CollectingReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& p_runs) override
     {
         ConsoleReporter::ReportRuns(p_runs);
