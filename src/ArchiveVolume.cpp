@@ -715,11 +715,37 @@ public:
     void Finish()
     {
         if (!_sorted) {
+            // Keys are compared by eight bytes behind the prefix they all share, taken as one
+            // big-endian number, and only on a tie by the rest of their bytes.
+            std::size_t shared = Key(_entries[0]).size();
+            for (const Entry& entry : _entries) {
+                const std::string_view key = Key(entry);
+                const std::string_view first = Key(_entries[0]);
+                std::size_t same = 0;
+                while (same < shared && same < key.size() && key[same] == first[same])
+                    ++same;
+                shared = same;
+            }
+            struct Sortable {
+                std::uint64_t head;
+                std::uint32_t item;
+            };
+            std::vector<Sortable> sortable(_entries.size());
+            for (std::uint32_t i = 0; i < sortable.size(); ++i) {
+                const std::string_view key = Key(_entries[i]);
+                std::uint64_t head = 0;
+                for (std::size_t at = shared; at < shared + 8; ++at)
+                    head = (head << 8) | (at < key.size() ? static_cast<unsigned char>(key[at]) : 0u);
+                sortable[i] = Sortable{head, i};
+            }
+            std::sort(sortable.begin(), sortable.end(), [this, shared](const Sortable& p_a, const Sortable& p_b) {
+                if (p_a.head != p_b.head)
+                    return p_a.head < p_b.head;
+                return Key(_entries[p_a.item]).substr(shared) < Key(_entries[p_b.item]).substr(shared);
+            });
             std::vector<std::uint32_t> order(_entries.size());
             for (std::uint32_t i = 0; i < order.size(); ++i)
-                order[i] = i;
-            std::sort(order.begin(), order.end(),
-                      [this](std::uint32_t p_a, std::uint32_t p_b) { return Key(_entries[p_a]) < Key(_entries[p_b]); });
+                order[i] = sortable[i].item;
             std::vector<Entry> sorted;
             sorted.reserve(_entries.size());
             std::vector<std::uint32_t> number(_entries.size());

@@ -86,6 +86,13 @@ TEST_F(ArchiveCorpusTest, SameNamesAndBytesAsLibzip)
     for (unsigned index = 0; index < s_layout.entries; ++index)
         expected.insert(corpus::EntryName(s_layout, index));
     EXPECT_EQ(names, expected);
+    // Stored shuffled, listed in path order.
+    const std::vector<ArchiveVolume::ListedEntry> listed =
+        boost::dynamic_pointer_cast<ArchiveVolume>(plain)->Entries();
+    ASSERT_EQ(listed.size(), expected.size());
+    auto name = expected.begin();
+    for (const ArchiveVolume::ListedEntry& entry : listed)
+        EXPECT_EQ(entry.path.str(), *name++);
     for (const std::string& folder : folders) {
         EXPECT_TRUE(plain->Exists(AssetPath(folder))) << folder;
         EXPECT_TRUE(scrambled->Exists(AssetPath(folder))) << folder;
