@@ -20,6 +20,7 @@
 #include <Assets/ArchiveVolume.h>
 
 #include "Check.h"
+#include "EntryBytes.h"
 #include "FileStream.h"
 
 #include <boost/iostreams/device/array.hpp>
@@ -206,21 +207,22 @@ using ArrayStream = boost::iostreams::stream<ArraySource>;
 // Deleter of a returned stream: deletes the stream, and keeps the entry's bytes alive until
 // the stream is gone (the bytes go with the deleter, after the stream).
 struct MemoryLifetime {
-    boost::shared_ptr<std::string> bytes;
+    boost::shared_ptr<EntryBytes> bytes;
 
     void operator()(std::istream* p_stream) const { delete p_stream; }
 };
 
 // Text mode: every CR LF becomes LF, left to right, matches not overlapping; a lone CR stays.
-void FoldLineEnds(std::string& p_bytes)
+// Only the first p_written bytes were filled; the rest are zero (never a CR or an LF), so only
+// the filled part is folded and the untouched zeros behind it simply move up.
+void FoldLineEnds(EntryBytes& p_bytes, std::size_t p_written)
 {
-    const char* read = p_bytes.data();
-    const char* end = read + p_bytes.size();
-    const char* crlf = static_cast<const char*>(std::memchr(read, '\r', p_bytes.size()));
-    if (!crlf)
+    char* begin = p_bytes.data();
+    char* end = begin + p_written;
+    char* read = static_cast<char*>(std::memchr(begin, '\r', p_written));
+    if (!read)
         return;
-    char* write = &p_bytes[0] + (crlf - read);
-    read = crlf;
+    char* write = read;
     while (read < end) {
         if (read[0] == '\r' && read + 1 < end && read[1] == '\n') {
             *write++ = '\n';
@@ -229,7 +231,9 @@ void FoldLineEnds(std::string& p_bytes)
             *write++ = *read++;
         }
     }
-    p_bytes.resize(static_cast<std::size_t>(write - p_bytes.data()));
+    const std::size_t removed = static_cast<std::size_t>(end - write);
+    std::memset(write, 0, removed);
+    p_bytes.Shrink(p_bytes.size() - removed);
 }
 
 } // namespace
@@ -387,7 +391,15 @@ void ArchiveVolume::ParseArchive(std::istream& p_source)
     p_source.seekg(static_cast<std::streamoff>(endOfCentralDirectory.centralDirectoryOffset()), std::ios_base::beg);
 
     const unsigned count = endOfCentralDirectory.entriesOnDisk();
+    // A failed stream reads nothing more and tells position -1, so every header read from it
+    // comes out the same, and so does its name (zeros, unscrambled at that position). A count
+    // that runs past the archive would redo the same name, up to 64 KiB, for each of up to
+    // 65 535 headers: the element that name gives is looked up once and reused, and every
+    // check still reports as it would.
+    std::optional<decltype(state.directory)::iterator> failedAsset;
+    bool failedIsDirectory = false;
     for (unsigned index = 0; index < count; ++index) {
+        const bool failedBefore = p_source.fail();
         ZipCentralDirectoryHeader header = {};
         ReadStruct(p_source, header, state.key);
         Check(header.Valid(), HeaderMessage);
@@ -401,19 +413,28 @@ void ArchiveVolume::ParseArchive(std::istream& p_source)
             continue;
         }
 
-        std::string name(filenameLength, '\0');
-        p_source.read(&name[0], filenameLength);
-        if (!state.key.empty())
-            Unscramble(&name[0], name.size(), static_cast<std::uint32_t>(namePosition), state.key);
+        const bool replay = failedBefore && failedAsset;
+        std::string name;
+        if (!replay) {
+            name.assign(filenameLength, '\0');
+            p_source.read(&name[0], filenameLength);
+            if (!state.key.empty())
+                Unscramble(&name[0], name.size(), static_cast<std::uint32_t>(namePosition), state.key);
+        }
 
-        const bool isDirectory = name.back() == '/' || name.back() == '\\';
+        const bool isDirectory = replay ? failedIsDirectory : name.back() == '/' || name.back() == '\\';
         const bool encrypted = (header.flags() & 1) != 0;
         Check(!encrypted, EncryptedMessage);
         const bool compressed = header.method() != 0;
         const bool compressedUsingDeflate = header.method() == 8;
         Check(!compressed || compressedUsingDeflate, MethodMessage);
 
-        auto asset = state.directory.emplace(AssetPath(name).str(), Entry{name, std::nullopt, false}).first;
+        auto asset = replay ? *failedAsset
+                            : state.directory.emplace(AssetPath(name).str(), Entry{name, std::nullopt, false}).first;
+        if (failedBefore && !replay) {
+            failedAsset = asset;
+            failedIsDirectory = isDirectory;
+        }
         if (isDirectory) {
             asset->second.isDirectory = true;
         } else {
@@ -437,8 +458,6 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
 {
     const State& state = *_state;
     const std::string resolved = Resolve(p_path).str();
-    boost::shared_ptr<std::string> buffer = boost::make_shared<std::string>();
-
     auto asset = state.directory.find(resolved);
     if (!Check(asset != state.directory.end(), MissingMessage))
         return boost::shared_ptr<std::istream>();
@@ -463,16 +482,23 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
 
     Check(!file.compressed, CompressedMessage);
 
-    buffer->resize(localHeader.uncompressedSize());
-    if (buffer->empty())
+    // The claimed size, whatever the archive holds: bytes it does not hold stay zero, and
+    // their pages are never written (EntryBytes).
+    const std::size_t claimed = localHeader.uncompressedSize();
+    if (claimed == 0)
         throw std::out_of_range("invalid string position");
-    archive->read(&(*buffer)[0], static_cast<std::streamsize>(buffer->size()));
-    if (state.scrambled)
-        Unscramble(&(*buffer)[0], buffer->size(), static_cast<std::uint32_t>(dataOffset), state.key);
+    boost::shared_ptr<EntryBytes> buffer = boost::make_shared<EntryBytes>(claimed);
+    archive->read(buffer->data(), static_cast<std::streamsize>(claimed));
+    std::size_t written = archive->gcount() > 0 ? static_cast<std::size_t>(archive->gcount()) : 0;
+    if (state.scrambled) {
+        // The missing bytes unscramble to key bytes, as every byte of the buffer does.
+        Unscramble(buffer->data(), claimed, static_cast<std::uint32_t>(dataOffset), state.key);
+        written = claimed;
+    }
     archive.reset();
 
     if (p_mode == Text)
-        FoldLineEnds(*buffer);
+        FoldLineEnds(*buffer, written);
 
     std::istream* stream = new ArrayStream(buffer->data(), buffer->data() + buffer->size());
     return boost::shared_ptr<std::istream>(stream, MemoryLifetime{buffer});
