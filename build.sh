@@ -2,7 +2,8 @@
 # Set-up, build and run on Debian 12.
 #   bash build.sh run    installs what is missing, builds, runs the demo
 #   bash build.sh test   installs what is missing, builds, runs the whole test suite
-#                        (plain, then under AddressSanitizer and UndefinedBehaviorSanitizer)
+#                        (plain, then under AddressSanitizer and UndefinedBehaviorSanitizer,
+#                        the thread test under ThreadSanitizer, and each fuzz target ~30 s)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -58,6 +59,14 @@ case "$command" in
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
       run_suite "$build/sanitize"
+    # The thread test under ThreadSanitizer: a build of just the core and that test.
+    local_launcher=()
+    command -v ccache >/dev/null && local_launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$here/tests/threads" -B "$build/threads" -G Ninja "${local_launcher[@]}" >/dev/null
+    cmake --build "$build/threads" -j "$jobs"
+    run_suite "$build/threads"
+    # Each fuzz target for a short while from its seed corpus (fuzz/run runs them longer).
+    FUZZ_BUILD_DIR="$build/fuzz" ASSETS_JOBS="$jobs" bash "$here/fuzz/run" "${ASSETS_FUZZ_SECONDS:-30}"
     ;;
   *)
     echo "usage: bash build.sh [run|test]" >&2

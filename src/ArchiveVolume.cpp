@@ -20,6 +20,7 @@
 #include <Assets/ArchiveVolume.h>
 
 #include "Check.h"
+#include "EntryBytes.h"
 #include "FileStream.h"
 
 #include <boost/iostreams/device/array.hpp>
@@ -226,13 +227,6 @@ public:
     // The stream buffers as it pleases.
     void Prefetch(std::streamoff, std::size_t) {}
 
-    // p_buffer becomes p_size bytes read from here on, zero where the stream has none.
-    void ReadString(std::string& p_buffer, std::size_t p_size)
-    {
-        p_buffer.resize(p_size);
-        read(&p_buffer[0], p_size);
-    }
-
 private:
     std::istream& _stream;
 };
@@ -321,35 +315,6 @@ public:
         }
     }
 
-    // p_buffer becomes p_size bytes read from here on, zero where the file has none. A large
-    // buffer grows piece by piece as it is read, so that its zero-fill meets cached memory
-    // and each piece is written twice in the cache rather than twice in main memory.
-    void ReadString(std::string& p_buffer, std::size_t p_size)
-    {
-        if (p_size < DirectRead || !good()) {
-            p_buffer.resize(p_size);
-            read(&p_buffer[0], p_size);
-            return;
-        }
-        p_buffer.reserve(p_size);
-        std::size_t done = 0;
-        bool ended = false;
-        while (done < p_size && !ended) {
-            const std::size_t piece = std::min(Piece, p_size - done);
-            p_buffer.resize(done + piece);
-            const std::size_t count = ReadAt(_position + static_cast<std::streamoff>(done), &p_buffer[done], piece);
-            ended = count < piece;
-            done += count;
-        }
-        p_buffer.resize(p_size);
-        _position += static_cast<std::streamoff>(done);
-        _gcount = static_cast<std::streamsize>(done);
-        if (done < p_size) {
-            _eof = true;
-            _fail = true;
-        }
-    }
-
     std::streamsize gcount() const { return _gcount; }
     bool eof() const { return _eof; }
     bool fail() const { return _fail; }
@@ -371,8 +336,6 @@ public:
 private:
     static constexpr std::size_t DirectRead = 64 * 1024;
     static constexpr std::size_t MaxWindow = std::size_t(64) << 20;
-    static constexpr std::size_t Piece = 256 * 1024;
-
 
     bool InWindow(std::streamoff p_position, std::size_t p_count) const
     {
@@ -492,21 +455,22 @@ using ArrayStream = boost::iostreams::stream<ArraySource>;
 // Deleter of a returned stream: deletes the stream, and keeps the entry's bytes alive until
 // the stream is gone (the bytes go with the deleter, after the stream).
 struct MemoryLifetime {
-    boost::shared_ptr<std::string> bytes;
+    boost::shared_ptr<EntryBytes> bytes;
 
     void operator()(std::istream* p_stream) const { delete p_stream; }
 };
 
 // Text mode: every CR LF becomes LF, left to right, matches not overlapping; a lone CR stays.
-void FoldLineEnds(std::string& p_bytes)
+// Only the first p_written bytes were filled; the rest are zero (never a CR or an LF), so only
+// the filled part is folded and the untouched zeros behind it simply move up.
+void FoldLineEnds(EntryBytes& p_bytes, std::size_t p_written)
 {
-    const char* read = p_bytes.data();
-    const char* end = read + p_bytes.size();
-    const char* crlf = static_cast<const char*>(std::memchr(read, '\r', p_bytes.size()));
-    if (!crlf)
+    char* begin = p_bytes.data();
+    char* end = begin + p_written;
+    char* read = static_cast<char*>(std::memchr(begin, '\r', p_written));
+    if (!read)
         return;
-    char* write = &p_bytes[0] + (crlf - read);
-    read = crlf;
+    char* write = read;
     while (read < end) {
         if (read[0] == '\r' && read + 1 < end && read[1] == '\n') {
             *write++ = '\n';
@@ -515,7 +479,9 @@ void FoldLineEnds(std::string& p_bytes)
             *write++ = *read++;
         }
     }
-    p_bytes.resize(static_cast<std::size_t>(write - p_bytes.data()));
+    const std::size_t removed = static_cast<std::size_t>(end - write);
+    std::memset(write, 0, removed);
+    p_bytes.Shrink(p_bytes.size() - removed);
 }
 
 } // namespace
@@ -679,8 +645,9 @@ public:
         _index.Reserve(p_entries, KeyOf());
     }
 
-    // The element keyed by the normalised p_name, inserted without a file when there is none.
-    Entry& Insert(const char* p_name, std::size_t p_length)
+    // The number of the element keyed by the normalised p_name, inserted without a file when
+    // there is none. Numbers hold until Finish.
+    std::size_t Insert(const char* p_name, std::size_t p_length)
     {
         const std::size_t nameOffset = _text.size();
         _text.append(p_name, p_length);
@@ -696,7 +663,7 @@ public:
         const std::int64_t found = _index.Find(key, KeyOf());
         if (found >= 0) {
             _text.resize(nameOffset);
-            return _entries[static_cast<std::size_t>(found)];
+            return static_cast<std::size_t>(found);
         }
 
         _sorted = _sorted && (_entries.empty() || Key(_entries.back()) < key);
@@ -708,8 +675,9 @@ public:
             _text.append(p_name, p_length);
         }
         _entries.push_back(entry);
-        return _entries.back();
+        return _entries.size() - 1;
     }
+    Entry& At(std::size_t p_element) { return _entries[p_element]; }
 
     // Orders the elements by key and records the folders their keys imply.
     void Finish()
@@ -875,10 +843,11 @@ struct ArchiveVolume::State {
 
     template <class Source>
     void ParseArchive(Source& p_source);
-    // Open's steps from the source check to the unscrambled bytes; false after a failed check
-    // that guards a use.
+    // Open's steps from the source check to the unscrambled bytes; null after a failed check
+    // that guards a use. p_written becomes the count of bytes that are not the zeros standing
+    // for what the archive does not hold.
     template <class Source>
-    bool ReadEntry(Source& p_archive, const FileInfo& p_file, std::string& p_buffer) const;
+    boost::shared_ptr<EntryBytes> ReadEntry(Source& p_archive, const FileInfo& p_file, std::size_t& p_written) const;
 };
 
 ArchiveVolume::ArchiveVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority,
@@ -994,8 +963,16 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
 
     const unsigned count = endOfCentralDirectory.entriesOnDisk();
     directory.Reserve(count, std::size_t(count) * 24);
+    // A failed source reads nothing more and tells position -1, so every header read from it
+    // comes out the same, and so does its name (zeros, unscrambled at that position). A count
+    // that runs past the archive would redo the same name, up to 64 KiB, for each of up to
+    // 65 535 headers: the element that name gives is looked up once and reused, and every
+    // check still reports as it would.
+    std::optional<std::size_t> failedElement;
+    bool failedIsDirectory = false;
     std::string name;
     for (unsigned index = 0; index < count; ++index) {
+        const bool failedBefore = p_source.fail();
         ZipCentralDirectoryHeader header = {};
         ReadStruct(p_source, header, key);
         Check(header.Valid(), HeaderMessage);
@@ -1009,19 +986,27 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
             continue;
         }
 
-        name.assign(filenameLength, '\0');
-        p_source.read(&name[0], filenameLength);
-        if (!key.empty())
-            Unscramble(&name[0], name.size(), static_cast<std::uint32_t>(namePosition), key);
+        const bool replay = failedBefore && failedElement;
+        if (!replay) {
+            name.assign(filenameLength, '\0');
+            p_source.read(&name[0], filenameLength);
+            if (!key.empty())
+                Unscramble(&name[0], name.size(), static_cast<std::uint32_t>(namePosition), key);
+        }
 
-        const bool isDirectory = name.back() == '/' || name.back() == '\\';
+        const bool isDirectory = replay ? failedIsDirectory : name.back() == '/' || name.back() == '\\';
         const bool encrypted = (header.flags() & 1) != 0;
         Check(!encrypted, EncryptedMessage);
         const bool compressed = header.method() != 0;
         const bool compressedUsingDeflate = header.method() == 8;
         Check(!compressed || compressedUsingDeflate, MethodMessage);
 
-        Entry& asset = directory.Insert(name.data(), name.size());
+        const std::size_t element = replay ? *failedElement : directory.Insert(name.data(), name.size());
+        if (failedBefore && !replay) {
+            failedElement = element;
+            failedIsDirectory = isDirectory;
+        }
+        Entry& asset = directory.At(element);
         if (isDirectory) {
             asset.isDirectory = true;
         } else {
@@ -1037,16 +1022,17 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
 }
 
 template <class Source>
-bool ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file, std::string& p_buffer) const
+boost::shared_ptr<EntryBytes> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
+                                                              std::size_t& p_written) const
 {
     if (!Check(p_archive.good(), SourceMessage))
-        return false;
+        return boost::shared_ptr<EntryBytes>();
 
     p_archive.seekg(static_cast<std::streamoff>(p_file.localHeaderOffset), std::ios_base::beg);
     ZipLocalFileHeader localHeader = {};
     ReadStruct(p_archive, localHeader, key);
     if (!Check(localHeader.Valid(), LocalHeaderMessage))
-        return false;
+        return boost::shared_ptr<EntryBytes>();
 
     const std::streamoff skipped =
         static_cast<std::streamoff>(localHeader.fileNameLength()) + localHeader.extraFieldLength();
@@ -1055,17 +1041,22 @@ bool ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file, 
 
     Check(!p_file.compressed, CompressedMessage);
 
-    const std::size_t size = localHeader.uncompressedSize();
-    if (size == 0)
+    // The claimed size, whatever the archive holds: bytes it does not hold stay zero, and
+    // their pages are never written (EntryBytes).
+    const std::size_t claimed = localHeader.uncompressedSize();
+    if (claimed == 0)
         throw std::out_of_range("invalid string position");
-    p_archive.ReadString(p_buffer, size);
+    boost::shared_ptr<EntryBytes> buffer = boost::make_shared<EntryBytes>(claimed);
+    p_archive.read(buffer->data(), claimed);
+    p_written = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
     if (scrambled) {
-        // Unscramble with the key repeated: the same key byte for every offset.
-        UnscrambleRuns(reinterpret_cast<unsigned char*>(&p_buffer[0]), p_buffer.size(),
-                       static_cast<std::uint32_t>(dataOffset), reinterpret_cast<const unsigned char*>(keyPattern.data()),
-                       keyPattern.size());
+        // The missing bytes unscramble to key bytes, as every byte of the buffer does; the key
+        // repeated gives the same key byte for every offset.
+        UnscrambleRuns(reinterpret_cast<unsigned char*>(buffer->data()), claimed, static_cast<std::uint32_t>(dataOffset),
+                       reinterpret_cast<const unsigned char*>(keyPattern.data()), keyPattern.size());
+        p_written = claimed;
     }
-    return true;
+    return buffer;
 }
 
 bool ArchiveVolume::Exists(const AssetPath& p_path) const
@@ -1081,7 +1072,6 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
     const State& state = *_state;
     const std::string path = p_path.str();
     const std::string_view resolved = state.Resolve(path);
-    boost::shared_ptr<std::string> buffer = boost::make_shared<std::string>();
 
     const Entry* asset = state.directory.Find(resolved);
     if (!Check(asset != nullptr, MissingMessage))
@@ -1090,6 +1080,8 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
         return boost::shared_ptr<std::istream>();
     const FileInfo& file = *asset->file;
 
+    boost::shared_ptr<EntryBytes> buffer;
+    std::size_t written = 0;
     if (state.archiveData.empty()) {
         // An archive file: opened afresh, and closed again before the stream is handed out.
         FileSource archive(_source, false);
@@ -1098,17 +1090,17 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
         const std::size_t around = sizeof(ZipLocalFileHeader) + asset->nameLength + 256;
         archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
                          around + (file.uncompressedSize <= 60 * 1024 ? file.uncompressedSize : 0));
-        if (!state.ReadEntry(archive, file, *buffer))
-            return boost::shared_ptr<std::istream>();
+        buffer = state.ReadEntry(archive, file, written);
     } else {
         boost::shared_ptr<std::istream> stream = OpenSourceStream();
         StreamSource archive(*stream);
-        if (!state.ReadEntry(archive, file, *buffer))
-            return boost::shared_ptr<std::istream>();
+        buffer = state.ReadEntry(archive, file, written);
     }
 
+    if (!buffer)
+        return boost::shared_ptr<std::istream>();
     if (p_mode == Text)
-        FoldLineEnds(*buffer);
+        FoldLineEnds(*buffer, written);
 
     std::istream* stream = new ArrayStream(buffer->data(), buffer->data() + buffer->size());
     return boost::shared_ptr<std::istream>(stream, MemoryLifetime{buffer});

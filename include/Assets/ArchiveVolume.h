@@ -14,9 +14,18 @@
 // constructor and by each Open, and closed again each time.
 //
 // Damage is reported through the logger's ensure. If a host's ensure handler returns at a
-// check that guards a use, the volume skips what it cannot use: a nameless central entry is
-// left out, an archive that cannot be read leaves the volume empty, and Open returns an empty
-// pointer.
+// check that guards a use, the volume skips what it cannot use and stays memory-safe: a
+// nameless central entry is left out, an archive inside a volume that cannot be read leaves
+// the volume empty, and Open returns an empty pointer (for a path the directory lacks, a
+// directory entry, an archive that does not open, or an invalid local header). At the other
+// checks the walk and Open go on with what they read.
+//
+// Limits: an archive is outside data, and a local header may claim up to 4 GiB that the
+// archive does not hold. Open still yields the claimed size, with zeros where the archive
+// holds nothing (key bytes in a scrambled archive, whose missing bytes unscramble like any
+// other), but a plain archive's missing bytes take address space only, never written memory.
+// A claim that cannot be allocated gives std::bad_alloc from Open, with nothing leaked and
+// the volume usable afterwards. Several threads may Exists and Open on one volume at once.
 #pragma once
 
 #include <Assets/Export.h>

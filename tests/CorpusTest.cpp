@@ -1,0 +1,252 @@
+// The regression corpus of damaged archives (tests/corpus): every file is read as an archive
+// on disk and as an archive inside another volume, with an ensure handler that returns and
+// with one that throws; every name its central directory lists and a few it does not are
+// asked for and opened in both modes. Damage must be reported, nothing may leave the volume
+// but the exceptions it documents, and memory must stay bounded: CTest runs this program with
+// an address-space limit (or the sanitizer's allocation limit) under which 4 GiB cannot be
+// allocated.
+#include "../fuzz/FuzzSupport.h"
+
+#include <Assets/ArchiveVolume.h>
+#include <QorDebug.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <stdexcept>
+
+using namespace Qor::Draxel::Assets;
+using namespace fuzz_support;
+
+namespace {
+
+const std::string CorpusDirectory = ASSETS_CORPUS_DIR;
+const std::string GivenKey = "fuzz-key"; // the archive fuzz target's, so its findings read alike
+
+std::vector<std::string> CorpusFiles()
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(CorpusDirectory.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            const std::size_t dot = name.rfind('.');
+            if (dot != std::string::npos && (name.substr(dot) == ".zip" || name.substr(dot) == ".dat"))
+                names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadFile(const std::string& p_path)
+{
+    std::ifstream in(p_path, std::ios_base::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool EndsWith(const std::string& p_text, const std::string& p_end)
+{
+    return p_text.size() >= p_end.size() && p_text.compare(p_text.size() - p_end.size(), p_end.size(), p_end) == 0;
+}
+
+bool StartsWith(const std::string& p_text, const std::string& p_start)
+{
+    return p_text.compare(0, p_start.size(), p_start) == 0;
+}
+
+long PeakKilobytes()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+struct Mode {
+    std::string key;     // given to the volume
+    std::string nameKey; // unscrambles the names for the test's own listing
+    std::size_t trailer;
+};
+
+Mode ModeOf(const std::string& p_file, const std::string& p_bytes)
+{
+    if (EndsWith(p_file, ".given.dat"))
+        return Mode{GivenKey, GivenKey, 0};
+    if (EndsWith(p_file, ".dat"))
+        return Mode{std::string(), p_bytes.size() >= 32 ? p_bytes.substr(p_bytes.size() - 32) : std::string(32, '\0'), 32};
+    return Mode{std::string(), std::string(), 0};
+}
+
+// Opens p_name both ways; a stream must yield its claimed size, readable to the last byte.
+void Visit(const Volume& p_volume, const std::string& p_name)
+{
+    const AssetPath path(p_name);
+    p_volume.Exists(path);
+    for (Volume::OpenMode mode : {Volume::Binary, Volume::Text}) {
+        boost::shared_ptr<std::istream> stream;
+        try {
+            stream = p_volume.Open(path, mode);
+        } catch (const std::out_of_range&) {
+            continue;
+        } catch (const std::bad_alloc&) {
+            continue;
+        } catch (const qordebug::ensure_failure&) {
+            continue;
+        }
+        if (!stream)
+            continue;
+        stream->seekg(0, std::ios_base::end);
+        const std::streamoff length = stream->tellg();
+        ASSERT_GT(length, 0) << p_name;
+        stream->seekg(length - 1, std::ios_base::beg);
+        EXPECT_NE(stream->get(), std::char_traits<char>::eof()) << p_name;
+        EXPECT_EQ(stream->get(), std::char_traits<char>::eof()) << p_name;
+        stream->clear();
+        stream->seekg(0, std::ios_base::beg);
+        bool complete = false;
+        EXPECT_FALSE(ReadUpTo(*stream, 4096, complete).empty()) << p_name;
+    }
+}
+
+// Visits every listed name and a few absent ones; returns the reports of the walk and of the
+// listed files (a directory or an absent name reports by design, so those are not counted).
+std::size_t VisitAll(const Volume& p_volume, const std::string& p_bytes, const Mode& p_mode, std::size_t p_walkReports)
+{
+    const std::vector<std::string> names = CentralNames(p_bytes, p_mode.nameKey, p_mode.trailer);
+    std::size_t reports = p_walkReports;
+    for (const std::string& name : names) {
+        if (name.back() == '/' || name.back() == '\\')
+            continue;
+        const std::size_t before = EnsureCount();
+        Visit(p_volume, name);
+        reports += EnsureCount() - before;
+    }
+    for (const std::string& name : names) {
+        Visit(p_volume, name);
+        Visit(p_volume, AssetPath(name).str() + "/missing");
+    }
+    for (const char* absent : {"", "/", "missing", "shaders", "a/b"})
+        Visit(p_volume, absent);
+    return reports;
+}
+
+// Reads p_file from disk and from memory with the handler in place; returns the reports that
+// tell of damage (a throwing handler's first report ends a reading).
+std::size_t ReadCorpusFile(const std::string& p_file)
+{
+    const std::string path = CorpusDirectory + "/" + p_file;
+    const std::string bytes = ReadFile(path);
+    const Mode mode = ModeOf(p_file, bytes);
+    std::size_t reports = 0;
+    std::size_t before = EnsureCount();
+    try {
+        boost::shared_ptr<Volume> volume = ArchiveVolume::Open(qorfile::filepath(path), mode.key);
+        reports += VisitAll(*volume, bytes, mode, EnsureCount() - before);
+    } catch (const qordebug::ensure_failure&) {
+        reports += EnsureCount() - before;
+    }
+    if (!bytes.empty()) {
+        const std::string name = EndsWith(p_file, ".zip") ? "inner.zip" : "inner.dat";
+        const MemoryVolume holder(name, bytes);
+        before = EnsureCount();
+        try {
+            boost::shared_ptr<Volume> volume = ArchiveVolume::Open(holder, AssetPath(name), mode.key);
+            reports += VisitAll(*volume, bytes, mode, EnsureCount() - before);
+        } catch (const qordebug::ensure_failure&) {
+            reports += EnsureCount() - before;
+        }
+    }
+    return reports;
+}
+
+// Damage of these kinds is always detectable, and must be reported. (A file of 22 bytes can
+// be a whole, empty archive; a trailer of zeros scrambles nothing.)
+bool MustReport(const std::string& p_file)
+{
+    if (p_file == "gen-short-22.zip" || p_file == "gen-trailer-zeros.dat")
+        return false;
+    for (const char* prefix : {"gen-cut-", "gen-short-", "gen-end-sig-", "gen-end-with-comment", "gen-end-garbage",
+                               "gen-central-sig-", "gen-local-sig-", "gen-name-empty", "gen-count-", "gen-duplicates",
+                               "gen-central-method-12", "gen-central-method-99", "gen-central-flags-one",
+                               "gen-end-points-at-itself", "gen-cd-into-local"})
+        if (StartsWith(p_file, prefix))
+            return true;
+    return false;
+}
+
+TEST(CorpusTest, EveryDamagedArchiveIsReportedAndStaysInBounds)
+{
+    const std::vector<std::string> files = CorpusFiles();
+    ASSERT_GT(files.size(), 100u) << "the corpus is missing from " << CorpusDirectory;
+    const long peakBefore = PeakKilobytes();
+    for (bool returning : {true, false}) {
+        UseEnsureHandler(returning);
+        for (const std::string& file : files) {
+            SCOPED_TRACE(file + (returning ? " (returning handler)" : " (throwing handler)"));
+            const std::size_t reports = ReadCorpusFile(file);
+            if (StartsWith(file, "gen-good")) {
+                EXPECT_EQ(reports, 0u);
+            } else if (MustReport(file)) {
+                EXPECT_GT(reports, 0u);
+            }
+        }
+    }
+    // Claims of up to 4 GiB that no archive holds never become written memory.
+    EXPECT_LT(PeakKilobytes() - peakBefore, 256 * 1024);
+}
+
+TEST(CorpusTest, ClaimThatCannotBeAllocatedThrowsBadAllocAndLeavesTheVolumeUsable)
+{
+    UseEnsureHandler(false);
+    if (std::getenv("ASSETS_CORPUS_LIMITED")) {
+        // The limit this program runs under must be one in which 4 GiB cannot be had.
+        void* block = std::malloc(std::size_t(4) << 30);
+        EXPECT_EQ(block, nullptr);
+        std::free(block);
+    }
+    const std::string path = CorpusDirectory + "/gen-claim-4g.zip";
+    boost::shared_ptr<Volume> volume = ArchiveVolume::Open(qorfile::filepath(path), std::string());
+    const long peakBefore = PeakKilobytes();
+    for (int round = 0; round < 3; ++round) {
+        try {
+            boost::shared_ptr<std::istream> stream = volume->Open(AssetPath("huge"), Volume::Binary);
+            ASSERT_TRUE(stream);
+            // Without a limit the claim is address space only: the size is there, all zero
+            // past the one byte the archive holds.
+            stream->seekg(0, std::ios_base::end);
+            EXPECT_EQ(stream->tellg(), std::streamoff(0xFFFFFFFFu));
+            stream->seekg(0xFFFFFFFEu, std::ios_base::beg);
+            EXPECT_EQ(stream->get(), 0);
+        } catch (const std::bad_alloc&) {
+            EXPECT_TRUE(std::getenv("ASSETS_CORPUS_LIMITED") != nullptr);
+        }
+        EXPECT_TRUE(volume->Exists(AssetPath("huge")));
+    }
+    EXPECT_LT(PeakKilobytes() - peakBefore, 64 * 1024);
+}
+
+TEST(CorpusTest, TextModeOfALargeClaimFoldsOnlyTheHeldBytes)
+{
+    UseEnsureHandler(false);
+    const std::string path = CorpusDirectory + "/gen-claim-256m-crlf.zip";
+    boost::shared_ptr<Volume> volume = ArchiveVolume::Open(qorfile::filepath(path), std::string());
+    const long peakBefore = PeakKilobytes();
+    boost::shared_ptr<std::istream> text = volume->Open(AssetPath("mid"), Volume::Text);
+    ASSERT_TRUE(text);
+    std::string head(4, '\1');
+    text->read(&head[0], 4);
+    EXPECT_EQ(head, "\n\rPK"); // the bytes behind it are the central directory
+    text->seekg(0, std::ios_base::end);
+    EXPECT_EQ(text->tellg(), std::streamoff(0x10000000 - 1));
+    EXPECT_LT(PeakKilobytes() - peakBefore, 16 * 1024);
+}
+
+} // namespace
