@@ -168,6 +168,27 @@ std::size_t Drain(std::istream& p_stream, char* p_buffer, std::size_t p_capacity
     return static_cast<std::size_t>(p_stream.gcount());
 }
 
+// The peers' whole read of one entry into p_buffer; 0 when it is not there.
+std::size_t DrainZip(zip_t* p_archive, const char* p_name, char* p_buffer, std::size_t p_capacity)
+{
+    zip_file_t* file = zip_fopen(p_archive, p_name, 0);
+    if (!file)
+        return 0;
+    const zip_int64_t count = zip_fread(file, p_buffer, p_capacity);
+    zip_fclose(file);
+    return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
+std::size_t DrainPhysfs(const char* p_name, char* p_buffer, std::size_t p_capacity)
+{
+    PHYSFS_File* file = PHYSFS_openRead(p_name);
+    if (!file)
+        return 0;
+    const PHYSFS_sint64 count = PHYSFS_readBytes(file, p_buffer, p_capacity);
+    PHYSFS_close(file);
+    return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
 // A buffer whose pages are touched once, so that no copy into it pays for page faults.
 std::vector<char>& BigBuffer(int p_which)
 {
@@ -337,12 +358,7 @@ void SmallReadLibzip(benchmark::State& state)
 {
     zip_t* archive = OpenZip(g_corpus.Path("many.zip"));
     ReadAll(state, g_corpus.reads, 1, [&](std::size_t i, char* p_buffer, std::size_t p_capacity) {
-        zip_file_t* file = zip_fopen(archive, g_corpus.reads[i].c_str(), 0);
-        if (!file)
-            return std::size_t(0);
-        const zip_int64_t count = zip_fread(file, p_buffer, p_capacity);
-        zip_fclose(file);
-        return count > 0 ? static_cast<std::size_t>(count) : 0;
+        return DrainZip(archive, g_corpus.reads[i].c_str(), p_buffer, p_capacity);
     });
     zip_discard(archive);
 }
@@ -352,12 +368,7 @@ void SmallReadPhysfs(benchmark::State& state)
     const std::string path = g_corpus.Path("many.zip");
     MountPhysfs(path, nullptr);
     ReadAll(state, g_corpus.reads, 1, [&](std::size_t i, char* p_buffer, std::size_t p_capacity) {
-        PHYSFS_File* file = PHYSFS_openRead(g_corpus.reads[i].c_str());
-        if (!file)
-            return std::size_t(0);
-        const PHYSFS_sint64 count = PHYSFS_readBytes(file, p_buffer, p_capacity);
-        PHYSFS_close(file);
-        return count > 0 ? static_cast<std::size_t>(count) : 0;
+        return DrainPhysfs(g_corpus.reads[i].c_str(), p_buffer, p_capacity);
     });
     PHYSFS_unmount(path.c_str());
 }
@@ -442,11 +453,7 @@ void BigReadLibzip(benchmark::State& state)
 {
     zip_t* archive = OpenZip(g_corpus.Path("big.zip"));
     ReadBig(state, [&](char* p_buffer, std::size_t p_capacity) {
-        zip_file_t* file = zip_fopen(archive, "big.bin", 0);
-        const zip_int64_t count = file ? zip_fread(file, p_buffer, p_capacity) : 0;
-        if (file)
-            zip_fclose(file);
-        return count > 0 ? static_cast<std::size_t>(count) : 0;
+        return DrainZip(archive, "big.bin", p_buffer, p_capacity);
     });
     zip_discard(archive);
 }
@@ -456,11 +463,7 @@ void BigReadPhysfs(benchmark::State& state)
     const std::string path = g_corpus.Path("big.zip");
     MountPhysfs(path, nullptr);
     ReadBig(state, [&](char* p_buffer, std::size_t p_capacity) {
-        PHYSFS_File* file = PHYSFS_openRead("big.bin");
-        const PHYSFS_sint64 count = file ? PHYSFS_readBytes(file, p_buffer, p_capacity) : 0;
-        if (file)
-            PHYSFS_close(file);
-        return count > 0 ? static_cast<std::size_t>(count) : 0;
+        return DrainPhysfs("big.bin", p_buffer, p_capacity);
     });
     PHYSFS_unmount(path.c_str());
 }
