@@ -59,6 +59,8 @@ TEST_F(AssetLibraryTest, EmptyLibraryHasNothing)
     EXPECT_FALSE(library->Exists(P("")));
     EXPECT_FALSE(library->Exists(P("x")));
     EXPECT_FALSE(library->Open(P("x"), Volume::Binary));
+    EXPECT_TRUE(library->Children(AssetPath()).empty());
+    EXPECT_TRUE(library->Mounts().empty());
 }
 
 TEST_F(AssetLibraryTest, MountPointsAndTheirParentsExistButDoNotOpen)
@@ -75,41 +77,23 @@ TEST_F(AssetLibraryTest, MountPointsAndTheirParentsExistButDoNotOpen)
     EXPECT_FALSE(library->Open(P("a/b/c"), Volume::Binary));
 }
 
-TEST_F(AssetLibraryTest, HigherPriorityShadowsUntilUnmounted)
+TEST_F(AssetLibraryTest, HigherPriorityFirstThenSourceOrderUntilUnmounted)
 {
-    File("low/x/y.txt", "low");
-    File("high/x/y.txt", "high");
-    library->MountDirectory(qorfile::filepath(dir / "low"), P(""), 1);
-    library->MountDirectory(qorfile::filepath(dir / "high"), P(""), 2);
-    EXPECT_EQ(Read(library, "x/y.txt"), "high");
-    library->Unmount(qorfile::filepath(dir / "high"));
-    EXPECT_EQ(Read(library, "x/y.txt"), "low");
-    library->Unmount(qorfile::filepath(dir / "low"));
-    EXPECT_FALSE(library->Exists(P("x/y.txt")));
-}
-
-TEST_F(AssetLibraryTest, SourceOrderDecidesInsideOnePriority)
-{
-    File("b/f", "from b");
-    File("a/f", "from a");
-    library->MountDirectory(qorfile::filepath(dir / "b"), P(""), 5);
-    library->MountDirectory(qorfile::filepath(dir / "a"), P(""), 5);
-    EXPECT_EQ(Read(library, "f"), "from a");
-}
-
-TEST_F(AssetLibraryTest, PriorityZeroIsLastAndTheLargestIsFirst)
-{
-    File("zero/f", "zero");
-    File("max/f", "max");
-    File("mid/f", "mid");
+    for (const char* source : {"zero", "mid-b", "mid-a", "max"})
+        File(std::string(source) + "/f", source);
     library->MountDirectory(qorfile::filepath(dir / "zero"), P(""), 0);
-    library->MountDirectory(qorfile::filepath(dir / "mid"), P(""), 7);
+    library->MountDirectory(qorfile::filepath(dir / "mid-b"), P(""), 7);
+    library->MountDirectory(qorfile::filepath(dir / "mid-a"), P(""), 7);
     library->MountDirectory(qorfile::filepath(dir / "max"), P(""), UINT_MAX);
     EXPECT_EQ(Read(library, "f"), "max");
     library->Unmount(qorfile::filepath(dir / "max"));
-    EXPECT_EQ(Read(library, "f"), "mid");
-    library->Unmount(qorfile::filepath(dir / "mid"));
+    EXPECT_EQ(Read(library, "f"), "mid-a");
+    library->Unmount(qorfile::filepath(dir / "mid-a"));
+    EXPECT_EQ(Read(library, "f"), "mid-b");
+    library->Unmount(qorfile::filepath(dir / "mid-b"));
     EXPECT_EQ(Read(library, "f"), "zero");
+    library->Unmount(qorfile::filepath(dir / "zero"));
+    EXPECT_FALSE(library->Exists(P("f")));
 }
 
 TEST_F(AssetLibraryTest, VolumesAreAskedOnlyBelowTheirMountPointWithTheFullPath)
@@ -252,10 +236,8 @@ TEST_F(AssetLibraryTest, ViewsJoinTheirBase)
     auto whole = library->RelativeTo(P(""));
     EXPECT_EQ(Read(whole, "b/c"), "bc");
     EXPECT_EQ(Read(whole, "/b/c"), "bc");
-}
 
-TEST_F(AssetLibraryTest, ViewOfAMountPointAndItsParents)
-{
+    // A view of a mount point's parent sees the mount point.
     library->MountDirectory(Dir("m"), P("x/y"), 0);
     EXPECT_TRUE(library->RelativeTo(P("x"))->Exists(P("")));
     EXPECT_TRUE(library->RelativeTo(P("x"))->Exists(P("y")));

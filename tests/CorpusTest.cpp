@@ -6,6 +6,7 @@
 // an address-space limit (or the sanitizer's allocation limit) under which 4 GiB cannot be
 // allocated.
 #include "../fuzz/FuzzSupport.h"
+#include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <QorDebug.h>
@@ -18,13 +19,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
 using namespace fuzz_support;
+using testing_support::ReadFile;
 
 namespace {
 
@@ -45,12 +45,6 @@ std::vector<std::string> CorpusFiles()
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string ReadFile(const std::string& p_path)
-{
-    std::ifstream in(p_path, std::ios_base::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool EndsWith(const std::string& p_text, const std::string& p_end)

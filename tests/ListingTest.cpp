@@ -120,18 +120,6 @@ TEST(ArchiveListing, ChildrenSkipWholeSubtreesAndMergeFileAndFolder)
     EXPECT_TRUE(volume.Children(P("mnt/a/b.")).empty());
 }
 
-TEST(ArchiveListing, ScrambledArchiveListsAsPlain)
-{
-    ScratchDir dir;
-    const std::string path = MakeArchive(
-        dir, "s.dat", [](ArchiveWriter& p_writer) { p_writer.AddBytes("x/y.txt", "yy"); }, "key");
-    ArchiveVolume volume(AssetPath(qorfile::filepath(path)), AssetPath(), 0, "key");
-    const std::vector<ArchiveVolume::ListedEntry> entries = volume.Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].storedName, "x/y.txt");
-    EXPECT_EQ(entries[0].crc32, Crc("yy"));
-}
-
 TEST(DirectoryListing, ChildrenComeFromTheDiskInNameOrder)
 {
     ScratchDir dir;
@@ -173,12 +161,6 @@ protected:
     ScratchDir _dir;
     boost::shared_ptr<AssetLibrary> _library;
 };
-
-TEST_F(LibraryListing, EmptyLibraryListsNothing)
-{
-    EXPECT_TRUE(_library->Children(AssetPath()).empty());
-    EXPECT_TRUE(_library->Mounts().empty());
-}
 
 TEST_F(LibraryListing, ChildrenMergeVolumesAndNameTheWinner)
 {
