@@ -10,7 +10,9 @@
 // dynamic mmap threshold), an entry is mapped here instead and asks for transparent huge
 // pages: its first touches then fault and clear 2 MiB at a time instead of 4 KiB, which is
 // most of the cost of reading a big entry. Pages still come only where the reader writes.
-// Smaller blocks stay with calloc, which reuses freed memory that is already in place.
+// Smaller blocks stay with calloc, which reuses freed memory that is already in place. Under
+// AddressSanitizer every block comes from calloc, so that its bounds are checked and the
+// sanitizer's allocation limit applies to it.
 #pragma once
 
 #include <cstddef>
@@ -19,13 +21,24 @@
 
 #include <sys/mman.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define ASSETS_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ASSETS_UNDER_ASAN 1
+#endif
+#endif
+#ifndef ASSETS_UNDER_ASAN
+#define ASSETS_UNDER_ASAN 0
+#endif
+
 namespace Qor {
 namespace Draxel {
 namespace Assets {
 
 class EntryBytes {
 public:
-    explicit EntryBytes(std::size_t p_size) : _data(nullptr), _size(p_size), _capacity(p_size), _mapped(p_size >= MappedSize)
+    explicit EntryBytes(std::size_t p_size) : _data(nullptr), _size(p_size), _capacity(p_size), _mapped(MapsLarge && p_size >= MappedSize)
     {
         if (_mapped) {
             void* block = ::mmap(nullptr, p_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -63,6 +76,11 @@ public:
 
 private:
     static constexpr std::size_t MappedSize = std::size_t(32) << 20;
+#if ASSETS_UNDER_ASAN
+    static constexpr bool MapsLarge = false;
+#else
+    static constexpr bool MapsLarge = true;
+#endif
 
     char* _data;
     std::size_t _size;     // what the view shows
