@@ -57,6 +57,27 @@ bool StartsWith(const std::string& p_text, const std::string& p_start)
     return p_text.compare(0, p_start.size(), p_start) == 0;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define CORPUS_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORPUS_UNDER_ASAN 1
+#endif
+#endif
+
+// AddressSanitizer keeps one shadow byte for every eight bytes it hands out and may write
+// all of them when a large block comes or goes, so the resident growth a bound allows
+// takes in an eighth of the block on top of what the volume itself may touch.
+long ShadowKilobytes(std::size_t p_bytes)
+{
+#ifdef CORPUS_UNDER_ASAN
+    return static_cast<long>(p_bytes / 8 / 1024);
+#else
+    (void)p_bytes;
+    return 0;
+#endif
+}
+
 long PeakKilobytes()
 {
     rusage usage{};
@@ -240,7 +261,7 @@ TEST(CorpusTest, TextModeOfALargeClaimFoldsOnlyTheHeldBytes)
     EXPECT_EQ(head, "\n\rPK"); // the bytes behind it are the central directory
     text->seekg(0, std::ios_base::end);
     EXPECT_EQ(text->tellg(), std::streamoff(0x10000000 - 1));
-    EXPECT_LT(PeakKilobytes() - peakBefore, 16 * 1024);
+    EXPECT_LT(PeakKilobytes() - peakBefore, 16 * 1024 + ShadowKilobytes(0x10000000));
 }
 
 } // namespace
