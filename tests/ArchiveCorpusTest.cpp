@@ -1,19 +1,15 @@
 // The archive volume on the benchmark corpus (at a hundredth of its size) against libzip's view
-// of the same archive, and the archive file read directly against the same bytes read through
-// a std::istream, on damaged archives, where every reported check and its order must agree.
-#include "ArchiveTestSupport.h"
+// of the same archive: the same names, the same bytes, plain and scrambled, alone and mounted.
 #include "TestSupport.h"
 
 #include "../bench/Corpus.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <Assets/AssetLibrary.h>
-#include <Assets/FileSystemVolume.h>
 
 #include <gtest/gtest.h>
 #include <zip.h>
 
-#include <functional>
 #include <set>
 
 using namespace Qor::Draxel::Assets;
@@ -108,111 +104,6 @@ TEST_F(ArchiveCorpusTest, SameNamesAndBytesAsLibzip)
     EXPECT_FALSE(plain->Exists(AssetPath("assets/d000")));
     EXPECT_FALSE(plain->Exists(AssetPath(corpus::EntryName(s_layout, 0) + "/x")));
     EXPECT_FALSE(plain->Exists(AssetPath()));
-}
-
-// What a volume made of p_bytes reports while it is read and opened, and what it answers.
-struct Trace {
-    std::vector<std::string> messages;
-    std::vector<std::string> answers;
-};
-
-Trace TraceVolume(const std::function<boost::shared_ptr<Volume>()>& p_make, const std::vector<std::string>& p_names)
-{
-    EnsureRecorder recorder;
-    Trace trace;
-    boost::shared_ptr<Volume> volume;
-    try {
-        volume = p_make();
-    } catch (const std::exception& error) {
-        trace.answers.push_back(std::string("throws ") + error.what());
-    }
-    for (const std::string& name : p_names) {
-        if (!volume || !volume->Exists(AssetPath(name))) {
-            trace.answers.push_back(name + ": absent");
-            continue;
-        }
-        try {
-            trace.answers.push_back(name + ": " + ReadEntry(volume->Open(AssetPath(name), Volume::Binary)));
-        } catch (const std::exception& error) {
-            trace.answers.push_back(name + ": throws " + error.what());
-        }
-    }
-    trace.messages = recorder.messages();
-    return trace;
-}
-
-// The archive file is read by the volume itself; through a directory volume the same bytes
-// come as a std::ifstream, which the walk reads as it is.
-void ExpectSameAsThroughAStream(ScratchDir& p_dir, const std::string& p_name, const std::string& p_bytes,
-                                const std::string& p_key, const std::vector<std::string>& p_names,
-                                const std::string& p_what)
-{
-    p_dir.Write(p_name, p_bytes);
-    const Trace direct = TraceVolume(
-        [&] { return ArchiveVolume::Open(qorfile::filepath(p_dir / p_name), p_key); }, p_names);
-    auto outer = FileSystemVolume::Open(qorfile::filepath(p_dir.path()));
-    const Trace streamed = TraceVolume([&] { return ArchiveVolume::Open(*outer, AssetPath(p_name), p_key); }, p_names);
-    EXPECT_EQ(direct.messages, streamed.messages) << p_what;
-    EXPECT_EQ(direct.answers, streamed.answers) << p_what;
-}
-
-std::vector<ArchiveItem> Items()
-{
-    return {{"a/", "", true}, {"a/one.txt", "first entry"}, {"a\\b\\two.txt", "second"}, {"c.bin", "third bytes"}};
-}
-
-const std::vector<std::string> ItemNames = {"a", "a/one.txt", "a/b", "a/b/two.txt", "c.bin", "d"};
-
-TEST(ArchiveSourceTest, CutArchivesReadAlikeFromFileAndStream)
-{
-    ScratchDir dir;
-    const std::string archive = MakeArchive(Items());
-    // A cut of length 0 is an empty asset (which throws) through the stream: skip it. Every cut
-    // into the directory and the end record; elsewhere (the end record is then read from the
-    // entries' bytes) every seventh.
-    const std::size_t directory = CentralHeaderOffset(archive, 0);
-    for (std::size_t length = 1; length < archive.size(); length += length >= directory ? 1 : 7)
-        ExpectSameAsThroughAStream(dir, "cut.zip", archive.substr(0, length), "", ItemNames,
-                                   "cut at " + std::to_string(length));
-}
-
-TEST(ArchiveSourceTest, DamagedDirectoriesReadAlikeFromFileAndStream)
-{
-    ScratchDir dir;
-    const std::string plain = MakeArchive(Items());
-    const std::string scrambled = MakeArchive(Items(), "xy");
-    const std::size_t directory = CentralHeaderOffset(plain, 0);
-    std::uint64_t seed = 12345;
-    for (int round = 0; round < 400; ++round) {
-        // Every fifth round a scrambled archive, read with its key.
-        const bool keyed = round % 5 == 0;
-        const std::string& archive = keyed ? scrambled : plain;
-        std::string damaged = archive;
-        const int changes = 1 + round % 3;
-        for (int change = 0; change < changes; ++change) {
-            seed = corpus::Mix(seed);
-            const std::size_t at = directory + seed % (archive.size() - directory);
-            damaged[at] = static_cast<char>(seed >> 40);
-        }
-        // A count of records beyond the few that are there only repeats the reports at the end.
-        damaged[archive.size() - 22 + 8] = archive[archive.size() - 22 + 8];
-        damaged[archive.size() - 22 + 9] = archive[archive.size() - 22 + 9];
-        ExpectSameAsThroughAStream(dir, keyed ? "damaged.pak" : "damaged.zip", damaged, keyed ? "xy" : "", ItemNames,
-                                   "round " + std::to_string(round));
-    }
-}
-
-TEST(ArchiveSourceTest, OffsetsPastTheEndReadAlikeFromFileAndStream)
-{
-    ScratchDir dir;
-    std::string archive = MakeArchive(Items());
-    // The central directory said to start past the end, and an entry's data past the end.
-    std::string far = archive;
-    Put32(far, far.size() - 22 + 16, 0x7ffffff0u);
-    ExpectSameAsThroughAStream(dir, "far.zip", far, "", ItemNames, "directory past the end");
-    std::string entry = archive;
-    Put32(entry, CentralHeaderOffset(entry, 1) + 42, static_cast<std::uint32_t>(entry.size() + 100));
-    ExpectSameAsThroughAStream(dir, "entry.zip", entry, "", ItemNames, "entry past the end");
 }
 
 } // namespace
