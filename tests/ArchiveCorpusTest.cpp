@@ -17,11 +17,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string ReadEntry(const boost::shared_ptr<std::istream>& p_stream)
-{
-    return p_stream ? ReadAll(*p_stream) : std::string("<null>");
-}
-
 class ArchiveCorpusTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -72,9 +67,9 @@ TEST_F(ArchiveCorpusTest, SameNamesAndBytesAsLibzip)
         zip_fclose(file);
 
         ASSERT_TRUE(plain->Exists(AssetPath(name))) << name;
-        ASSERT_EQ(ReadEntry(plain->Open(AssetPath(name), Volume::Binary)), bytes) << name;
-        ASSERT_EQ(ReadEntry(scrambled->Open(AssetPath(name), Volume::Binary)), bytes) << name;
-        ASSERT_EQ(ReadEntry(library->Open(AssetPath("data/" + name), Volume::Binary)), bytes) << name;
+        ASSERT_EQ(ReadAsset(plain, name), bytes) << name;
+        ASSERT_EQ(ReadAsset(scrambled, name), bytes) << name;
+        ASSERT_EQ(ReadAsset(library, "data/" + name), bytes) << name;
     }
     zip_discard(archive);
 

@@ -54,8 +54,6 @@ std::string ReadStructMessage(const std::string& p_check, const std::string& p_r
 
 const std::string Key32 = "0123456789abcdef0123456789ABCDEF";
 
-AssetPath P(const std::string& p_text) { return AssetPath(p_text); }
-
 std::vector<ArchiveItem> SampleItems()
 {
     return {{"shaders/", "", true}, {"shaders/basic.vert", "void main() {}\n"}, {"img/logo/a.png", "PNGDATA"}};
@@ -70,13 +68,6 @@ protected:
         return ArchiveVolume::Open(qorfile::filepath(dir.Write(p_name, p_bytes)), p_key);
     }
 
-    std::string Read(const boost::shared_ptr<Volume>& p_volume, const std::string& p_path,
-                     Volume::OpenMode p_mode = Volume::Binary)
-    {
-        boost::shared_ptr<std::istream> stream = p_volume->Open(P(p_path), p_mode);
-        return stream ? ReadAll(*stream) : std::string("<null>");
-    }
-
     ScratchDir dir;
 };
 
@@ -89,10 +80,10 @@ TEST_F(ArchiveVolumeTest, EntriesAndImpliedFoldersExistAndTextModeFoldsCrLf)
         EXPECT_TRUE(volume->Exists(P(present))) << present;
     for (const char* absent : {"img/log", "shaders/basic", "", "im", "img/logo/a.png/x", "SHADERS"})
         EXPECT_FALSE(volume->Exists(P(absent))) << absent;
-    EXPECT_EQ(Read(volume, "img/logo/a.png"), "PNGDATA");
-    EXPECT_EQ(Read(volume, "shaders/basic.vert", Volume::Text), "void main() {}\n");
-    EXPECT_EQ(Read(volume, "t", Volume::Text), "a\nb\rc\n");
-    EXPECT_EQ(Read(volume, "t", Volume::Binary), "a\r\nb\rc\r\n");
+    EXPECT_EQ(ReadAsset(volume, "img/logo/a.png"), "PNGDATA");
+    EXPECT_EQ(ReadAsset(volume, "shaders/basic.vert", Volume::Text), "void main() {}\n");
+    EXPECT_EQ(ReadAsset(volume, "t", Volume::Text), "a\nb\rc\n");
+    EXPECT_EQ(ReadAsset(volume, "t", Volume::Binary), "a\r\nb\rc\r\n");
 }
 
 TEST_F(ArchiveVolumeTest, MountedBelowAPath)
@@ -154,47 +145,33 @@ TEST_F(ArchiveVolumeTest, DirectoryEntryAndMissingPathAreReported)
     EXPECT_EQ(recorder.messages(), (std::vector<std::string>{MissingMessage, MissingMessage}));
 }
 
-TEST_F(ArchiveVolumeTest, DeflatedEntriesAreListedButNotOpened)
+TEST_F(ArchiveVolumeTest, MethodsAndEncryptionAreReportedAndEntriesListedAsStored)
 {
-    std::string archive = MakeArchive({{"deflated", "stored-bytes"}, {"odd", "x"}});
+    std::string archive = MakeArchive({{"deflated", "stored-bytes"}, {"odd", "x"}, {"secret", "plain"}});
     Put16(archive, CentralHeaderOffset(archive, 0) + 10, 8);
     Put16(archive, CentralHeaderOffset(archive, 1) + 10, 12);
+    Put16(archive, CentralHeaderOffset(archive, 2) + 8, 1);
     EnsureRecorder recorder;
     auto volume = OpenFile("m.zip", archive);
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{MethodMessage});
+    EXPECT_EQ(recorder.messages(), (std::vector<std::string>{MethodMessage, EncryptedMessage}));
     EXPECT_TRUE(volume->Exists(P("deflated")));
     EXPECT_TRUE(volume->Exists(P("odd")));
     recorder.clear();
     // When the handler returns, the bytes are handed out as stored.
-    EXPECT_EQ(Read(volume, "deflated"), "stored-bytes");
+    EXPECT_EQ(ReadAsset(volume, "deflated"), "stored-bytes");
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{CompressedMessage});
+    EXPECT_EQ(ReadAsset(volume, "secret"), "plain");
 }
 
-TEST_F(ArchiveVolumeTest, EncryptedFlagIsReportedAndBytesStayAsStored)
-{
-    std::string archive = MakeArchive({{"secret", "plain"}});
-    Put16(archive, CentralHeaderOffset(archive, 0) + 8, 1);
-    EnsureRecorder recorder;
-    auto volume = OpenFile("enc.zip", archive);
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{EncryptedMessage});
-    EXPECT_EQ(Read(volume, "secret"), "plain");
-}
-
-TEST_F(ArchiveVolumeTest, DuplicateNamesKeepTheLaterRecord)
+TEST_F(ArchiveVolumeTest, DuplicateFileKeepsTheLaterRecordAndADirectoryRecordKeepsTheFile)
 {
     EnsureRecorder recorder;
-    auto volume = OpenFile("dup.zip", MakeArchive({{"a/b", "first"}, {"a\\b", "second"}}));
+    auto volume =
+        OpenFile("dup.zip", MakeArchive({{"a/b", "first"}, {"a\\b", "second"}, {"lib", "library"}, {"lib/", "", true}}));
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{DuplicateMessage});
-    EXPECT_EQ(Read(volume, "a/b"), "second");
-}
-
-TEST_F(ArchiveVolumeTest, DirectoryEntryAfterFileKeepsTheFile)
-{
-    EnsureRecorder recorder;
-    auto volume = OpenFile("lib.zip", MakeArchive({{"lib", "library"}, {"lib/", "", true}}));
-    EXPECT_TRUE(recorder.messages().empty());
+    EXPECT_EQ(ReadAsset(volume, "a/b"), "second");
     EXPECT_TRUE(volume->Exists(P("lib")));
-    EXPECT_EQ(Read(volume, "lib"), "library");
+    EXPECT_EQ(ReadAsset(volume, "lib"), "library");
 }
 
 TEST_F(ArchiveVolumeTest, CommentMovesTheEndRecord)
@@ -215,7 +192,7 @@ TEST_F(ArchiveVolumeTest, CommentMovesTheEndRecord)
     EXPECT_FALSE(volume->Exists(P("x")));
 }
 
-TEST_F(ArchiveVolumeTest, MissingFileReportsAndStaysEmpty)
+TEST_F(ArchiveVolumeTest, MissingFileOrDirectoryReportsAndStaysEmpty)
 {
     EnsureRecorder recorder;
     auto volume = ArchiveVolume::Open(qorfile::filepath(dir / "absent.zip"), "");
@@ -227,13 +204,11 @@ TEST_F(ArchiveVolumeTest, MissingFileReportsAndStaysEmpty)
     recorder.clear();
     EXPECT_FALSE(volume->Open(P("x"), Volume::Binary));
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{MissingMessage});
-}
 
-TEST_F(ArchiveVolumeTest, DirectoryIsNoArchive)
-{
-    EnsureRecorder recorder;
+    // A directory opens as a failed stream.
+    recorder.clear();
     dir.MakeDir("folder.zip");
-    auto volume = ArchiveVolume::Open(qorfile::filepath(dir / "folder.zip"), "");
+    ArchiveVolume::Open(qorfile::filepath(dir / "folder.zip"), "");
     ASSERT_FALSE(recorder.messages().empty());
     EXPECT_EQ(recorder.messages().front(), FileStreamMessage);
 }
@@ -248,27 +223,23 @@ TEST_F(ArchiveVolumeTest, TooManyRecordsReadPastTheDirectory)
         ReadStructMessage("source.gcount() == sizeof(T)", "ZipCentralDirectoryHeader");
     EXPECT_EQ(recorder.messages(), (std::vector<std::string>{shortHeader, HeaderMessage, NameLengthMessage,
                                                              shortHeader, HeaderMessage, NameLengthMessage}));
-    EXPECT_EQ(Read(volume, "only"), "1");
+    EXPECT_EQ(ReadAsset(volume, "only"), "1");
 }
 
-TEST_F(ArchiveVolumeTest, BadLocalHeaderIsReported)
+TEST_F(ArchiveVolumeTest, OpenReportsABadLocalHeaderAndAnArchiveThatWentAway)
 {
     std::string archive = MakeArchive({{"x", "1"}});
     archive[0] = 'Q';
     EnsureRecorder recorder;
-    auto volume = OpenFile("local.zip", archive);
+    auto local = OpenFile("local.zip", archive);
     EXPECT_TRUE(recorder.messages().empty());
-    EXPECT_FALSE(volume->Open(P("x"), Volume::Binary));
+    EXPECT_FALSE(local->Open(P("x"), Volume::Binary));
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{LocalHeaderMessage});
-}
 
-TEST_F(ArchiveVolumeTest, OpenReportsAnArchiveThatWentAway)
-{
-    const std::string file = dir.Write("gone.zip", MakeArchive({{"x", "1"}}));
-    auto volume = ArchiveVolume::Open(qorfile::filepath(file), "");
-    std::remove(file.c_str());
-    EnsureRecorder recorder;
-    EXPECT_FALSE(volume->Open(P("x"), Volume::Binary));
+    auto gone = OpenFile("gone.zip", MakeArchive({{"x", "1"}}));
+    std::remove((dir / "gone.zip").c_str());
+    recorder.clear();
+    EXPECT_FALSE(gone->Open(P("x"), Volume::Binary));
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{SourceMessage});
 }
 
@@ -277,7 +248,7 @@ TEST_F(ArchiveVolumeTest, LocalHeaderSizeCountsAndMissingBytesAreZero)
     std::string archive = MakeArchive({{"x", "abc"}});
     Put32(archive, 22, 6); // the local header claims six bytes
     auto full = OpenFile("claims.zip", archive);
-    std::string bytes = Read(full, "x");
+    std::string bytes = ReadAsset(full, "x");
     ASSERT_EQ(bytes.size(), 6u);
     EXPECT_EQ(bytes.substr(0, 3), "abc");
 }
@@ -290,35 +261,32 @@ TEST_F(ArchiveVolumeTest, ScrambledWithAGivenKey)
     const std::string key = "k3y";
     auto volume = OpenFile("data.pak", MakeArchive(SampleItems(), key), key);
     EXPECT_TRUE(volume->Exists(P("img/logo")));
-    EXPECT_EQ(Read(volume, "img/logo/a.png"), "PNGDATA");
+    EXPECT_EQ(ReadAsset(volume, "img/logo/a.png"), "PNGDATA");
     EnsureRecorder recorder;
     auto wrong = OpenFile("data.pak", MakeArchive(SampleItems(), key), "wrong");
     EXPECT_FALSE(recorder.messages().empty());
+
+    // With the ZIP extension only the records are unscrambled: the data stays as stored.
+    const std::string archive = MakeArchive({{"name", "payload"}}, key);
+    auto keyed = OpenFile("keyed.zip", archive, key);
+    EXPECT_TRUE(keyed->Exists(P("name")));
+    const std::size_t dataOffset = 30 + 4;
+    EXPECT_EQ(ReadAsset(keyed, "name"), Scramble("payload", key, dataOffset));
 }
 
 TEST_F(ArchiveVolumeTest, ScrambledWithTheKeyFromTheTrailer)
 {
     const std::string archive = MakeArchive(SampleItems(), Key32, true);
     auto volume = OpenFile("data.pak", archive);
-    EXPECT_EQ(Read(volume, "shaders/basic.vert"), "void main() {}\n");
+    EXPECT_EQ(ReadAsset(volume, "shaders/basic.vert"), "void main() {}\n");
     // Upper-case ZIP counts as scrambled, too.
     auto upper = OpenFile("DATA.ZIP", archive);
-    EXPECT_EQ(Read(upper, "img/logo/a.png"), "PNGDATA");
+    EXPECT_EQ(ReadAsset(upper, "img/logo/a.png"), "PNGDATA");
     // The same file read as plain ZIP misses its end record.
     EnsureRecorder recorder;
     OpenFile("data.zip", archive);
     ASSERT_FALSE(recorder.messages().empty());
     EXPECT_EQ(recorder.messages().front(), EndRecordMessage);
-}
-
-TEST_F(ArchiveVolumeTest, ZipExtensionWithAKeyLeavesDataAsStored)
-{
-    const std::string key = "seven77";
-    const std::string archive = MakeArchive({{"name", "payload"}}, key);
-    auto volume = OpenFile("keyed.zip", archive, key);
-    EXPECT_TRUE(volume->Exists(P("name")));
-    const std::size_t dataOffset = 30 + 4;
-    EXPECT_EQ(Read(volume, "name"), Scramble("payload", key, dataOffset));
 }
 
 TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeIsReadOnce)
@@ -328,8 +296,8 @@ TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeIsReadOnce)
     auto volume = ArchiveVolume::Open(*outer, P("inner.pak"), "");
     outer.reset();
     std::remove((dir / "inner.pak").c_str());
-    EXPECT_EQ(Read(volume, "img/logo/a.png"), "PNGDATA");
-    EXPECT_EQ(Read(volume, "shaders/basic.vert", Volume::Text), "void main() {}\n");
+    EXPECT_EQ(ReadAsset(volume, "img/logo/a.png"), "PNGDATA");
+    EXPECT_EQ(ReadAsset(volume, "shaders/basic.vert", Volume::Text), "void main() {}\n");
 }
 
 TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeFailures)
@@ -365,8 +333,8 @@ TEST_F(InfoZipTest, StoredArchiveWithDirectoryEntries)
     auto volume = ArchiveVolume::Open(qorfile::filepath(dir / "with.zip"), "");
     EXPECT_TRUE(volume->Exists(P("shaders")));
     EXPECT_TRUE(volume->Exists(P("img/logo.png")));
-    EXPECT_EQ(Read(volume, "img/logo.png"), std::string("\x89PNG\0\r\n", 7));
-    EXPECT_EQ(Read(volume, "readme.txt", Volume::Text), "one\ntwo\n");
+    EXPECT_EQ(ReadAsset(volume, "img/logo.png"), std::string("\x89PNG\0\r\n", 7));
+    EXPECT_EQ(ReadAsset(volume, "readme.txt", Volume::Text), "one\ntwo\n");
     EXPECT_THROW(volume->Open(P("shaders"), Volume::Binary), qordebug::ensure_failure);
 }
 
@@ -376,7 +344,7 @@ TEST_F(InfoZipTest, StoredArchiveWithoutDirectoryEntries)
     auto volume = ArchiveVolume::Open(qorfile::filepath(dir / "without.zip"), "");
     EXPECT_TRUE(volume->Exists(P("shaders")));
     EXPECT_TRUE(volume->Exists(P("img")));
-    EXPECT_EQ(Read(volume, "shaders/basic.vert"), "void main() {}\n");
+    EXPECT_EQ(ReadAsset(volume, "shaders/basic.vert"), "void main() {}\n");
     EnsureRecorder recorder;
     EXPECT_FALSE(volume->Open(P("shaders"), Volume::Binary));
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{MissingMessage});

@@ -34,8 +34,6 @@ const std::string NoArchiveMessage =
     MountArchiveSignature;
 const std::string NotMountedMessage = "\"pos != _state->priorities.end()\"" + UnmountSignature;
 
-AssetPath P(const std::string& p_text) { return AssetPath(p_text); }
-
 class AssetLibraryTest : public ::testing::Test {
 protected:
     qorfile::filepath Dir(const std::string& p_relative) { return qorfile::filepath(dir.MakeDir(p_relative)); }
@@ -43,28 +41,20 @@ protected:
     {
         return qorfile::filepath(dir.Write(p_relative, p_bytes));
     }
-    std::string Read(const boost::shared_ptr<Volume>& p_volume, const std::string& p_path)
-    {
-        boost::shared_ptr<std::istream> stream = p_volume->Open(P(p_path), Volume::Binary);
-        return stream ? ReadAll(*stream) : std::string("<null>");
-    }
 
     ScratchDir dir;
     LogCapture log;
     boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
 };
 
-TEST_F(AssetLibraryTest, EmptyLibraryHasNothing)
+TEST_F(AssetLibraryTest, MountPointsAndTheirParentsExistButDoNotOpen)
 {
     EXPECT_FALSE(library->Exists(P("")));
     EXPECT_FALSE(library->Exists(P("x")));
     EXPECT_FALSE(library->Open(P("x"), Volume::Binary));
     EXPECT_TRUE(library->Children(AssetPath()).empty());
     EXPECT_TRUE(library->Mounts().empty());
-}
 
-TEST_F(AssetLibraryTest, MountPointsAndTheirParentsExistButDoNotOpen)
-{
     library->MountDirectory(Dir("empty"), P("a/b"), 0);
     EXPECT_TRUE(library->Exists(P("")));
     EXPECT_TRUE(library->Exists(P("a")));
@@ -85,13 +75,13 @@ TEST_F(AssetLibraryTest, HigherPriorityFirstThenSourceOrderUntilUnmounted)
     library->MountDirectory(qorfile::filepath(dir / "mid-b"), P(""), 7);
     library->MountDirectory(qorfile::filepath(dir / "mid-a"), P(""), 7);
     library->MountDirectory(qorfile::filepath(dir / "max"), P(""), UINT_MAX);
-    EXPECT_EQ(Read(library, "f"), "max");
+    EXPECT_EQ(ReadAsset(library, "f"), "max");
     library->Unmount(qorfile::filepath(dir / "max"));
-    EXPECT_EQ(Read(library, "f"), "mid-a");
+    EXPECT_EQ(ReadAsset(library, "f"), "mid-a");
     library->Unmount(qorfile::filepath(dir / "mid-a"));
-    EXPECT_EQ(Read(library, "f"), "mid-b");
+    EXPECT_EQ(ReadAsset(library, "f"), "mid-b");
     library->Unmount(qorfile::filepath(dir / "mid-b"));
-    EXPECT_EQ(Read(library, "f"), "zero");
+    EXPECT_EQ(ReadAsset(library, "f"), "zero");
     library->Unmount(qorfile::filepath(dir / "zero"));
     EXPECT_FALSE(library->Exists(P("f")));
 }
@@ -106,8 +96,8 @@ TEST_F(AssetLibraryTest, VolumesAreAskedOnlyBelowTheirMountPointWithTheFullPath)
     EXPECT_FALSE(library->Exists(P("gfxother/a")));
     EXPECT_FALSE(library->Open(P("gfxother/a"), Volume::Binary));
     // Given the full path, the volume cuts its own mount point once.
-    EXPECT_EQ(Read(library, "gfx/x"), "x");
-    EXPECT_EQ(Read(library, "gfx/gfx/x"), "gfx/x");
+    EXPECT_EQ(ReadAsset(library, "gfx/x"), "x");
+    EXPECT_EQ(ReadAsset(library, "gfx/gfx/x"), "gfx/x");
 }
 
 TEST_F(AssetLibraryTest, MountLogsThreeLines)
@@ -199,7 +189,7 @@ TEST_F(AssetLibraryTest, ArchiveThatThrowsIsNotRecorded)
 
     File("bad.zip", MakeArchive({{"fixed", "yes"}}));
     library->MountArchive(archive, P(""), 0, "");
-    EXPECT_EQ(Read(library, "fixed"), "yes");
+    EXPECT_EQ(ReadAsset(library, "fixed"), "yes");
 }
 
 TEST_F(AssetLibraryTest, DirectoriesAndArchivesTogether)
@@ -209,12 +199,12 @@ TEST_F(AssetLibraryTest, DirectoriesAndArchivesTogether)
     File("pack.zip", MakeArchive({{"shaders/a.vert", "zip a"}, {"shaders/b.vert", "zip b"}}));
     library->MountDirectory(qorfile::filepath(dir / "disk"), P(""), 1);
     library->MountArchive(qorfile::filepath(dir / "pack.zip"), P(""), 0, "");
-    EXPECT_EQ(Read(library, "shaders/a.vert"), "disk a");
-    EXPECT_EQ(Read(library, "shaders/b.vert"), "zip b");
+    EXPECT_EQ(ReadAsset(library, "shaders/a.vert"), "disk a");
+    EXPECT_EQ(ReadAsset(library, "shaders/b.vert"), "zip b");
 
     // An archive read from inside the library itself.
     auto inner = ArchiveVolume::Open(*library, P("inner.pak"), "kk");
-    EXPECT_EQ(Read(inner, "deep/file"), "inside");
+    EXPECT_EQ(ReadAsset(inner, "deep/file"), "inside");
 
     auto stream = library->Open(P("shaders/b.vert"), Volume::Text);
     library.reset();
@@ -230,12 +220,12 @@ TEST_F(AssetLibraryTest, ViewsJoinTheirBase)
     auto view = library->RelativeTo(P("a"));
     EXPECT_TRUE(view->Exists(P("b/c")));
     EXPECT_TRUE(view->Exists(P("/b/c")));
-    EXPECT_EQ(Read(view, "b/c"), "abc");
+    EXPECT_EQ(ReadAsset(view, "b/c"), "abc");
     EXPECT_TRUE(view->Exists(P("")));
 
     auto whole = library->RelativeTo(P(""));
-    EXPECT_EQ(Read(whole, "b/c"), "bc");
-    EXPECT_EQ(Read(whole, "/b/c"), "bc");
+    EXPECT_EQ(ReadAsset(whole, "b/c"), "bc");
+    EXPECT_EQ(ReadAsset(whole, "/b/c"), "bc");
 
     // A view of a mount point's parent sees the mount point.
     library->MountDirectory(Dir("m"), P("x/y"), 0);
@@ -252,7 +242,7 @@ TEST_F(AssetLibraryTest, ViewKeepsTheLibraryAliveAndSeesLaterMounts)
     library->MountDirectory(qorfile::filepath(dir / "later"), P("sub"), 0);
     library.reset();
     EXPECT_FALSE(weak.expired());
-    EXPECT_EQ(Read(view, "f"), "later");
+    EXPECT_EQ(ReadAsset(view, "f"), "later");
     view.reset();
     EXPECT_TRUE(weak.expired());
 }

@@ -1,14 +1,16 @@
 // Asset paths: normalisation, join, byte order, extension, parent test, relative path.
+#include "TestSupport.h"
+
 #include <Assets/AssetPath.h>
 
 #include <gtest/gtest.h>
 
 using Qor::Draxel::Assets::AssetPath;
+using testing_support::P;
 
 namespace {
 
 std::string Text(const AssetPath& p_path) { return p_path.str(); }
-AssetPath P(const std::string& p_text) { return AssetPath(p_text); }
 
 TEST(AssetPathNormalize, FoldsBackslashesAndTrailingSlashesOnly)
 {

@@ -20,8 +20,6 @@ const std::string StreamMessage =
     "\"stream->good() && \"ERROR: Could not open stream for specified file. Did you try to open a directory?\"\"" +
     OpenSignature;
 
-AssetPath P(const std::string& p_text) { return AssetPath(p_text); }
-
 class FileSystemVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -1,40 +1,20 @@
 // The listing rules: archive entries and implied folders, the children of a directory in one
 // volume, and the merged children of a library, which must agree with Exists and Open.
+#include "ArchiveTestSupport.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
-#include <Assets/ArchiveWriter.h>
 #include <Assets/AssetLibrary.h>
 #include <Assets/FileSystemVolume.h>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <fstream>
-#include <functional>
 
 using namespace Qor::Draxel::Assets;
-using testing_support::ReadAll;
-using testing_support::ScratchDir;
+using namespace testing_support;
 
 namespace {
-
-AssetPath P(const char* p_text)
-{
-    return AssetPath(std::string(p_text));
-}
-
-// Writes an archive with the writer; p_fill adds the entries.
-std::string MakeArchive(const ScratchDir& p_dir, const std::string& p_name,
-                        const std::function<void(ArchiveWriter&)>& p_fill, const std::string& p_key = std::string())
-{
-    const std::string path = p_dir / p_name;
-    std::ofstream out(path, std::ios::binary);
-    ArchiveWriter writer(out, p_key);
-    p_fill(writer);
-    writer.Finish();
-    return path;
-}
 
 std::vector<std::string> Names(const std::vector<ListedChild>& p_children)
 {
@@ -63,11 +43,8 @@ std::uint32_t Crc(const std::string& p_bytes)
 TEST(ArchiveListing, EntriesCarryTheCentralDirectoryInPathOrder)
 {
     ScratchDir dir;
-    const std::string path = MakeArchive(dir, "a.zip", [](ArchiveWriter& p_writer) {
-        p_writer.AddBytes("shaders/basic.vert", "void main() {}");
-        p_writer.AddDirectory("shaders");
-        p_writer.AddBytes("img/logo/a.png", "PNG");
-    });
+    const std::string path = dir.Write(
+        "a.zip", MakeArchive({{"shaders/basic.vert", "void main() {}"}, {"shaders", "", true}, {"img/logo/a.png", "PNG"}}));
     ArchiveVolume volume(AssetPath(qorfile::filepath(path)), AssetPath(), 0, std::string());
 
     const std::vector<ArchiveVolume::ListedEntry> entries = volume.Entries();
@@ -101,14 +78,12 @@ TEST(ArchiveListing, ChildrenSkipWholeSubtreesAndMergeFileAndFolder)
 {
     ScratchDir dir;
     // "a/b" < "a/b.txt" < "a/b/c": the file b and the folder b are not neighbours.
-    const std::string path = MakeArchive(dir, "a.zip", [](ArchiveWriter& p_writer) {
-        p_writer.AddBytes("a/b", "file b");
-        p_writer.AddBytes("a/b.txt", "t");
-        p_writer.AddBytes("a/b/c", "c");
-        p_writer.AddBytes("a/b/d/e", "e");
-        p_writer.AddBytes("a/z", "z");
-        p_writer.AddBytes("top.txt", "top");
-    });
+    const std::string path = dir.Write("a.zip", MakeArchive({{"a/b", "file b"},
+                                                             {"a/b.txt", "t"},
+                                                             {"a/b/c", "c"},
+                                                             {"a/b/d/e", "e"},
+                                                             {"a/z", "z"},
+                                                             {"top.txt", "top"}}));
     ArchiveVolume volume(AssetPath(qorfile::filepath(path)), P("mnt"), 0, std::string());
 
     EXPECT_EQ(Names(volume.Children(P("mnt"))), (std::vector<std::string>{"a/", "top.txt"}));
@@ -136,9 +111,9 @@ class LibraryListing : public ::testing::Test {
 protected:
     void SetUp() override { _library = AssetLibrary::Create(); }
 
-    std::string Archive(const std::string& p_name, const std::function<void(ArchiveWriter&)>& p_fill)
+    std::string Archive(const std::string& p_name, const std::vector<ArchiveItem>& p_items)
     {
-        return MakeArchive(_dir, p_name, p_fill);
+        return _dir.Write(p_name, MakeArchive(p_items));
     }
 
     // Walks the whole listing and checks it against Exists and Open.
@@ -167,10 +142,7 @@ TEST_F(LibraryListing, ChildrenMergeVolumesAndNameTheWinner)
     _dir.Write("disk/x/y.txt", "from disk");
     _dir.Write("disk/x/only-disk.txt", "d");
     _dir.Write("disk/readme", "r");
-    const std::string archive = Archive("pack.zip", [](ArchiveWriter& p_writer) {
-        p_writer.AddBytes("x/y.txt", "from archive");
-        p_writer.AddBytes("x/only-archive.txt", "a");
-    });
+    const std::string archive = Archive("pack.zip", {{"x/y.txt", "from archive"}, {"x/only-archive.txt", "a"}});
     _library->MountDirectory(qorfile::filepath(_dir / "disk"), AssetPath(), 1);
     _library->MountArchive(qorfile::filepath(archive), AssetPath(), 2, std::string());
 
@@ -196,8 +168,8 @@ TEST_F(LibraryListing, ChildrenMergeVolumesAndNameTheWinner)
 
 TEST_F(LibraryListing, WithinOnePrioritySourceOrderWins)
 {
-    const std::string second = Archive("b.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("f", "b"); });
-    const std::string first = Archive("a.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("f", "a"); });
+    const std::string second = Archive("b.zip", {{"f", "b"}});
+    const std::string first = Archive("a.zip", {{"f", "a"}});
     _library->MountArchive(qorfile::filepath(second), AssetPath(), 0, std::string());
     _library->MountArchive(qorfile::filepath(first), AssetPath(), 0, std::string());
     const std::vector<AssetLibrary::Child> children = _library->Children(AssetPath());
@@ -213,7 +185,7 @@ TEST_F(LibraryListing, WithinOnePrioritySourceOrderWins)
 
 TEST_F(LibraryListing, MountPointIsADirectoryAtEveryLevelAboveIt)
 {
-    const std::string archive = Archive("deep.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("leaf.txt", "l"); });
+    const std::string archive = Archive("deep.zip", {{"leaf.txt", "l"}});
     _library->MountArchive(qorfile::filepath(archive), P("a/b/c"), 0, std::string());
     const std::string source = AssetPath(qorfile::filepath(archive)).str();
 
@@ -235,7 +207,7 @@ TEST_F(LibraryListing, AFileUnderAnArchiveMountPointIsWhatOpenReads)
     // The archive mounted at m answers Exists(m) with false (its root is no entry), so Open(m)
     // falls through to the directory's file m: the listing must say file, from the directory.
     _dir.Write("disk/m", "file m");
-    const std::string archive = Archive("m.zip", [](ArchiveWriter& p_writer) { p_writer.AddBytes("in.txt", "i"); });
+    const std::string archive = Archive("m.zip", {{"in.txt", "i"}});
     _library->MountArchive(qorfile::filepath(archive), P("m"), 5, std::string());
     _library->MountDirectory(qorfile::filepath(_dir / "disk"), AssetPath(), 0);
 

@@ -1,4 +1,4 @@
-// Test helpers: scratch directories, log capture, ensure recording.
+// Test helpers: scratch directories, log capture, ensure recording, whole reads.
 #include "TestSupport.h"
 
 #include <cstdlib>
@@ -93,6 +93,13 @@ std::string ReadAll(std::istream& p_stream)
     std::ostringstream out;
     out << p_stream.rdbuf();
     return out.str();
+}
+
+std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_volume, const std::string& p_path,
+                      Qor::Draxel::Assets::Volume::OpenMode p_mode)
+{
+    const boost::shared_ptr<std::istream> stream = p_volume->Open(P(p_path), p_mode);
+    return stream ? ReadAll(*stream) : std::string("<null>");
 }
 
 std::string ReadFile(const std::string& p_path)

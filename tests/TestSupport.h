@@ -1,6 +1,8 @@
-// Test helpers: scratch directories, captured log lines and recorded ensure reports.
+// Test helpers: scratch directories, captured log lines, recorded ensure reports, and reading
+// assets whole.
 #pragma once
 
+#include <Assets/Volume.h>
 #include <QorDraxelUtility.h>
 
 #include <string>
@@ -61,7 +63,15 @@ private:
     qordebug::ensure_handler _previous;
 };
 
+inline Qor::Draxel::Assets::AssetPath P(const std::string& p_text)
+{
+    return Qor::Draxel::Assets::AssetPath(p_text);
+}
+
 std::string ReadAll(std::istream& p_stream);
+// All of what p_volume opens at p_path; "<null>" when it opens nothing.
+std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_volume, const std::string& p_path,
+                      Qor::Draxel::Assets::Volume::OpenMode p_mode = Qor::Draxel::Assets::Volume::Binary);
 std::string ReadFile(const std::string& p_path);
 // Runs a shell command; returns its exit status.
 int RunShell(const std::string& p_command);

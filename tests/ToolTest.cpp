@@ -1,16 +1,15 @@
 // draxel-assets, run as a user runs it: every subcommand on archives and trees made here,
 // exit statuses, and one-line errors.
+#include "ArchiveTestSupport.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
-#include <Assets/ArchiveWriter.h>
 #include <Assets/Resource.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 using namespace Qor::Draxel::Assets;
 using testing_support::ReadFile;
@@ -48,14 +47,9 @@ protected:
         _dir.Write(p_root + "/sub/deeper/c.bin", std::string("\0\1\2\3", 4));
     }
 
-    std::string WriteArchive(const std::string& p_name, const std::vector<std::pair<std::string, std::string>>& p_entries)
+    std::string WriteArchive(const std::string& p_name, const std::vector<testing_support::ArchiveItem>& p_items)
     {
-        std::ofstream out(_dir / p_name, std::ios::binary);
-        ArchiveWriter writer(out);
-        for (const auto& entry : p_entries)
-            writer.AddBytes(entry.first, entry.second);
-        writer.Finish();
-        return _dir / p_name;
+        return _dir.Write(p_name, testing_support::MakeArchive(p_items));
     }
 
     static std::size_t Lines(const std::string& p_text) { return std::count(p_text.begin(), p_text.end(), '\n'); }
@@ -152,53 +146,44 @@ TEST_F(Tool, InfoZipArchivesListAndCheck)
     EXPECT_NE(deflated.err.find("deflated.zip: tree/big.txt: deflated entry"), std::string::npos) << deflated.err;
 }
 
-TEST_F(Tool, CheckFindsACorruptedEntry)
+TEST_F(Tool, CheckReportsEachProblemInOneLine)
 {
-    WriteArchive("bad.zip", {{"good.txt", "fine"}, {"bad.txt", "damaged soon"}});
-    std::string bytes = ReadFile(_dir / "bad.zip");
+    std::string bytes = ReadFile(WriteArchive("bad.zip", {{"good.txt", "fine"}, {"bad.txt", "damaged soon"}}));
     // The second local header follows the first entry: 30 + 8 + 4 bytes; its data 30 + 7 later.
     const std::size_t data = 30 + 8 + 4 + 30 + 7;
     ASSERT_EQ(bytes.substr(data, 7), "damaged");
     bytes[data] = 'D';
     _dir.Write("bad.zip", bytes);
-
     Result check = Run("check bad.zip");
     EXPECT_EQ(check.status, 1);
     EXPECT_EQ(Lines(check.err), 1u) << check.err;
     EXPECT_NE(check.err.find("draxel-assets: bad.zip: bad.txt: CRC-32 mismatch"), std::string::npos) << check.err;
     EXPECT_EQ(check.out, "bad.zip: 2 files checked, 1 problem(s)\n");
-}
 
-TEST_F(Tool, CheckReportsDuplicatesAndDamage)
-{
     WriteArchive("dup.zip", {{"x.txt", "one"}, {"x.txt", "two"}});
     Result duplicate = Run("check dup.zip");
     EXPECT_EQ(duplicate.status, 1);
     EXPECT_NE(duplicate.err.find("dup.zip: duplicate file entry found in archive"), std::string::npos)
         << duplicate.err;
 
-    std::string bytes = ReadFile(WriteArchive("comment.zip", {{"a", "a"}}));
+    bytes = ReadFile(WriteArchive("comment.zip", {{"a", "a"}}));
     bytes[bytes.size() - 2] = 1; // a one-byte comment, then the byte
     bytes += 'c';
     _dir.Write("comment.zip", bytes);
     Result comment = Run("check comment.zip");
     EXPECT_EQ(comment.status, 1);
     EXPECT_NE(comment.err.find("comment.zip: no end-of-central-directory record"), std::string::npos) << comment.err;
-}
 
-TEST_F(Tool, CheckNamesEntriesOfUnknownMethodOnce)
-{
-    std::string bytes = ReadFile(WriteArchive("odd.zip", {{"plain.txt", "p"}, {"odd.bin", "o"}}));
-    // The second central header: method 12 (bzip2), which the volume reports and lists.
+    // Method 12 (bzip2) in the second central header: listed, and named once.
+    bytes = ReadFile(WriteArchive("odd.zip", {{"plain.txt", "p"}, {"odd.bin", "o"}}));
     const std::size_t central = bytes.rfind(std::string("PK\1\2", 4));
     ASSERT_NE(central, std::string::npos);
     bytes[central + 10] = 12;
     _dir.Write("odd.zip", bytes);
-
     EXPECT_NE(Run("ls -l odd.zip").out.find("method12"), std::string::npos);
-    Result check = Run("check odd.zip");
-    EXPECT_EQ(check.status, 1);
-    EXPECT_EQ(check.err, "draxel-assets: odd.zip: odd.bin: unknown compression method 12\n");
+    Result odd = Run("check odd.zip");
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_EQ(odd.err, "draxel-assets: odd.zip: odd.bin: unknown compression method 12\n");
 }
 
 TEST_F(Tool, ExtractWritesEntriesAndRefusesHostileNames)
