@@ -50,17 +50,17 @@ boost::shared_ptr<std::istream> MemoryVolume::Open(const Qor::Draxel::Assets::As
     return boost::make_shared<std::istringstream>(*_bytes);
 }
 
-void UseEnsureHandler(bool p_returning)
+void UseEnsureHandler(bool p_returning, const std::function<void(const std::string&)>& p_observer)
 {
     qordebug::logger& logger = Qor::Draxel::Utility::GetLogger();
     logger.set_line_sink(qordebug::line_sink());
-    if (p_returning)
-        logger.set_ensure_handler([](const std::string&) { ++g_ensures; });
-    else
-        logger.set_ensure_handler([](const std::string& p_message) {
-            ++g_ensures;
+    logger.set_ensure_handler([p_returning, p_observer](const std::string& p_message) {
+        ++g_ensures;
+        if (p_observer)
+            p_observer(p_message);
+        if (!p_returning)
             throw qordebug::ensure_failure(p_message);
-        });
+    });
 }
 
 std::size_t EnsureCount()

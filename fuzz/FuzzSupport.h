@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,9 @@ private:
     boost::shared_ptr<const std::string> _bytes;
 };
 
-// Installs a handler that counts reports and returns (p_returning) or throws
-// qordebug::ensure_failure; switches log output off.
-void UseEnsureHandler(bool p_returning);
+// Installs a handler that counts reports, shows each to p_observer when there is one, and
+// returns (p_returning) or throws qordebug::ensure_failure; switches log output off.
+void UseEnsureHandler(bool p_returning, const std::function<void(const std::string&)>& p_observer = {});
 std::size_t EnsureCount();
 
 // The names the central directory of p_archive lists, unscrambled with p_key when it is not

@@ -103,27 +103,13 @@ Mode ModeOf(const std::string& p_file, const std::string& p_bytes)
     return Mode{std::string(), std::string(), 0};
 }
 
-// Every report and every answer of a reading is folded into one digest, so that the readings
-// of the same bytes from disk and from memory compare without holding 65 535 reports twice.
-std::size_t g_reports = 0;
+// Every report and every answer of a reading is folded into one digest, so that two readings
+// of the same archive compare without holding 65 535 reports twice.
 std::uint64_t g_digest = 0;
 
 void Fold(const std::string& p_text)
 {
     g_digest = (g_digest ^ std::hash<std::string>()(p_text)) * 0x100000001b3u;
-}
-
-// Counts and folds every report; the handler returns or throws qordebug::ensure_failure.
-void HandleReports(bool p_returning)
-{
-    qordebug::logger& logger = Qor::Draxel::Utility::GetLogger();
-    logger.set_line_sink(qordebug::line_sink());
-    logger.set_ensure_handler([p_returning](const std::string& p_message) {
-        ++g_reports;
-        Fold(p_message);
-        if (!p_returning)
-            throw qordebug::ensure_failure(p_message);
-    });
 }
 
 // Opens p_name both ways; a stream must yield its claimed size, readable to the last byte.
@@ -171,9 +157,9 @@ std::size_t VisitAll(const Volume& p_volume, const std::string& p_bytes, const M
     for (const std::string& name : names) {
         if (name.back() == '/' || name.back() == '\\')
             continue;
-        const std::size_t before = g_reports;
+        const std::size_t before = EnsureCount();
         Visit(p_volume, name);
-        reports += g_reports - before;
+        reports += EnsureCount() - before;
     }
     for (const std::string& name : names) {
         Visit(p_volume, name);
@@ -193,13 +179,13 @@ Reading ReadVolume(const std::function<boost::shared_ptr<Volume>()>& p_open, con
                    const Mode& p_mode)
 {
     g_digest = 0;
-    const std::size_t before = g_reports;
+    const std::size_t before = EnsureCount();
     try {
         boost::shared_ptr<Volume> volume = p_open();
-        const std::size_t reports = VisitAll(*volume, p_bytes, p_mode, g_reports - before);
+        const std::size_t reports = VisitAll(*volume, p_bytes, p_mode, EnsureCount() - before);
         return Reading{reports, g_digest};
     } catch (const qordebug::ensure_failure&) {
-        return Reading{g_reports - before, g_digest};
+        return Reading{EnsureCount() - before, g_digest};
     }
 }
 
@@ -249,7 +235,7 @@ TEST(CorpusTest, EveryDamagedArchiveIsReportedAndStaysInBounds)
     ASSERT_GT(files.size(), 100u) << "the corpus is missing from " << CorpusDirectory;
     const long peakBefore = PeakKilobytes();
     for (bool returning : {true, false}) {
-        HandleReports(returning);
+        UseEnsureHandler(returning, Fold);
         for (const std::string& file : files) {
             SCOPED_TRACE(file + (returning ? " (returning handler)" : " (throwing handler)"));
             const std::size_t reports = ReadCorpusFile(file);
@@ -266,7 +252,7 @@ TEST(CorpusTest, EveryDamagedArchiveIsReportedAndStaysInBounds)
 
 TEST(CorpusTest, ClaimThatCannotBeAllocatedThrowsBadAllocAndLeavesTheVolumeUsable)
 {
-    HandleReports(false);
+    UseEnsureHandler(false);
     if (std::getenv("ASSETS_CORPUS_LIMITED")) {
         // The limit this program runs under must be one in which 4 GiB cannot be had.
         void* block = std::malloc(std::size_t(4) << 30);
@@ -296,7 +282,7 @@ TEST(CorpusTest, ClaimThatCannotBeAllocatedThrowsBadAllocAndLeavesTheVolumeUsabl
 
 TEST(CorpusTest, TextModeOfALargeClaimFoldsOnlyTheHeldBytes)
 {
-    HandleReports(false);
+    UseEnsureHandler(false);
     const std::string path = CorpusDirectory + "/gen-claim-256m-crlf.zip";
     boost::shared_ptr<Volume> volume = ArchiveVolume::Open(qorfile::filepath(path), std::string());
     const long peakBefore = PeakKilobytes();
