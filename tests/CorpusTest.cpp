@@ -60,20 +60,12 @@ bool StartsWith(const std::string& p_text, const std::string& p_start)
     return p_text.compare(0, p_start.size(), p_start) == 0;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define CORPUS_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORPUS_UNDER_ASAN 1
-#endif
-#endif
-
 // AddressSanitizer keeps one shadow byte for every eight bytes it hands out and may write
 // all of them when a large block comes or goes, so the resident growth a bound allows
 // takes in an eighth of the block on top of what the volume itself may touch.
 long ShadowKilobytes(std::size_t p_bytes)
 {
-#ifdef CORPUS_UNDER_ASAN
+#ifdef ASSETS_CORPUS_UNDER_ASAN
     return static_cast<long>(p_bytes / 8 / 1024);
 #else
     (void)p_bytes;
