@@ -1,6 +1,7 @@
 // Resource directories: construction order and checks, the built-in archive, the shader test
 // directory, the resource-root flag; the font catalogue and its fallback roads.
 #include "ArchiveTestSupport.h"
+#include "BuiltInArchive.h"
 #include "TestSupport.h"
 
 #include <Assets/Resource.h>
@@ -50,7 +51,7 @@ protected:
 
     void WriteBuiltInArchive(const std::vector<ArchiveItem>& p_items)
     {
-        dir.Write("res/assets/" + Resource::BuiltInArchiveName(), MakeArchive(p_items, Resource::BuiltInArchiveKey()));
+        dir.Write("res/assets/" + BuiltInArchives().front().name, MakeArchive(p_items, BuiltInArchives().front().key));
     }
 
     Resource Make(const std::string& p_temporary = "res/tmp")
@@ -127,12 +128,32 @@ TEST_F(ResourceTest, BuiltInArchiveIsMountedAndRead)
     // The mount logs the archive's path, never its key.
     bool logged = false;
     for (const std::string& line : log.texts()) {
-        EXPECT_EQ(line.find(Resource::BuiltInArchiveKey()), std::string::npos);
-        logged = logged || line == "   -> path: " + (dir / "res/assets") + "/" + Resource::BuiltInArchiveName();
+        EXPECT_EQ(line.find(BuiltInArchives().front().key), std::string::npos);
+        logged = logged || line == "   -> path: " + (dir / "res/assets") + "/" + BuiltInArchives().front().name;
     }
     EXPECT_TRUE(logged);
-    EXPECT_EQ(Resource::BuiltInArchiveName().size(), 11u);
-    EXPECT_EQ(Resource::BuiltInArchiveKey().size(), 32u);
+    EXPECT_EQ(BuiltInArchives().front().name.size(), 11u);
+    EXPECT_EQ(BuiltInArchives().front().key.size(), 32u);
+}
+
+// The built-in name and key are stored masked, and neither may stand in the built library as
+// plain text, whatever the build type. An optimiser that folds the unmasking writes the text as
+// store immediates of at most 8 bytes or as a constant in read-only data, so every 8-byte run of
+// either text is looked for, not only the whole text.
+TEST(ResourceBuiltInArchive, NameAndKeyNeverStandInTheLibraryAsPlainText)
+{
+    const std::string library = ReadFile(ASSETS_LIBRARY_FILE);
+    ASSERT_FALSE(library.empty()) << ASSETS_LIBRARY_FILE;
+    const BuiltInArchive builtIn = BuiltInArchives().front();
+    ASSERT_EQ(builtIn.name.size(), 11u);
+    ASSERT_EQ(builtIn.key.size(), 32u);
+    const std::size_t Run = 8;
+    for (const std::string& text : {builtIn.name, builtIn.key})
+        for (std::size_t at = 0; at + Run <= text.size(); ++at)
+            EXPECT_EQ(library.find(text.substr(at, Run)), std::string::npos)
+                << "\"" << text.substr(at, Run) << "\" stands in " << ASSETS_LIBRARY_FILE;
+    // The file searched is the library: it names the class that mounts the archive.
+    EXPECT_NE(library.find("_ZN3Qor6Draxel6Assets8Resource"), std::string::npos);
 }
 
 TEST_F(ResourceTest, ShaderTestDirectoryIsMountedBelowShaders)
