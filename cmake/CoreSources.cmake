@@ -1,5 +1,5 @@
 # The library's sources that need neither Qt nor boost filesystem: paths, volumes, archives,
-# the writer and the mount table, with the host layer. The fuzz targets and the thread
+# the writer, the mount table and its watcher, with the host layer. The fuzz targets and the thread
 # sanitizer build compile exactly these, instrumented, into their own programs.
 get_filename_component(ASSETS_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(ASSETS_CORE_SOURCES
@@ -12,5 +12,7 @@ set(ASSETS_CORE_SOURCES
   ${ASSETS_ROOT}/src/FileSystemVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
-  ${ASSETS_ROOT}/src/AssetLibrary.cpp)
+  ${ASSETS_ROOT}/src/AssetLibrary.cpp
+  ${ASSETS_ROOT}/src/AssetWatcher.cpp
+  ${ASSETS_ROOT}/src/WatchNotifier.cpp)
 set(ASSETS_CORE_INCLUDES ${ASSETS_ROOT}/include ${ASSETS_ROOT}/host ${ASSETS_ROOT}/src)

@@ -80,6 +80,7 @@ struct AssetLibrary::State {
 
     std::map<unsigned int, PriorityGroup, std::greater<unsigned int>> volumes;
     std::map<AssetPath, unsigned int> priorities;
+    unsigned long long revision = 0;
 
     // Steps shared by both mount operations once their preconditions are reported.
     template <class MakeVolume>
@@ -89,6 +90,7 @@ struct AssetLibrary::State {
         boost::shared_ptr<AssetVolume> volume = p_make();
         group.emplace(p_key, volume);
         priorities.emplace(p_key, p_priority);
+        ++revision;
     }
 };
 
@@ -133,6 +135,12 @@ void AssetLibrary::Unmount(const qorfile::filepath& p_source)
         return;
     priorityGroup->second.erase(key);
     _state->priorities.erase(pos);
+    ++_state->revision;
+}
+
+unsigned long long AssetLibrary::MountRevision() const
+{
+    return _state->revision;
 }
 
 bool AssetLibrary::Exists(const AssetPath& p_path) const
