@@ -90,6 +90,15 @@ protected:
         return found == p_seen.end() ? "<none>" : found->second.back().source.str();
     }
 
+    // Writes a file whole at once, as an editor's save does (a file written in place may be
+    // seen half-written, and reported again when done).
+    void Put(const std::string& p_relative, const std::string& p_bytes)
+    {
+        const fs::path target = dir / p_relative;
+        fs::create_directories(target.parent_path());
+        fs::rename(dir.Write(".staged", p_bytes), target);
+    }
+
     ScratchDir dir;
     LogCapture log;
     boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
@@ -106,12 +115,12 @@ TEST_P(AssetWatcherTest, ReportsModifiedCreatedRemovedAndRenamedFiles)
     EXPECT_EQ(3u, watcher->WatchedFiles());
     EXPECT_TRUE(watcher->Poll().empty());
 
-    dir.Write("data/a.txt", "a, longer");
+    Put("data/a.txt", "a, longer");
     Seen seen = PollFor(*watcher, {"root/a.txt"});
     EXPECT_EQ("modified", Kinds(seen, "root/a.txt"));
     EXPECT_EQ(dir / "data", Source(seen, "root/a.txt"));
 
-    dir.Write("data/sub/new/b.txt", "b");
+    Put("data/sub/new/b.txt", "b");
     seen = PollFor(*watcher, {"root/sub/new/b.txt"});
     EXPECT_EQ("created", Kinds(seen, "root/sub/new/b.txt"));
 
@@ -130,7 +139,7 @@ TEST_P(AssetWatcherTest, ReportsModifiedCreatedRemovedAndRenamedFiles)
     seen = PollFor(*watcher, {"root/sub/new/b.txt", "root/moved/new/b.txt"});
     EXPECT_EQ("removed", Kinds(seen, "root/sub/new/b.txt"));
     EXPECT_EQ("created", Kinds(seen, "root/moved/new/b.txt"));
-    dir.Write("data/moved/new/b.txt", "b, again");
+    Put("data/moved/new/b.txt", "b, again");
     seen = PollFor(*watcher, {"root/moved/new/b.txt"});
     EXPECT_EQ("modified", Kinds(seen, "root/moved/new/b.txt"));
     EXPECT_EQ(3u, watcher->WatchedFiles());
@@ -144,8 +153,7 @@ TEST_P(AssetWatcherTest, ReportsARewriteOfTheSameSizeAndAnAtomicReplace)
     auto watcher = MakeWatcher("shader.frag");
 
     // An editor's save: a new file renamed over the old one.
-    dir.Write("data/.shader.frag.swp", "colour = tan;");
-    fs::rename(dir / "data/.shader.frag.swp", dir / "data/shader.frag");
+    Put("data/shader.frag", "colour = tan;");
     Seen seen = PollFor(*watcher, {"shader.frag"});
     EXPECT_EQ("modified", Kinds(seen, "shader.frag"));
     EXPECT_EQ(1u, seen.size()) << "only the watched path is reported";
@@ -168,14 +176,14 @@ TEST_P(AssetWatcherTest, ReportsShadowingAndUnshadowingOfAnArchiveEntry)
     auto watcher = MakeWatcher("Shaders");
     EXPECT_EQ(2u, watcher->WatchedFiles());
 
-    dir.Write("tests/colour.frag", "test frag");
+    Put("tests/colour.frag", "test frag");
     Seen seen = PollFor(*watcher, {"Shaders/Tests/colour.frag"});
     EXPECT_EQ("source changed", Kinds(seen, "Shaders/Tests/colour.frag"));
     EXPECT_EQ(dir / "tests", Source(seen, "Shaders/Tests/colour.frag"));
     EXPECT_EQ(1u, seen.at("Shaders/Tests/colour.frag").back().priority);
 
     // A directory the highest volume does not have yet: made, then a file in it.
-    dir.Write("root/Shaders/basic.vert", "root vert");
+    Put("root/Shaders/basic.vert", "root vert");
     seen = PollFor(*watcher, {"Shaders/basic.vert"});
     EXPECT_EQ("source changed", Kinds(seen, "Shaders/basic.vert"));
     EXPECT_EQ(dir / "root", Source(seen, "Shaders/basic.vert"));
@@ -207,7 +215,7 @@ TEST_P(AssetWatcherTest, SeesDirectoriesMountedAndUnmountedAfterItWasMade)
     EXPECT_EQ(dir / "late", changes[1].source.str());
 
     // The late directory is watched like the others.
-    dir.Write("late/sub/b.txt", "late b, changed");
+    Put("late/sub/b.txt", "late b, changed");
     Seen seen = PollFor(*watcher, {"sub/b.txt"});
     EXPECT_EQ("modified", Kinds(seen, "sub/b.txt"));
 

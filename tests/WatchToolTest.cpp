@@ -1,0 +1,61 @@
+// draxel-assets watch, run as a user runs it: started in the background over a directory
+// above an archive, it prints the changes made afterwards, one line each, with their source.
+#include "ArchiveTestSupport.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using testing_support::ReadFile;
+using testing_support::ScratchDir;
+
+namespace {
+
+// Waits up to two minutes for p_file to hold p_text (a loaded machine is slow to start a
+// program under the sanitizers; a working one is done in well under a second).
+bool AwaitText(const std::string& p_file, const std::string& p_text)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (std::filesystem::exists(p_file) && ReadFile(p_file).find(p_text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
+{
+    ScratchDir dir;
+    dir.Write("pack.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "archive"}}));
+    dir.Write("tests/keep.frag", "keep");
+    const std::string out = dir / "out", err = dir / "err", status = dir / "status";
+    // The program ends by itself after three changes; timeout only guards a broken one.
+    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() + " && (timeout 300 " DRAXEL_ASSETS_TOOL
+                                           " watch -m pack.zip -m tests:Shaders:1 --count 3 Shaders >" +
+                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    ASSERT_TRUE(AwaitText(err, "watching 2 files")) << ReadFile(err);
+
+    // Each file is written whole and renamed into place, so that it is seen once.
+    auto put = [&](const std::string& p_relative, const std::string& p_bytes) {
+        std::filesystem::rename(dir.Write(".staged", p_bytes), dir / p_relative);
+    };
+    put("tests/basic.vert", "shadowing");
+    ASSERT_TRUE(AwaitText(out, "basic.vert")) << ReadFile(out);
+    put("tests/new.frag", "new");
+    ASSERT_TRUE(AwaitText(out, "new.frag")) << ReadFile(out);
+    std::filesystem::remove(dir / "tests/keep.frag");
+    ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
+
+    EXPECT_EQ("0\n", ReadFile(status));
+    EXPECT_EQ("source changed    Shaders/basic.vert  <- tests (priority 1)\n"
+              "created           Shaders/new.frag  <- tests (priority 1)\n"
+              "removed           Shaders/keep.frag\n",
+              ReadFile(out));
+    EXPECT_EQ("watching 2 files (inotify); Ctrl-C stops\n", ReadFile(err));
+}
