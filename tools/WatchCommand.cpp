@@ -6,7 +6,10 @@
 #include <Assets/AssetWatcher.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 namespace draxel_tool {
@@ -43,7 +46,92 @@ void PrintChange(const AssetWatcher::Change& p_change, std::ostream& p_out)
     p_out << std::endl;
 }
 
+// Polls until a change comes (at most ten seconds) and prints it with the time it took.
+void AwaitChange(AssetWatcher& p_watcher, std::ostream& p_out)
+{
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+        const std::vector<AssetWatcher::Change> changes = p_watcher.Poll();
+        if (changes.empty()) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            continue;
+        }
+        const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
+        std::ostringstream milliseconds;
+        milliseconds.precision(1);
+        milliseconds << std::fixed << elapsed.count();
+        p_out << "     Poll() " << milliseconds.str() << " ms after the write:\n";
+        for (const AssetWatcher::Change& change : changes) {
+            p_out << "       ";
+            PrintChange(change, p_out);
+        }
+        return;
+    }
+    throw Failure("demo", "the watcher saw no change within ten seconds");
+}
+
+void WriteShader(const std::filesystem::path& p_file, const std::string& p_text)
+{
+    std::ofstream out(p_file, std::ios_base::binary | std::ios_base::trunc);
+    out << p_text;
+    out.close();
+    if (!out)
+        throw Failure(p_file.string(), "cannot write the shader");
+}
+
+void ShowShader(const AssetLibrary& p_library, const AssetPath& p_path, std::ostream& p_out)
+{
+    boost::shared_ptr<std::istream> stream = p_library.Open(p_path, Volume::Text);
+    if (!stream)
+        throw Failure(p_path.str(), "no such asset");
+    std::ostringstream text;
+    text << stream->rdbuf();
+    std::istringstream lines(text.str());
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("colour =") != std::string::npos)
+            p_out << "     Open(\"" << p_path.str() << "\") now reads: " << line << '\n';
+}
+
 } // namespace
+
+void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::string& p_temporary,
+                   std::ostream& p_out)
+{
+    namespace fs = std::filesystem;
+    const fs::path edits = fs::path(p_temporary) / "shader-edits";
+    const AssetPath shader(std::string("Shaders/Tests/colour.frag"));
+    std::error_code ignored;
+    fs::remove_all(edits, ignored);
+    fs::create_directories(edits / "Tests");
+
+    AssetWatcher watcher(p_library);
+    watcher.Watch(AssetPath(std::string("Shaders")));
+    p_out << "   An AssetWatcher watches Shaders (" << watcher.WatchedFiles() << " files, "
+          << (watcher.IsNative() ? "inotify" : "polling") << "). A working directory is mounted above\n"
+          << "   everything at Shaders (priority 3), and a shader is edited there on disk:\n";
+    p_library->MountDirectory(qorfile::filepath(edits.generic_string()), AssetPath(std::string("Shaders")), 3);
+    watcher.Poll(); // the mount itself: an empty directory changes nothing
+
+    p_out << "   - colour.frag written to the working directory shadows the test directory's:\n";
+    WriteShader(edits / "Tests/colour.frag", "#version 330 core\nout vec4 colour;\n"
+                                             "void main() { colour = vec4(1.0, 0.5, 0.0, 1.0); }\n");
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_out << "   - edited again, in place:\n";
+    WriteShader(edits / "Tests/colour.frag", "#version 330 core\nout vec4 colour;\n"
+                                             "void main() { colour = vec4(0.2, 0.4, 1.0, 1.0); }\n");
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_out << "   - removed: the test directory's shader is served again:\n";
+    fs::remove(edits / "Tests/colour.frag");
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_library->Unmount(qorfile::filepath(edits.generic_string()));
+    fs::remove_all(edits, ignored);
+}
 
 void AddWatchCommand(CLI::App& p_app, WatchCommand& p_watch)
 {
