@@ -93,9 +93,9 @@ public:
     Outcome Take(std::vector<std::string>& p_paths) override
     {
         Outcome outcome = Quiet;
-        alignas(inotify_event) char buffer[64 * 1024];
+        char* const buffer = _buffer;
         for (;;) {
-            const ssize_t length = ::read(_descriptor, buffer, sizeof buffer);
+            const ssize_t length = ::read(_descriptor, buffer, sizeof _buffer);
             if (length < 0 && errno == EINTR)
                 continue;
             if (length < 0 && errno == EAGAIN)
@@ -170,6 +170,8 @@ private:
     }
 
     int _descriptor;
+    // Kept with the notifier: a quiet read should not touch 64 KiB of fresh stack each time.
+    alignas(inotify_event) char _buffer[64 * 1024];
     std::unordered_map<std::string, int> _watches;
     std::unordered_map<int, std::vector<std::string>> _directories;
 };
