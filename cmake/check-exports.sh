@@ -47,7 +47,7 @@ RulesFor() { # library file name
         CentralRecord EncodeFixed16 EncodeFixed32 Crc32
         BuiltInArchive BuiltInArchives BuiltInMask StoredArchiveName StoredArchiveKey Unmask Lower
         FALLBACKFONTFACES DEFAULTFONTSETFACES SystemFontDirectory
-        WatchNotifier PollingNotifier InotifyNotifier FileSignature SignatureOf WatchedFile Snapshot
+        WatchNotifier PollingNotifier InotifyNotifier FileSignature SignatureOf WatchedFile Snapshot Named
         ParentOf NameOf MakeChange
         [A-Za-z0-9_]*Message'
       ;;

@@ -28,6 +28,9 @@ struct WatchedFile {
 };
 
 using Snapshot = std::map<AssetPath, WatchedFile>;
+// Paths of the tree that notices named, each with the sources of the volumes that place the
+// named host file there.
+using Named = std::map<AssetPath, std::set<AssetPath>>;
 
 AssetPath ParentOf(const AssetPath& p_path)
 {
@@ -171,8 +174,11 @@ struct AssetWatcher::State {
     }
 
     // Rescans the given paths (none below another), each with what lies below it. The
-    // children of a parent are listed once for all its rescanned paths.
-    void Rescan(const std::set<AssetPath>& p_paths, std::vector<Change>& p_changes)
+    // children of a parent are listed once for all its rescanned paths. A file that a notice
+    // named on the volume that serves it (p_named: path -> sources) is reported as modified
+    // even when its signature did not change: a rewrite of the same size within one tick of
+    // the file system's clock looks unchanged.
+    void Rescan(const std::set<AssetPath>& p_paths, std::vector<Change>& p_changes, const Named& p_named = Named())
     {
         std::map<AssetPath, std::vector<AssetPath>> byParent;
         for (const AssetPath& path : p_paths) {
@@ -181,7 +187,7 @@ struct AssetWatcher::State {
             if (path.str().empty()) {
                 Snapshot found;
                 CollectDirectory(path, found);
-                Replace(path, found, p_changes);
+                Replace(path, found, p_changes, nullptr);
             } else {
                 byParent[ParentOf(path)].push_back(path);
             }
@@ -196,7 +202,8 @@ struct AssetWatcher::State {
                 auto child = named.find(NameOf(path));
                 if (child != named.end())
                     Collect(*child->second, found);
-                Replace(path, found, p_changes);
+                auto touched = p_named.find(path);
+                Replace(path, found, p_changes, touched == p_named.end() ? nullptr : &touched->second);
             }
         }
     }
@@ -208,8 +215,10 @@ struct AssetWatcher::State {
         Rescan(std::set<AssetPath>(roots.begin(), roots.end()), p_changes);
     }
 
-    // Puts p_found in place of the files at and below p_path, reporting the differences.
-    void Replace(const AssetPath& p_path, Snapshot& p_found, std::vector<Change>& p_changes)
+    // Puts p_found in place of the files at and below p_path, reporting the differences;
+    // a file at p_path itself that one of the sources p_touched serves counts as modified.
+    void Replace(const AssetPath& p_path, Snapshot& p_found, std::vector<Change>& p_changes,
+                 const std::set<AssetPath>* p_touched)
     {
         const std::string prefix = p_path.str();
         auto found = p_found.begin();
@@ -229,7 +238,8 @@ struct AssetWatcher::State {
             if (found != p_found.end() && found->first == old->first) {
                 if (!(found->second.source == old->second.source))
                     p_changes.push_back(MakeChange(Change::SourceChanged, found->first, &found->second));
-                else if (found->second.signature != old->second.signature)
+                else if (found->second.signature != old->second.signature ||
+                         (p_touched && found->first == p_path && p_touched->count(found->second.source)))
                     p_changes.push_back(MakeChange(Change::Modified, found->first, &found->second));
                 old->second = found->second;
                 ++found;
@@ -248,8 +258,9 @@ struct AssetWatcher::State {
     // ---- Notices ------------------------------------------------------------------------
 
     // The watched paths that a changed host path affects: its place in the tree when that
-    // lies below a watched path, or the watched paths below that place.
-    void Affected(const std::string& p_host, std::set<AssetPath>& p_paths, std::set<std::string>& p_archives)
+    // lies below a watched path (then it is named too), or the watched paths below that place.
+    void Affected(const std::string& p_host, std::set<AssetPath>& p_paths, Named& p_named,
+                  std::set<std::string>& p_archives)
     {
         if (archives.count(p_host))
             p_archives.insert(p_host);
@@ -259,26 +270,25 @@ struct AssetWatcher::State {
                 continue;
             const AssetPath path = mount.second.target + host.RelativeTo(mount.second.source);
             for (const AssetPath& root : roots) {
-                if (root.IsParentOf(path))
+                if (root.IsParentOf(path)) {
                     p_paths.insert(path);
-                else if (path.IsParentOf(root))
+                    p_named[path].insert(mount.first);
+                } else if (path.IsParentOf(root))
                     p_paths.insert(root);
             }
         }
     }
 
-    // The archive files that changed on disk: every file they serve is reported.
+    // The archive files that notices named: every file they serve is reported (also when
+    // the signature looks the same, as for a file named by a notice).
     void RecheckArchives(const std::set<std::string>& p_archives, std::vector<Change>& p_changes)
     {
         for (const std::string& name : p_archives) {
             const FileSignature signature = SignatureOf(name);
-            FileSignature& known = archives[name];
-            if (signature == known)
-                continue;
-            known = signature;
+            archives[name] = signature;
             const AssetPath source(name);
             for (auto& file : files) {
-                if (!(file.second.source == source) || file.second.signature == signature)
+                if (!(file.second.source == source))
                     continue;
                 file.second.signature = signature;
                 p_changes.push_back(MakeChange(Change::Modified, file.first, &file.second));
@@ -289,9 +299,10 @@ struct AssetWatcher::State {
     void ApplyNotices(std::vector<Change>& p_changes)
     {
         std::set<AssetPath> paths;
+        Named named;
         std::set<std::string> changedArchives;
         for (const std::string& notice : notices)
-            Affected(notice, paths, changedArchives);
+            Affected(notice, paths, named, changedArchives);
         // A path below another rescanned path is rescanned with it.
         std::set<AssetPath> outermost;
         for (const AssetPath& path : paths) {
@@ -304,7 +315,7 @@ struct AssetWatcher::State {
                 outermost.insert(path);
         }
         RecheckArchives(changedArchives, p_changes);
-        Rescan(outermost, p_changes);
+        Rescan(outermost, p_changes, named);
     }
 };
 
