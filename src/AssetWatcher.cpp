@@ -391,6 +391,18 @@ std::vector<AssetWatcher::Change> AssetWatcher::Poll()
     return changes;
 }
 
+const char* AssetWatcher::KindName(Change::Kind p_kind)
+{
+    switch (p_kind) {
+    case Change::Created: return "created";
+    case Change::Modified: return "modified";
+    case Change::Removed: return "removed";
+    case Change::SourceChanged: return "source changed";
+    case Change::MayHaveChanged: return "may have changed";
+    }
+    return "changed";
+}
+
 bool AssetWatcher::IsNative() const
 {
     return _state->notifier->Native();

@@ -23,22 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Kind = AssetWatcher::Change::Kind;
-
 // Every change seen so far, by path, in the order seen.
 using Seen = std::map<std::string, std::vector<AssetWatcher::Change>>;
-
-const char* KindName(Kind p_kind)
-{
-    switch (p_kind) {
-    case AssetWatcher::Change::Created: return "created";
-    case AssetWatcher::Change::Modified: return "modified";
-    case AssetWatcher::Change::Removed: return "removed";
-    case AssetWatcher::Change::SourceChanged: return "source changed";
-    case AssetWatcher::Change::MayHaveChanged: return "may have changed";
-    }
-    return "?";
-}
 
 class AssetWatcherTest : public ::testing::TestWithParam<AssetWatcher::Notification> {
 protected:
@@ -80,7 +66,7 @@ protected:
         auto found = p_seen.find(p_path);
         if (found != p_seen.end())
             for (const AssetWatcher::Change& change : found->second)
-                kinds += (kinds.empty() ? "" : ",") + std::string(KindName(change.kind));
+                kinds += (kinds.empty() ? "" : ",") + std::string(AssetWatcher::KindName(change.kind));
         return kinds;
     }
 

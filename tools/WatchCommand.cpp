@@ -18,21 +18,9 @@ using namespace Qor::Draxel::Assets;
 
 namespace {
 
-const char* KindName(AssetWatcher::Change::Kind p_kind)
-{
-    switch (p_kind) {
-    case AssetWatcher::Change::Created: return "created";
-    case AssetWatcher::Change::Modified: return "modified";
-    case AssetWatcher::Change::Removed: return "removed";
-    case AssetWatcher::Change::SourceChanged: return "source changed";
-    case AssetWatcher::Change::MayHaveChanged: return "may have changed";
-    }
-    return "changed";
-}
-
 void PrintChange(const AssetWatcher::Change& p_change, std::ostream& p_out)
 {
-    std::string kind = KindName(p_change.kind);
+    std::string kind = AssetWatcher::KindName(p_change.kind);
     kind.resize(16, ' ');
     p_out << kind << "  ";
     if (p_change.kind == AssetWatcher::Change::MayHaveChanged) {

@@ -73,6 +73,10 @@ public:
     // The changes since the last Poll (or since Watch), in path order within each rescan.
     std::vector<Change> Poll();
 
+    // The kind in words, as the command-line program prints it: "created", "modified",
+    // "removed", "source changed", "may have changed".
+    static const char* KindName(Change::Kind p_kind);
+
     // True while native notification is in use.
     bool IsNative() const;
     // The number of files below the watched paths, as of the last Poll or Watch.
