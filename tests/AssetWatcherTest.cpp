@@ -242,6 +242,17 @@ TEST_P(AssetWatcherTest, ReportsEveryPathOfAnArchiveReplacedOnDisk)
     seen = PollFor(*watcher, {"pack/b/c.txt"});
     EXPECT_EQ("removed", Kinds(seen, "pack/b/c.txt"));
     EXPECT_FALSE(seen.count("pack/a.txt") && Kinds(seen, "pack/a.txt") != "modified");
+
+    // Info-ZIP adding an entry: it writes a temporary archive beside it and renames it over.
+    dir.Write("d.txt", "four");
+    ASSERT_EQ(0, RunShell("cd '" + dir.path() + "' && zip -q -0 assets/pack.zip d.txt"));
+    seen = PollFor(*watcher, {"pack/a.txt"});
+    EXPECT_EQ("modified", Kinds(seen, "pack/a.txt").substr(0, 8));
+    library->Unmount(qorfile::filepath(archive));
+    library->MountArchive(qorfile::filepath(archive), P("pack"), 0, std::string());
+    seen = PollFor(*watcher, {"pack/d.txt"});
+    EXPECT_EQ("created", Kinds(seen, "pack/d.txt"));
+    EXPECT_EQ(2u, watcher->WatchedFiles());
 }
 
 TEST_P(AssetWatcherTest, MissesNothingOfTenThousandRapidChanges)
