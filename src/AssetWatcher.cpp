@@ -39,6 +39,15 @@ AssetPath ParentOf(const AssetPath& p_path)
     return AssetPath(slash == std::string::npos ? std::string() : text.substr(0, slash));
 }
 
+// The directory on disk that holds a host file, as text the notifier can watch.
+std::string HostDirectoryOf(const std::string& p_file)
+{
+    const std::size_t slash = p_file.rfind(AssetPath::DirectorySeparator);
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : p_file.substr(0, slash);
+}
+
 std::string NameOf(const AssetPath& p_path)
 {
     const std::string text = p_path.str();
@@ -94,7 +103,7 @@ struct AssetWatcher::State {
             if (!mount.isArchive)
                 continue;
             // An archive is replaced by a rename or rewritten in place: both show in its directory.
-            WatchHost(ParentOf(mount.source).str());
+            WatchHost(HostDirectoryOf(mount.source.str()));
             archives[mount.source.str()] = SignatureOf(mount.source.str());
         }
     }
@@ -262,8 +271,10 @@ struct AssetWatcher::State {
     void Affected(const std::string& p_host, std::set<AssetPath>& p_paths, Named& p_named,
                   std::set<std::string>& p_archives)
     {
-        if (archives.count(p_host))
-            p_archives.insert(p_host);
+        // An archive named relative to the working directory is watched in ".".
+        const std::string file = p_host.compare(0, 2, "./") == 0 ? p_host.substr(2) : p_host;
+        if (archives.count(file))
+            p_archives.insert(file);
         const AssetPath host(p_host);
         for (const auto& mount : mounts) {
             if (mount.second.isArchive || !mount.second.source.IsParentOf(host))

@@ -124,7 +124,9 @@ private:
             return false;
         const std::vector<std::string> directories = found->second;
         for (const std::string& directory : directories) {
-            const std::string path = p_event.len ? directory + "/" + p_event.name : directory;
+            std::string path = directory;
+            if (p_event.len)
+                path.append(path.back() == '/' ? "" : "/").append(p_event.name);
             p_paths.push_back(path);
             // A watch follows its directory to the new name, so the old name's watches go:
             // the watcher's rescan of the new name watches it afresh.

@@ -1,5 +1,6 @@
 // draxel-assets watch, run as a user runs it: started in the background over a directory
-// above an archive, it prints the changes made afterwards, one line each, with their source.
+// above an archive, it prints the changes made afterwards (the archive replaced too), one
+// line each, with their source.
 #include "ArchiveTestSupport.h"
 #include "TestSupport.h"
 
@@ -32,14 +33,14 @@ bool AwaitText(const std::string& p_file, const std::string& p_text)
 TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
 {
     ScratchDir dir;
-    dir.Write("pack.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "archive"}}));
+    dir.Write("pack.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "archive"}, {"Shaders/other.vert", "x"}}));
     dir.Write("tests/keep.frag", "keep");
     const std::string out = dir / "out", err = dir / "err", status = dir / "status";
-    // The program ends by itself after three changes; timeout only guards a broken one.
+    // The program ends by itself after four changes; timeout only guards a broken one.
     ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() + " && (timeout 300 " DRAXEL_ASSETS_TOOL
-                                           " watch -m pack.zip -m tests:Shaders:1 --count 3 Shaders >" +
+                                           " watch -m pack.zip -m tests:Shaders:1 --count 4 Shaders >" +
                                            out + " 2>" + err + "; echo $? >" + status + ") &"));
-    ASSERT_TRUE(AwaitText(err, "watching 2 files")) << ReadFile(err);
+    ASSERT_TRUE(AwaitText(err, "watching 3 files")) << ReadFile(err);
 
     // Each file is written whole and renamed into place, so that it is seen once.
     auto put = [&](const std::string& p_relative, const std::string& p_bytes) {
@@ -50,12 +51,16 @@ TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
     put("tests/new.frag", "new");
     ASSERT_TRUE(AwaitText(out, "new.frag")) << ReadFile(out);
     std::filesystem::remove(dir / "tests/keep.frag");
+    ASSERT_TRUE(AwaitText(out, "keep.frag")) << ReadFile(out);
+    // The archive, named relative to the working directory, replaced by a rename.
+    put("pack.zip", testing_support::MakeArchive({{"Shaders/other.vert", "y"}}));
     ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
 
     EXPECT_EQ("0\n", ReadFile(status));
     EXPECT_EQ("source changed    Shaders/basic.vert  <- tests (priority 1)\n"
               "created           Shaders/new.frag  <- tests (priority 1)\n"
-              "removed           Shaders/keep.frag\n",
+              "removed           Shaders/keep.frag\n"
+              "modified          Shaders/other.vert  <- pack.zip (priority 0)\n",
               ReadFile(out));
-    EXPECT_EQ("watching 2 files (inotify); Ctrl-C stops\n", ReadFile(err));
+    EXPECT_EQ("watching 3 files (inotify); Ctrl-C stops\n", ReadFile(err));
 }
