@@ -64,3 +64,24 @@ TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
               ReadFile(out));
     EXPECT_EQ("watching 3 files (inotify); Ctrl-C stops\n", ReadFile(err));
 }
+
+TEST(WatchTool, TurnsToPollingAtTheSystemsWatchLimit)
+{
+    // The limit of inotify watches belongs to the user namespace: a fresh one, in which this
+    // test may lower it to 2, leaves the machine's limit alone.
+    if (testing_support::RunShell("unshare -Ur sh -c 'echo 2 >/proc/sys/user/max_inotify_watches' 2>/dev/null") != 0)
+        GTEST_SKIP() << "no user namespace in which to lower the watch limit";
+    ScratchDir dir;
+    for (const char* name : {"a", "b", "c", "d"})
+        dir.Write(std::string("tree/") + name + "/f.txt", name);
+    const std::string out = dir / "out", err = dir / "err", status = dir / "status";
+    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() +
+                                           " && (unshare -Ur sh -c 'echo 2 >/proc/sys/user/max_inotify_watches && "
+                                           "exec timeout 300 " DRAXEL_ASSETS_TOOL " watch -m tree --count 1' >" +
+                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    ASSERT_TRUE(AwaitText(err, "watching 4 files (polling)")) << ReadFile(err);
+    std::filesystem::rename(dir.Write(".staged", "changed"), dir / "tree/c/f.txt");
+    ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
+    EXPECT_EQ("0\n", ReadFile(status));
+    EXPECT_EQ("modified          c/f.txt  <- tree (priority 0)\n", ReadFile(out));
+}
