@@ -75,9 +75,10 @@ struct AssetWatcher::State {
     std::chrono::milliseconds interval;
     std::unique_ptr<WatchNotifier> notifier;
 
-    // The mount table as of revision, by source key.
+    // The mount table as of revision, by source key and in search order.
     unsigned long long revision = 0;
     std::map<AssetPath, AssetLibrary::MountedVolume> mounts;
+    std::vector<AssetLibrary::MountedVolume> order;
     // The signatures of the mounted archive files, by their host text (the source key's).
     std::unordered_map<std::string, FileSignature> archives;
 
@@ -95,10 +96,11 @@ struct AssetWatcher::State {
     void Remount()
     {
         revision = library->MountRevision();
+        order = library->Mounts();
         mounts.clear();
         archives.clear();
         notifier->Clear();
-        for (const AssetLibrary::MountedVolume& mount : library->Mounts()) {
+        for (const AssetLibrary::MountedVolume& mount : order) {
             mounts.emplace(mount.source, mount);
             if (!mount.isArchive)
                 continue;
@@ -202,19 +204,60 @@ struct AssetWatcher::State {
             }
         }
         for (const auto& group : byParent) {
-            std::map<std::string, const AssetLibrary::Child*> named;
-            const std::vector<AssetLibrary::Child> children = library->Children(group.first);
-            for (const AssetLibrary::Child& child : children)
-                named.emplace(child.name, &child);
+            std::vector<AssetPath> unresolved;
             for (const AssetPath& path : group.second) {
                 Snapshot found;
-                auto child = named.find(NameOf(path));
-                if (child != named.end())
+                if (ResolveFile(path, found))
+                    Replace(path, found, p_changes, Touched(p_named, path));
+                else
+                    unresolved.push_back(path);
+            }
+            if (unresolved.empty())
+                continue;
+            std::map<std::string, const AssetLibrary::Child*> byName;
+            const std::vector<AssetLibrary::Child> children = library->Children(group.first);
+            for (const AssetLibrary::Child& child : children)
+                byName.emplace(child.name, &child);
+            for (const AssetPath& path : unresolved) {
+                Snapshot found;
+                auto child = byName.find(NameOf(path));
+                if (child != byName.end())
                     Collect(*child->second, found);
-                auto touched = p_named.find(path);
-                Replace(path, found, p_changes, touched == p_named.end() ? nullptr : &touched->second);
+                Replace(path, found, p_changes, Touched(p_named, path));
             }
         }
+    }
+
+    static const std::set<AssetPath>* Touched(const Named& p_named, const AssetPath& p_path)
+    {
+        auto touched = p_named.find(p_path);
+        return touched == p_named.end() ? nullptr : &touched->second;
+    }
+
+    // The library's answer for one path without listing its siblings (a change costs a stat
+    // then, however large its directory), where directories on disk give it: the volumes are
+    // asked in search order and the first with anything at p_path decides, as in a listing.
+    // A regular file of a directory volume is put into p_into; nothing anywhere leaves p_into
+    // empty. An archive volume, a mount point at or below p_path, a directory or any other
+    // entry on the way leaves the answer to the listing: false.
+    bool ResolveFile(const AssetPath& p_path, Snapshot& p_into) const
+    {
+        for (const AssetLibrary::MountedVolume& mount : order) {
+            if (p_path.IsParentOf(mount.target))
+                return false;
+            if (!mount.target.IsParentOf(p_path))
+                continue;
+            if (mount.isArchive)
+                return false;
+            const FileSignature signature = SignatureOf((mount.source + p_path.RelativeTo(mount.target)).str());
+            if (signature.kind == FileSignature::Absent)
+                continue;
+            if (signature.kind != FileSignature::Regular)
+                return false;
+            p_into[p_path] = WatchedFile{mount.source, mount.priority, signature};
+            return true;
+        }
+        return true;
     }
 
     void RescanAll(std::vector<Change>& p_changes)

@@ -184,7 +184,7 @@ private:
 
 bool FileSignature::operator==(const FileSignature& p_other) const
 {
-    return exists == p_other.exists && size == p_other.size && modified == p_other.modified &&
+    return kind == p_other.kind && size == p_other.size && modified == p_other.modified &&
            changed == p_other.changed && file == p_other.file && device == p_other.device;
 }
 
@@ -193,9 +193,14 @@ FileSignature SignatureOf(const std::string& p_hostPath)
     FileSignature signature;
 #ifdef __linux__
     struct stat status;
-    if (::stat(p_hostPath.c_str(), &status) != 0)
+    if (::stat(p_hostPath.c_str(), &status) != 0) {
+        if (::lstat(p_hostPath.c_str(), &status) == 0)
+            signature.kind = FileSignature::Other;
         return signature;
-    signature.exists = true;
+    }
+    signature.kind = S_ISREG(status.st_mode) ? FileSignature::Regular
+                     : S_ISDIR(status.st_mode) ? FileSignature::Directory
+                                               : FileSignature::Other;
     signature.size = status.st_size;
     signature.modified = std::int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     signature.changed = std::int64_t(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
@@ -204,13 +209,21 @@ FileSignature SignatureOf(const std::string& p_hostPath)
 #else
     std::error_code error;
     const std::filesystem::path path(p_hostPath);
-    const auto size = std::filesystem::file_size(path, error);
-    if (error)
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) {
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+            signature.kind = FileSignature::Other;
         return signature;
+    }
+    signature.kind = std::filesystem::is_regular_file(status) ? FileSignature::Regular
+                     : std::filesystem::is_directory(status)  ? FileSignature::Directory
+                                                              : FileSignature::Other;
+    if (signature.kind != FileSignature::Regular)
+        return signature;
+    const auto size = std::filesystem::file_size(path, error);
     const auto modified = std::filesystem::last_write_time(path, error);
     if (error)
         return signature;
-    signature.exists = true;
     signature.size = static_cast<std::int64_t>(size);
     signature.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
 #endif

@@ -18,7 +18,9 @@ namespace Assets {
 
 // What a stat of one host file says about its content; equal signatures mean no change seen.
 struct FileSignature {
-    bool exists = false;
+    // Other: anything else that is there (a device, a link to nothing).
+    enum Kind { Absent, Regular, Directory, Other };
+    Kind kind = Absent;
     std::int64_t size = 0;
     std::int64_t modified = 0; // nanoseconds where the platform has them
     std::int64_t changed = 0;  // status change time, 0 where the platform has none
