@@ -30,7 +30,6 @@
 
 #include <boost/iostreams/device/array.hpp>
 #include <boost/iostreams/stream.hpp>
-#include <boost/make_shared.hpp>
 
 #include <algorithm>
 #include <cstdint>

