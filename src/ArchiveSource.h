@@ -162,6 +162,8 @@ public:
         if (_fail || p_from < 0)
             return;
         p_count = std::min(p_count, _measured ? MaxWindow : sizeof _inlineWindow);
+        if (_measured)
+            p_count = std::min<std::size_t>(p_count, p_from < _length ? static_cast<std::size_t>(_length - p_from) : 0);
         if (p_count > 0 && !InWindow(p_from, p_count))
             Fill(p_from, p_count);
     }
