@@ -1,0 +1,328 @@
+// The cases of whole libraries (LibraryBenchmarks.h): the realistic library of overrides over
+// one archive, and two threads at once.
+#include "LibraryBenchmarks.h"
+
+#include "Corpus.h"
+
+#include <Assets/ArchiveVolume.h>
+#include <Assets/AssetLibrary.h>
+
+#include <benchmark/benchmark.h>
+#include <physfs.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <thread>
+
+namespace library_bench {
+
+namespace {
+
+using Qor::Draxel::Assets::ArchiveVolume;
+using Qor::Draxel::Assets::AssetLibrary;
+using Qor::Draxel::Assets::AssetPath;
+using Qor::Draxel::Assets::AssetVolume;
+using Qor::Draxel::Assets::Volume;
+
+constexpr unsigned Lookups = 100000;
+constexpr unsigned Reads = 20000;
+constexpr std::size_t Capacity = 4096;
+
+struct Setting {
+    std::string dir;
+    corpus::Layout layout;
+    unsigned overrides = 0;   // files of the directory of overrides: entries 0, 3, 6, ...
+    std::vector<std::string> hits;             // names of many.zip, a third of them overridden
+    std::vector<std::string> misses;           // names nothing holds
+    std::vector<std::string> reads;            // names read whole
+    std::vector<std::string> hitsBelowMount;   // the 16-volume library's paths
+    std::vector<std::string> readsBelowMount;
+};
+
+Setting g_setting;
+
+std::string Path(const std::string& p_name)
+{
+    return g_setting.dir + "/" + p_name;
+}
+
+std::string MountPoint(unsigned p_index)
+{
+    return corpus::Format("m%02u", p_index, 0);
+}
+
+unsigned IndexOf(const std::string& p_name)
+{
+    return static_cast<unsigned>(std::strtoul(p_name.c_str() + p_name.rfind('/') + 2, nullptr, 10));
+}
+
+bool Overridden(unsigned p_index)
+{
+    return p_index % 3 == 0 && p_index / 3 < g_setting.overrides;
+}
+
+// The overrides: entry 3k of many.zip, for k below the count of the tree's files, written
+// with other bytes (seed 3) under the same name. Made once; a stamp marks it complete.
+void WriteOverrides()
+{
+    const std::string root = Path("overrides");
+    struct stat status;
+    if (::stat((root + "/.complete").c_str(), &status) == 0)
+        return;
+    for (unsigned k = 0; k < g_setting.overrides; ++k) {
+        const unsigned index = 3 * k;
+        const std::string path = root + "/" + corpus::EntryName(g_setting.layout, index);
+        corpus::MakeDirectories(path.substr(0, path.rfind('/')));
+        std::ofstream out(path, std::ios_base::binary | std::ios_base::trunc);
+        const std::string bytes = corpus::EntryBytes(index, 3);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!out.flush())
+            throw std::runtime_error("cannot write " + path);
+    }
+    std::ofstream stamp(root + "/.complete");
+    if (!stamp.flush())
+        throw std::runtime_error("cannot write " + root + "/.complete");
+}
+
+boost::shared_ptr<AssetLibrary> MakeRealistic()
+{
+    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
+    library->MountDirectory(qorfile::filepath(Path("overrides")), AssetPath(), 1);
+    library->MountArchive(qorfile::filepath(Path("many.zip")), AssetPath(), 0, std::string());
+    return library;
+}
+
+// PhysFS searches its mounts in the order of its search path: the overrides first.
+void MountPhysfsRealistic()
+{
+    if (!PHYSFS_mount(Path("many.zip").c_str(), nullptr, 1) || !PHYSFS_mount(Path("overrides").c_str(), nullptr, 0))
+        throw std::runtime_error("PhysFS cannot mount the realistic library");
+}
+
+void UnmountPhysfsRealistic()
+{
+    PHYSFS_unmount(Path("overrides").c_str());
+    PHYSFS_unmount(Path("many.zip").c_str());
+}
+
+boost::shared_ptr<AssetLibrary> MakeLibrary16()
+{
+    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
+    for (unsigned i = 0; i < g_setting.layout.mounts; ++i)
+        library->MountArchive(qorfile::filepath(Path(corpus::MountName(i))), AssetPath(MountPoint(i)), i % 4,
+                              std::string());
+    return library;
+}
+
+void MountPhysfs16()
+{
+    for (unsigned i = 0; i < g_setting.layout.mounts; ++i)
+        PHYSFS_mount(Path(corpus::MountName(i)).c_str(), MountPoint(i).c_str(), 1);
+}
+
+void UnmountPhysfs16()
+{
+    for (unsigned i = 0; i < g_setting.layout.mounts; ++i)
+        PHYSFS_unmount(Path(corpus::MountName(i)).c_str());
+}
+
+std::size_t Drain(const boost::shared_ptr<std::istream>& p_stream, char* p_buffer)
+{
+    if (!p_stream)
+        return 0;
+    p_stream->read(p_buffer, static_cast<std::streamsize>(Capacity));
+    return static_cast<std::size_t>(p_stream->gcount());
+}
+
+std::size_t DrainPhysfs(const char* p_name, char* p_buffer)
+{
+    PHYSFS_File* file = PHYSFS_openRead(p_name);
+    if (!file)
+        return 0;
+    const PHYSFS_sint64 count = PHYSFS_readBytes(file, p_buffer, Capacity);
+    PHYSFS_close(file);
+    return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
+// Runs p_work(i) for every i below p_count, split among p_threads threads started for each
+// iteration; p_work gives a count (found assets, bytes read), summed and checked at the end.
+template <class Work>
+void RunSplit(benchmark::State& p_state, unsigned p_threads, std::size_t p_count, std::size_t p_expected, Work p_work)
+{
+    std::size_t total = 0;
+    for (auto _ : p_state) {
+        std::vector<std::size_t> counts(p_threads, 0);
+        std::vector<std::thread> threads;
+        for (unsigned t = 0; t < p_threads; ++t) {
+            threads.emplace_back([&, t] {
+                std::size_t count = 0;
+                for (std::size_t i = t; i < p_count; i += p_threads)
+                    count += p_work(i);
+                counts[t] = count;
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        total = 0;
+        for (std::size_t count : counts)
+            total += count;
+        benchmark::DoNotOptimize(total);
+    }
+    if (total != p_expected)
+        p_state.SkipWithError("wrong answers");
+    p_state.SetItemsProcessed(static_cast<std::int64_t>(p_state.iterations() * p_count));
+}
+
+std::vector<AssetPath> ToPaths(const std::vector<std::string>& p_names)
+{
+    return std::vector<AssetPath>(p_names.begin(), p_names.end());
+}
+
+std::size_t ReadBytes(const std::vector<std::string>& p_names, bool p_overrides)
+{
+    std::size_t bytes = 0;
+    for (const std::string& name : p_names) {
+        const unsigned index = IndexOf(name);
+        bytes += corpus::EntrySize(index, p_overrides && Overridden(index) ? 3 : 1);
+    }
+    return bytes;
+}
+
+// ---------------------------------------------------------------------------------------
+// the realistic library
+
+void ExistsRealisticOurs(benchmark::State& state, bool p_hits)
+{
+    boost::shared_ptr<AssetLibrary> library = MakeRealistic();
+    const std::vector<AssetPath> paths = ToPaths(p_hits ? g_setting.hits : g_setting.misses);
+    RunSplit(state, 1, paths.size(), p_hits ? paths.size() : 0,
+             [&](std::size_t i) -> std::size_t { return library->Exists(paths[i]) ? 1 : 0; });
+}
+
+void ExistsRealisticPhysfs(benchmark::State& state, bool p_hits)
+{
+    MountPhysfsRealistic();
+    const std::vector<std::string>& names = p_hits ? g_setting.hits : g_setting.misses;
+    RunSplit(state, 1, names.size(), p_hits ? names.size() : 0,
+             [&](std::size_t i) -> std::size_t { return PHYSFS_exists(names[i].c_str()) ? 1 : 0; });
+    UnmountPhysfsRealistic();
+}
+
+void ReadRealisticOurs(benchmark::State& state)
+{
+    boost::shared_ptr<AssetLibrary> library = MakeRealistic();
+    const std::vector<AssetPath> paths = ToPaths(g_setting.reads);
+    std::vector<char> buffer(Capacity);
+    RunSplit(state, 1, paths.size(), ReadBytes(g_setting.reads, true),
+             [&](std::size_t i) { return Drain(library->Open(paths[i], Volume::Binary), buffer.data()); });
+}
+
+void ReadRealisticPhysfs(benchmark::State& state)
+{
+    MountPhysfsRealistic();
+    std::vector<char> buffer(Capacity);
+    RunSplit(state, 1, g_setting.reads.size(), ReadBytes(g_setting.reads, true),
+             [&](std::size_t i) { return DrainPhysfs(g_setting.reads[i].c_str(), buffer.data()); });
+    UnmountPhysfsRealistic();
+}
+
+// ---------------------------------------------------------------------------------------
+// one library from one and from two threads
+
+void ExistsThreadsOurs(benchmark::State& state, unsigned p_threads)
+{
+    boost::shared_ptr<AssetLibrary> library = MakeLibrary16();
+    const std::vector<AssetPath> paths = ToPaths(g_setting.hitsBelowMount);
+    RunSplit(state, p_threads, paths.size(), paths.size(),
+             [&](std::size_t i) -> std::size_t { return library->Exists(paths[i]) ? 1 : 0; });
+}
+
+void ExistsThreadsPhysfs(benchmark::State& state, unsigned p_threads)
+{
+    MountPhysfs16();
+    const std::vector<std::string>& names = g_setting.hitsBelowMount;
+    RunSplit(state, p_threads, names.size(), names.size(),
+             [&](std::size_t i) -> std::size_t { return PHYSFS_exists(names[i].c_str()) ? 1 : 0; });
+    UnmountPhysfs16();
+}
+
+void ReadThreadsOurs(benchmark::State& state, unsigned p_threads)
+{
+    boost::shared_ptr<AssetLibrary> library = MakeLibrary16();
+    const std::vector<AssetPath> paths = ToPaths(g_setting.readsBelowMount);
+    std::vector<std::vector<char>> buffers(p_threads, std::vector<char>(Capacity));
+    RunSplit(state, p_threads, paths.size(), ReadBytes(g_setting.reads, false), [&](std::size_t i) {
+        return Drain(library->Open(paths[i], Volume::Binary), buffers[i % p_threads].data());
+    });
+}
+
+void ReadThreadsPhysfs(benchmark::State& state, unsigned p_threads)
+{
+    MountPhysfs16();
+    const std::vector<std::string>& names = g_setting.readsBelowMount;
+    std::vector<std::vector<char>> buffers(p_threads, std::vector<char>(Capacity));
+    RunSplit(state, p_threads, names.size(), ReadBytes(g_setting.reads, false),
+             [&](std::size_t i) { return DrainPhysfs(names[i].c_str(), buffers[i % p_threads].data()); });
+    UnmountPhysfs16();
+}
+
+} // namespace
+
+void Register(const std::string& p_dir, unsigned p_divisor)
+{
+    Setting& s = g_setting;
+    s.dir = p_dir;
+    s.layout = corpus::MakeLayout(p_divisor);
+    s.overrides = std::min(s.layout.treeFiles, (s.layout.entries + 2) / 3);
+    for (unsigned i = 0; i < Lookups; ++i) {
+        s.hits.push_back(corpus::EntryName(s.layout, static_cast<unsigned>(corpus::Mix(i + 7) % s.layout.entries)));
+        s.misses.push_back(corpus::MissingName(s.layout, static_cast<unsigned>(corpus::Mix(i + 8) % s.layout.entries)));
+        s.hitsBelowMount.push_back(MountPoint(static_cast<unsigned>(corpus::Mix(i + 9) % s.layout.mounts)) + "/" +
+                                   s.hits.back());
+    }
+    for (unsigned i = 0; i < Reads / p_divisor; ++i) {
+        s.reads.push_back(corpus::EntryName(s.layout, static_cast<unsigned>(corpus::Mix(i + 10) % s.layout.entries)));
+        s.readsBelowMount.push_back(MountPoint(i % s.layout.mounts) + "/" + s.reads.back());
+    }
+    WriteOverrides();
+
+    using benchmark::RegisterBenchmark;
+    auto fix = [](benchmark::internal::Benchmark* p_benchmark) {
+        p_benchmark->Unit(benchmark::kMicrosecond)->UseRealTime();
+    };
+    auto warm = [&](benchmark::internal::Benchmark* p_benchmark) { fix(p_benchmark->MinWarmUpTime(0.2)); };
+    for (bool hits : {true, false}) {
+        const std::string kind = hits ? "exists_hit_realistic/" : "exists_miss_realistic/";
+        fix(RegisterBenchmark((kind + "ours").c_str(), ExistsRealisticOurs, hits));
+        fix(RegisterBenchmark((kind + "physfs").c_str(), ExistsRealisticPhysfs, hits));
+    }
+    warm(RegisterBenchmark("small_read_realistic/ours", ReadRealisticOurs));
+    warm(RegisterBenchmark("small_read_realistic/physfs", ReadRealisticPhysfs));
+    for (unsigned threads : {1u, 2u}) {
+        const std::string suffix = std::to_string(threads);
+        fix(RegisterBenchmark(("exists_threads/ours_" + suffix).c_str(), ExistsThreadsOurs, threads));
+        fix(RegisterBenchmark(("exists_threads/physfs_" + suffix).c_str(), ExistsThreadsPhysfs, threads));
+        warm(RegisterBenchmark(("small_read_threads/ours_" + suffix).c_str(), ReadThreadsOurs, threads));
+        warm(RegisterBenchmark(("small_read_threads/physfs_" + suffix).c_str(), ReadThreadsPhysfs, threads));
+    }
+}
+
+std::vector<Row> Rows()
+{
+    return {
+        {"exists_hit_realistic", "physfs", {"exists_hit_realistic/ours"}, {"exists_hit_realistic/physfs"}, 0, false},
+        {"exists_miss_realistic", "physfs", {"exists_miss_realistic/ours"}, {"exists_miss_realistic/physfs"}, 0, false},
+        {"small_read_realistic", "physfs", {"small_read_realistic/ours"}, {"small_read_realistic/physfs"}, 0, false},
+        // Two threads' throughput over one thread's: one thread's time over two threads'.
+        {"exists_threads2", "ours_1", {"exists_threads/ours_2"}, {"exists_threads/ours_1"}, 1.7, true},
+        {"exists_threads2", "physfs_1", {"exists_threads/physfs_2"}, {"exists_threads/physfs_1"}, 0, true},
+        {"small_read_threads2", "ours_1", {"small_read_threads/ours_2"}, {"small_read_threads/ours_1"}, 1.7, true},
+        {"small_read_threads2", "physfs_1", {"small_read_threads/physfs_2"}, {"small_read_threads/physfs_1"}, 0, true},
+    };
+}
+
+} // namespace library_bench
