@@ -7,9 +7,10 @@
 // address space cannot hold gives std::bad_alloc, with nothing allocated.
 //
 // From 32 MiB on, where glibc would map fresh pages for every block anyway (its largest
-// dynamic mmap threshold), an entry is mapped here instead and asks for transparent huge
-// pages: its first touches then fault and clear 2 MiB at a time instead of 4 KiB, which is
-// most of the cost of reading a big entry. Pages still come only where the reader writes.
+// dynamic mmap threshold), an entry takes its block straight from the system instead
+// (Platform::MapZeroedBlock, which on Linux asks for transparent huge pages: the first touches
+// then fault and clear 2 MiB at a time instead of 4 KiB, most of the cost of reading a big
+// entry). Pages still come only where the reader writes.
 // Smaller blocks stay with calloc, which reuses freed memory that is already in place. Under
 // AddressSanitizer every block comes from calloc, so that its bounds are checked and the
 // sanitizer's allocation limit applies to it.
@@ -19,7 +20,7 @@
 #include <cstdlib>
 #include <new>
 
-#include <sys/mman.h>
+#include "Platform.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ASSETS_UNDER_ASAN 1
@@ -41,13 +42,9 @@ public:
     explicit EntryBytes(std::size_t p_size) : _data(nullptr), _size(p_size), _capacity(p_size), _mapped(MapsLarge && p_size >= MappedSize)
     {
         if (_mapped) {
-            void* block = ::mmap(nullptr, p_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (block == MAP_FAILED)
+            _data = static_cast<char*>(Platform::MapZeroedBlock(p_size));
+            if (!_data)
                 throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-            ::madvise(block, p_size, MADV_HUGEPAGE); // advice only: without it the pages are small
-#endif
-            _data = static_cast<char*>(block);
         } else {
             _data = static_cast<char*>(std::calloc(p_size ? p_size : 1, 1));
             if (!_data)
@@ -57,7 +54,7 @@ public:
     ~EntryBytes()
     {
         if (_mapped)
-            ::munmap(_data, _capacity);
+            Platform::UnmapZeroedBlock(_data, _capacity);
         else
             std::free(_data);
     }

@@ -321,6 +321,8 @@ class InfoZipTest : public ArchiveVolumeTest {
 protected:
     void SetUp() override
     {
+        if (!testing_support::HaveInfoZip())
+            GTEST_SKIP() << "Info-ZIP zip and unzip are not at hand";
         dir.Write("content/shaders/basic.vert", "void main() {}\n");
         dir.Write("content/img/logo.png", std::string("\x89PNG\0\r\n", 7));
         dir.Write("content/readme.txt", "one\r\ntwo\r\n");

@@ -95,14 +95,14 @@ TEST(HostEnvironment, FlagValuesInAnyCase)
     const std::string name = Qor::Draxel::Utility::EnvironmentFlags::AssetsMountResourceRoot().name;
     EXPECT_EQ(name, "AssetsMountResourceRoot");
     for (const char* on : {"1", "true", "YES", "On"}) {
-        ::setenv(name.c_str(), on, 1);
+        testing_support::SetEnvironment(name, on);
         EXPECT_TRUE(Environment::Enabled(name)) << on;
     }
     for (const char* off : {"0", "", "no", "enabled"}) {
-        ::setenv(name.c_str(), off, 1);
+        testing_support::SetEnvironment(name, off);
         EXPECT_FALSE(Environment::Enabled(name)) << off;
     }
-    ::unsetenv(name.c_str());
+    testing_support::SetEnvironment(name, nullptr);
     EXPECT_FALSE(Environment::Enabled(name));
 }
 

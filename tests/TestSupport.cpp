@@ -1,14 +1,12 @@
 // Test helpers: scratch directories, log capture, ensure recording, whole reads.
 #include "TestSupport.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace testing_support {
 
@@ -16,10 +14,17 @@ namespace fs = std::filesystem;
 
 ScratchDir::ScratchDir()
 {
-    std::string pattern = (fs::temp_directory_path() / "assets-test-XXXXXX").string();
-    if (!::mkdtemp(&pattern[0]))
-        throw std::runtime_error("mkdtemp failed");
-    _path = pattern;
+    // A name nobody has taken: create_directory says whether this call made it.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("assets-test-" + std::to_string(random() % 1000000000));
+        if (fs::create_directory(candidate)) {
+            _path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a scratch directory in " + fs::temp_directory_path().string());
 }
 
 ScratchDir::~ScratchDir()
@@ -106,12 +111,6 @@ std::string ReadFile(const std::string& p_path)
 {
     std::ifstream in(p_path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-int RunShell(const std::string& p_command)
-{
-    int status = std::system(p_command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace testing_support

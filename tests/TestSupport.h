@@ -73,7 +73,15 @@ std::string ReadAll(std::istream& p_stream);
 std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_volume, const std::string& p_path,
                       Qor::Draxel::Assets::Volume::OpenMode p_mode = Qor::Draxel::Assets::Volume::Binary);
 std::string ReadFile(const std::string& p_path);
-// Runs a shell command; returns its exit status.
+
+// What differs between the hosts the tests run on (TestPlatform.cpp).
+
+// Runs a POSIX shell command; returns its exit status.
 int RunShell(const std::string& p_command);
+// Whether RunShell has a POSIX shell with Info-ZIP's zip and unzip; tests of other tools'
+// archives skip without.
+bool HaveInfoZip();
+// Sets the environment variable p_name to p_value; a null p_value removes it.
+void SetEnvironment(const std::string& p_name, const char* p_value);
 
 } // namespace testing_support
