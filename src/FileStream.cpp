@@ -25,10 +25,11 @@ private:
     Buffer _buffer;
 };
 
-// Reads a file as a text-mode C runtime does: each CR LF becomes LF, a lone CR stays. A CR that
-// ends one chunk is held back until the next byte shows whether an LF follows. Positions are
-// offsets in the file, as the runtime's are: a seek goes to a byte of the file, and tellg
-// tells the offset of the next byte to come.
+// Reads a file as a text-mode C runtime of Windows does: each CR LF becomes LF, a lone CR
+// stays, and a Ctrl-Z ends the text (a seek may go past it). A CR that ends one chunk is held
+// back until the next byte shows whether an LF follows. Positions are offsets in the file, as
+// the runtime's are: a seek goes to a byte of the file, and tellg tells the offset of the next
+// byte to come.
 class TextFileBuffer : public std::streambuf {
 public:
     bool Open(const char* p_path)
@@ -41,11 +42,13 @@ protected:
     {
         if (gptr() < egptr())
             return traits_type::to_int_type(*gptr());
+        if (_atCtrlZ)
+            return traits_type::eof();
         // A held-back CR is the first byte of the new buffer.
         _bufferStart = _pendingCR ? _rawNext - 1 : _rawNext;
         _folds.clear();
         std::streamsize count = 0;
-        while (count == 0) {
+        while (count == 0 && !_atCtrlZ) {
             char raw[BufferSize];
             const std::streamsize read = _file.sgetn(raw, BufferSize);
             if (read <= 0) {
@@ -56,7 +59,7 @@ protected:
                 break;
             }
             _rawNext += read;
-            for (std::streamsize i = 0; i < read; ++i) {
+            for (std::streamsize i = 0; i < read && !_atCtrlZ; ++i) {
                 const char byte = raw[i];
                 if (_pendingCR) {
                     _pendingCR = false;
@@ -67,7 +70,9 @@ protected:
                     }
                     _buffer[count++] = '\r';
                 }
-                if (byte == '\r')
+                if (byte == CtrlZ)
+                    _atCtrlZ = true;
+                else if (byte == '\r')
                     _pendingCR = true;
                 else
                     _buffer[count++] = byte;
@@ -101,6 +106,7 @@ protected:
         setg(_buffer, _buffer, _buffer);
         _folds.clear();
         _pendingCR = false;
+        _atCtrlZ = false;
         if (target < 0 || _file.pubseekpos(p_position, std::ios_base::in) != p_position) {
             _rawNext = _bufferStart = 0;
             _file.pubseekpos(0, std::ios_base::in);
@@ -112,6 +118,7 @@ protected:
 
 private:
     static constexpr std::streamsize BufferSize = 16384;
+    static constexpr char CtrlZ = '\x1a';
 
     // The file offset of the next byte to come: every LF before it in the buffer that was a
     // CR LF stands for two bytes of the file.
@@ -129,6 +136,7 @@ private:
     off_type _bufferStart = 0;           // file offset of the buffer's first byte
     off_type _rawNext = 0;               // file offset of the next byte to take from the file
     bool _pendingCR = false;
+    bool _atCtrlZ = false; // the text ended; only a seek reads on
 };
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <Assets/FileSystemVolume.h>
 
+#include "Messages.h"
+
 #include <gtest/gtest.h>
 
 using namespace Qor::Draxel::Assets;
@@ -11,14 +13,8 @@ using namespace testing_support;
 
 namespace {
 
-const std::string OpenSignature =
-    " - class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > __cdecl "
-    "Qor::Draxel::Assets::FileSystemVolume::Open(const class Qor::Draxel::Assets::AssetPath &,enum "
-    "Qor::Draxel::Assets::Volume::OpenMode) const";
-const std::string ModeMessage = "\"p_mode == Text\"" + OpenSignature;
-const std::string StreamMessage =
-    "\"stream->good() && \"ERROR: Could not open stream for specified file. Did you try to open a directory?\"\"" +
-    OpenSignature;
+const std::string ModeMessage = Messages::DirectoryModeNotText;
+const std::string StreamMessage = Messages::DirectoryStreamFailed;
 
 class FileSystemVolumeTest : public ::testing::Test {
 protected:
@@ -57,22 +53,37 @@ TEST_F(FileSystemVolumeTest, CutsTheMountPointOff)
     EXPECT_EQ(ReadAll(*volume.Open(P("gfxother/a"), Volume::Binary)), "outside");
 }
 
-TEST_F(FileSystemVolumeTest, TextModeFoldsCrLfOnlyAndSeeksInFoldedPositions)
+// Text mode is the C runtime's text mode of Windows, imitated where the runtime has none.
+TEST_F(FileSystemVolumeTest, TextModeFoldsCrLfOnlyAndSeeksToFileOffsets)
 {
     auto volume = FileSystemVolume::Open(qorfile::filepath(dir.path()));
     EXPECT_EQ(ReadAll(*volume->Open(P("a/b.txt"), Volume::Binary)), "line1\r\nline2\r\n\rend\r");
     auto stream = volume->Open(P("a/b.txt"), Volume::Text);
     EXPECT_EQ(ReadAll(*stream), "line1\nline2\n\rend\r");
+    // Positions are offsets in the file: the end is its length, and a seek into a CR LF pair
+    // finds the LF alone.
     stream->clear();
     stream->seekg(0, std::ios_base::end);
-    EXPECT_EQ(static_cast<long>(stream->tellg()), 17);
-    stream->seekg(6);
+    EXPECT_EQ(static_cast<long>(stream->tellg()), 19);
+    stream->seekg(7);
     EXPECT_EQ(ReadAll(*stream), "line2\n\rend\r");
+    stream->clear();
+    stream->seekg(6);
+    EXPECT_EQ(ReadAll(*stream), "\nline2\n\rend\r");
 
     // A pair split by the stream's buffer is folded all the same.
     const std::string x(16383, 'x'), y(100, 'y');
     dir.Write("big.txt", x + "\r\n" + y);
     EXPECT_EQ(ReadAll(*volume->Open(P("big.txt"), Volume::Text)), x + "\n" + y);
+
+    // A Ctrl-Z ends the text; a seek behind it reads on.
+    dir.Write("z.txt", "ab\r\x1a" "cd\r\nef");
+    EXPECT_EQ(ReadAll(*volume->Open(P("z.txt"), Volume::Binary)), "ab\r\x1a" "cd\r\nef");
+    stream = volume->Open(P("z.txt"), Volume::Text);
+    EXPECT_EQ(ReadAll(*stream), "ab\r");
+    stream->clear();
+    stream->seekg(4);
+    EXPECT_EQ(ReadAll(*stream), "cd\nef");
 }
 
 TEST_F(FileSystemVolumeTest, DirectoryOrMissingFileDoesNotOpen)

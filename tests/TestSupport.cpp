@@ -41,14 +41,14 @@ std::string ScratchDir::Write(const std::string& p_relative, const std::string& 
     out.write(p_bytes.data(), static_cast<std::streamsize>(p_bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + full.string());
-    return full.string();
+    return *this / p_relative;
 }
 
 std::string ScratchDir::MakeDir(const std::string& p_relative) const
 {
     fs::path full = fs::path(_path) / p_relative;
     fs::create_directories(full);
-    return full.string();
+    return *this / p_relative;
 }
 
 LogCapture::LogCapture() : _lines(std::make_shared<std::vector<LogLine>>())

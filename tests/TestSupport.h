@@ -19,7 +19,8 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return _path; }
-    // The path of p_relative below the scratch directory.
+    // The path of p_relative below the scratch directory, joined with '/' on every host; Write
+    // and MakeDir return the same text.
     std::string operator/(const std::string& p_relative) const { return _path + "/" + p_relative; }
     // Writes p_bytes to p_relative, creating parent directories.
     std::string Write(const std::string& p_relative, const std::string& p_bytes) const;
