@@ -1,6 +1,7 @@
 // draxel-assets: the command-line program of the library: a guided demo, packing, listing,
 // checking and extracting archives, and reading the merged tree of mounted sources.
 #include "Demo.h"
+#include "ToolPlatform.h"
 #include "ToolSupport.h"
 
 #include <Assets/ArchiveVolume.h>
@@ -542,6 +543,7 @@ void PrintTree(const AssetLibrary& p_library, const AssetPath& p_directory, cons
 
 int main(int argc, char** argv)
 {
+    UseBinaryStandardOutput();
     CLI::App app{"draxel-assets: the command-line companion of Qor.Draxel.Assets, a read-only virtual tree of\n"
                  "assets over directories and ZIP archives (plain or XOR-scrambled)."};
     app.require_subcommand(1);
