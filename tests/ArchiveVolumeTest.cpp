@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
@@ -63,6 +64,21 @@ TEST_F(ArchiveVolumeTest, EntriesAndImpliedFoldersExistAndTextModeFoldsCrLf)
     EXPECT_EQ(ReadAsset(volume, "shaders/basic.vert", Volume::Text), "void main() {}\n");
     EXPECT_EQ(ReadAsset(volume, "t", Volume::Text), "a\nb\rc\n");
     EXPECT_EQ(ReadAsset(volume, "t", Volume::Binary), "a\r\nb\rc\r\n");
+}
+
+// Paths are UTF-8 on every host: an archive file with a non-ASCII name opens, and the writer
+// packs a file with one.
+TEST_F(ArchiveVolumeTest, NonAsciiFileNamesOpenAndPack)
+{
+    auto volume = OpenFile("p\xc3\xa4" "ck/\xe6\x97\xa5\xe6\x9c\xac" ".zip", MakeArchive(SampleItems()));
+    EXPECT_TRUE(volume->Exists(P("img/logo/a.png")));
+    EXPECT_EQ(ReadAsset(volume, "img/logo/a.png"), "PNGDATA");
+
+    std::ostringstream packed;
+    ArchiveWriter writer(packed);
+    writer.AddFile("a", qorfile::filepath(dir.Write("\xc3\xa9t\xc3\xa9.txt", "bytes")));
+    writer.Finish();
+    EXPECT_EQ(ReadAsset(OpenFile("packed.zip", packed.str()), "a"), "bytes");
 }
 
 TEST_F(ArchiveVolumeTest, MountedBelowAPath)

@@ -86,6 +86,17 @@ TEST_F(FileSystemVolumeTest, TextModeFoldsCrLfOnlyAndSeeksToFileOffsets)
     EXPECT_EQ(ReadAll(*stream), "cd\nef");
 }
 
+// Paths are UTF-8 on every host: a source and a file with non-ASCII names open in both modes.
+TEST_F(FileSystemVolumeTest, NonAsciiNamesOpen)
+{
+    dir.Write("gr\xc3\xbcn/\xc3\xa9t\xc3\xa9.txt", "a\r\nb");
+    auto volume = FileSystemVolume::Open(qorfile::filepath(dir / "gr\xc3\xbcn"));
+    EXPECT_TRUE(volume->Exists(P("")));
+    EXPECT_TRUE(volume->Exists(P("\xc3\xa9t\xc3\xa9.txt")));
+    EXPECT_EQ(ReadAsset(volume, "\xc3\xa9t\xc3\xa9.txt", Volume::Binary), "a\r\nb");
+    EXPECT_EQ(ReadAsset(volume, "\xc3\xa9t\xc3\xa9.txt", Volume::Text), "a\nb");
+}
+
 TEST_F(FileSystemVolumeTest, DirectoryOrMissingFileDoesNotOpen)
 {
     auto volume = FileSystemVolume::Open(qorfile::filepath(dir.path()));

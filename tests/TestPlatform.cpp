@@ -21,6 +21,11 @@ bool HaveInfoZip()
     return false;
 }
 
+bool BackslashSeparates()
+{
+    return true;
+}
+
 void SetEnvironment(const std::string& p_name, const char* p_value)
 {
     // An empty value removes the variable on Windows; neither counts as a flag that is on.
@@ -38,6 +43,11 @@ int RunShell(const std::string& p_command)
 bool HaveInfoZip()
 {
     return RunShell("command -v zip >/dev/null 2>&1 && command -v unzip >/dev/null 2>&1") == 0;
+}
+
+bool BackslashSeparates()
+{
+    return false;
 }
 
 void SetEnvironment(const std::string& p_name, const char* p_value)

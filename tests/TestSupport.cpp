@@ -20,7 +20,7 @@ ScratchDir::ScratchDir()
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path candidate = fs::temp_directory_path() / ("assets-test-" + std::to_string(random() % 1000000000));
         if (fs::create_directory(candidate)) {
-            _path = candidate.string();
+            _path = candidate.u8string();
             return;
         }
     }
@@ -30,23 +30,24 @@ ScratchDir::ScratchDir()
 ScratchDir::~ScratchDir()
 {
     std::error_code ignored;
-    fs::remove_all(_path, ignored);
+    fs::remove_all(fs::u8path(_path), ignored);
 }
 
 std::string ScratchDir::Write(const std::string& p_relative, const std::string& p_bytes) const
 {
-    fs::path full = fs::path(_path) / p_relative;
+    // Paths are UTF-8 text in the tests, as in the library.
+    const fs::path full = fs::u8path(_path) / fs::u8path(p_relative);
     fs::create_directories(full.parent_path());
     std::ofstream out(full, std::ios::binary);
     out.write(p_bytes.data(), static_cast<std::streamsize>(p_bytes.size()));
     if (!out)
-        throw std::runtime_error("cannot write " + full.string());
+        throw std::runtime_error("cannot write " + full.u8string());
     return *this / p_relative;
 }
 
 std::string ScratchDir::MakeDir(const std::string& p_relative) const
 {
-    fs::path full = fs::path(_path) / p_relative;
+    const fs::path full = fs::u8path(_path) / fs::u8path(p_relative);
     fs::create_directories(full);
     return *this / p_relative;
 }
@@ -109,7 +110,7 @@ std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_vo
 
 std::string ReadFile(const std::string& p_path)
 {
-    std::ifstream in(p_path, std::ios::binary);
+    std::ifstream in(fs::u8path(p_path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

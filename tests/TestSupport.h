@@ -82,6 +82,8 @@ int RunShell(const std::string& p_command);
 // Whether RunShell has a POSIX shell with Info-ZIP's zip and unzip; tests of other tools'
 // archives skip without.
 bool HaveInfoZip();
+// Whether the host separates path components on a backslash as well as on a slash.
+bool BackslashSeparates();
 // Sets the environment variable p_name to p_value; a null p_value removes it.
 void SetEnvironment(const std::string& p_name, const char* p_value);
 
