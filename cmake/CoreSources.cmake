@@ -21,8 +21,7 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/ArchiveVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveVolumeListing.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
-  ${ASSETS_ROOT}/src/AssetLibrary.cpp
-  ${ASSETS_ROOT}/src/ResourceArchives.cpp)
+  ${ASSETS_ROOT}/src/AssetLibrary.cpp)
 set(ASSETS_RESOURCE_SOURCES
   ${ASSETS_ROOT}/src/Resource.cpp
   ${ASSETS_ROOT}/src/ImageCache.cpp)

@@ -3,8 +3,7 @@
 #include <Assets/ArchiveWriter.h>
 
 #include "Platform.h"
-
-#include <zlib.h>
+#include "ZipFormat.h"
 
 #include <fstream>
 #include <limits>
@@ -17,28 +16,19 @@ namespace Assets {
 
 namespace {
 
-constexpr std::uint32_t LocalSignature = 0x04034b50;
-constexpr std::uint32_t CentralSignature = 0x02014b50;
-constexpr std::uint32_t EndSignature = 0x06054b50;
+using Zip::Crc32;
+using Zip::EncodeFixed16;
+using Zip::EncodeFixed32;
+using Zip::MaxEntries;
+using Zip::MaxOffset;
+
+static_assert(ArchiveWriter::KeyTrailerLength == Zip::KeyTrailerLength, "one trailer length");
+
 constexpr std::uint16_t VersionStored = 10;   // 1.0: stored entries
 constexpr std::uint16_t VersionDirectory = 20; // 2.0: directory entries
 constexpr std::uint16_t MadeByUnix = (3 << 8) | 20;
 constexpr std::uint16_t DosTime = 0;
 constexpr std::uint16_t DosDate = (1 << 5) | 1; // 1980-01-01
-constexpr std::size_t MaxEntries = 0xffff;
-constexpr std::uint64_t MaxOffset = 0xffffffffu;
-
-void EncodeFixed16(std::string& p_out, std::uint16_t p_value)
-{
-    p_out += static_cast<char>(p_value & 0xff);
-    p_out += static_cast<char>(p_value >> 8);
-}
-
-void EncodeFixed32(std::string& p_out, std::uint32_t p_value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        p_out += static_cast<char>((p_value >> shift) & 0xff);
-}
 
 struct CentralRecord {
     std::string name;
@@ -47,17 +37,6 @@ struct CentralRecord {
     std::uint32_t localHeaderOffset;
     bool directory;
 };
-
-std::uint32_t Crc32(std::uint32_t p_crc, const char* p_bytes, std::size_t p_count)
-{
-    while (p_count > 0) {
-        const uInt chunk = static_cast<uInt>(std::min<std::size_t>(p_count, 1u << 30));
-        p_crc = static_cast<std::uint32_t>(::crc32(p_crc, reinterpret_cast<const Bytef*>(p_bytes), chunk));
-        p_bytes += chunk;
-        p_count -= chunk;
-    }
-    return p_crc;
-}
 
 } // namespace
 
@@ -106,7 +85,7 @@ struct ArchiveWriter::State {
             throw std::logic_error("archive writer: entry added after Finish");
         if (p_name.empty())
             throw std::invalid_argument("archive writer: an entry name must not be empty");
-        if (p_name.size() > 0xffff)
+        if (p_name.size() > Zip::MaxNameLength)
             throw std::length_error("archive writer: entry name longer than 65535 bytes: " + p_name.substr(0, 64));
         if (records.size() >= MaxEntries)
             throw std::length_error("archive writer: more than 65535 entries");
@@ -118,10 +97,10 @@ struct ArchiveWriter::State {
         records.push_back(CentralRecord{p_name, p_crc, static_cast<std::uint32_t>(p_size),
                                         static_cast<std::uint32_t>(offset), p_directory});
         std::string header;
-        EncodeFixed32(header, LocalSignature);
+        EncodeFixed32(header, Zip::Local::Signature);
         EncodeFixed16(header, p_directory ? VersionDirectory : VersionStored);
         EncodeFixed16(header, 0); // flags
-        EncodeFixed16(header, 0); // stored
+        EncodeFixed16(header, Zip::MethodStored);
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);
         EncodeFixed32(header, p_crc);
@@ -198,11 +177,11 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
     const std::uint64_t centralOffset = state.offset;
     for (const CentralRecord& record : state.records) {
         std::string header;
-        EncodeFixed32(header, CentralSignature);
+        EncodeFixed32(header, Zip::Central::Signature);
         EncodeFixed16(header, MadeByUnix);
         EncodeFixed16(header, record.directory ? VersionDirectory : VersionStored);
         EncodeFixed16(header, 0); // flags
-        EncodeFixed16(header, 0); // stored
+        EncodeFixed16(header, Zip::MethodStored);
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);
         EncodeFixed32(header, record.crc);
@@ -225,7 +204,7 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
         throw std::length_error("archive writer: archive larger than 4 GiB");
 
     std::string end;
-    EncodeFixed32(end, EndSignature);
+    EncodeFixed32(end, Zip::End::Signature);
     EncodeFixed16(end, 0);
     EncodeFixed16(end, 0);
     EncodeFixed16(end, static_cast<std::uint16_t>(state.records.size()));

@@ -42,12 +42,12 @@ private:
     AssetPath _base;
 };
 
+// Each line asks for the logger anew: the host may hand out another one at every call.
 void LogMount(const char* p_kind, const qorfile::filepath& p_source, const AssetPath& p_target)
 {
-    qordebug::logger& logger = Utility::GetLogger();
-    logger.dout("Assets") << p_kind << p_source.name().str() << std::endl;
-    logger.dout("Assets") << "   -> path: " << p_source.str() << std::endl;
-    logger.dout("Assets") << "   -> target: " << p_target.str() << std::endl;
+    Utility::GetLogger().dout("Assets") << p_kind << p_source.name().str() << std::endl;
+    Utility::GetLogger().dout("Assets") << "   -> path: " << p_source.str() << std::endl;
+    Utility::GetLogger().dout("Assets") << "   -> target: " << p_target.str() << std::endl;
 }
 
 } // namespace

@@ -1,17 +1,15 @@
-// The resource directories: construction, the font catalogue and image file lookup. The
-// built-in archive list is in ResourceArchives.cpp, which needs no Qt.
+// The resource directories: construction, the built-in archive list, the font catalogue and
+// image file lookup.
 #include <Assets/Resource.h>
 
+#include "BuiltInArchive.h"
 #include "Check.h"
-#include "ResourceArchives.h"
 #include "Messages.h"
 
 #include <boost/filesystem.hpp>
 
 #include <QFileInfo>
 #include <QString>
-
-#include <cstddef>
 
 namespace Qor {
 namespace Draxel {
@@ -49,12 +47,12 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
                    const qorfile::filepath& p_assets, const qorfile::filepath& p_temporary)
     : _rootDirectory(p_root), _temporaryDirectory(p_temporary), _fontDirectory(p_font), _imageDirectory(p_image)
 {
-    qordebug::logger& logger = Utility::GetLogger();
-    logger.dlog("") << "root directory  : " << p_root.str() << std::endl;
-    logger.dlog("") << "image directory : " << p_image.str() << std::endl;
-    logger.dlog("") << "font directory  : " << p_font.str() << std::endl;
-    logger.dlog("") << "assets directory  : " << p_assets.str() << std::endl;
-    logger.dlog("") << "temporary directory : " << p_temporary.str() << std::endl;
+    // Every line asks for the logger anew: the host may hand out another one at each call.
+    Utility::GetLogger().dlog("") << "root directory  : " << p_root.str() << std::endl;
+    Utility::GetLogger().dlog("") << "image directory : " << p_image.str() << std::endl;
+    Utility::GetLogger().dlog("") << "font directory  : " << p_font.str() << std::endl;
+    Utility::GetLogger().dlog("") << "assets directory  : " << p_assets.str() << std::endl;
+    Utility::GetLogger().dlog("") << "temporary directory : " << p_temporary.str() << std::endl;
 
     Check(p_root.valid() && p_image.valid() && p_font.valid(), Messages::ResourceInvalidPaths);
     Check(qorfile::direxists(p_root), Messages::ResourceNoRoot);
@@ -66,7 +64,7 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
 
     CacheFontsInDir(p_font);
     const qorfile::filepath systemFonts(SystemFontDirectory);
-    logger.dlog("") << "system font : " << systemFonts.str() << std::endl;
+    Utility::GetLogger().dlog("") << "system font : " << systemFonts.str() << std::endl;
     if (qorfile::direxists(systemFonts))
         CacheFontsInDir(systemFonts);
     Check(!_fontPaths.empty(), Messages::ResourceNoFonts);
@@ -107,8 +105,7 @@ Resource::~Resource() = default;
 
 void Resource::CacheFontsInDir(const qorfile::filepath& p_directory)
 {
-    qordebug::logger& logger = Utility::GetLogger();
-    logger.dlog("") << "searching: " << p_directory.str() << std::endl;
+    Utility::GetLogger().dlog("") << "searching: " << p_directory.str() << std::endl;
     for (qorfile::diriter entry(p_directory), end; entry != end; ++entry) {
         if (qorfile::direxists(*entry)) {
             CacheFontsInDir(*entry);
@@ -120,38 +117,37 @@ void Resource::CacheFontsInDir(const qorfile::filepath& p_directory)
             continue;
         const std::string face = info.completeBaseName().toLower().toStdString();
         _fontPaths.emplace(face, *entry);
-        logger.dlog("") << "\t\t+font : " << face << std::endl;
+        Utility::GetLogger().dlog("") << "\t\t+font : " << face << std::endl;
     }
 }
 
 qorfile::filepath Resource::FontFile(const std::string& p_face) const
 {
-    qordebug::logger& logger = Utility::GetLogger();
     const std::string face = Lower(p_face);
     auto found = _fontPaths.find(face);
     if (found != _fontPaths.end()) {
-        logger.dlog("") << "Loading user font: " << face << std::endl;
+        Utility::GetLogger().dlog("") << "Loading user font: " << face << std::endl;
         return found->second;
     }
     if (!p_face.empty())
-        logger.derr("") << "Font " << face << " not found, looking for default fonts." << std::endl;
+        Utility::GetLogger().derr("") << "Font " << face << " not found, looking for default fonts." << std::endl;
 
     for (const qorfile::pathcomp& fallback : FALLBACKFONTFACES) {
         auto it = _fontPaths.find(fallback.str());
         if (it == _fontPaths.end())
             continue;
         if (std::string(DEFAULTFONTFACE) != it->first) {
-            logger.derr("") << Messages::DefaultFaceWarning << std::endl;
-            logger.derr("") << "Cannot find default font face, loading: " << it->first << std::endl;
+            Utility::GetLogger().derr("") << Messages::DefaultFaceWarning << std::endl;
+            Utility::GetLogger().derr("") << "Cannot find default font face, loading: " << it->first << std::endl;
         }
-        logger.dlog("") << "Loading default font: " << it->first << std::endl;
+        Utility::GetLogger().dlog("") << "Loading default font: " << it->first << std::endl;
         return it->second;
     }
 
     if (_fontPaths.empty())
         return qorfile::filepath();
     auto first = _fontPaths.begin();
-    logger.dlog("cerr") << "WARNING: Loading FALLBACK font: " << first->first << std::endl;
+    Utility::GetLogger().dlog("cerr") << "WARNING: Loading FALLBACK font: " << first->first << std::endl;
     return first->second;
 }
 

@@ -1,10 +1,10 @@
 // draxel-assets, run as a user runs it: every subcommand on archives and trees made here,
 // exit statuses, and one-line errors.
 #include "ArchiveTestSupport.h"
+#include "BuiltInArchive.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
-#include <Assets/Resource.h>
 
 #include <gtest/gtest.h>
 
@@ -295,9 +295,9 @@ TEST_F(Tool, BuiltInPackIsWhatAResourceMounts)
     std::string name;
     for (const auto& entry : std::filesystem::directory_iterator(_dir / "assets"))
         name = entry.path().filename().string();
-    EXPECT_EQ(name, Resource::BuiltInArchiveName());
+    EXPECT_EQ(name, BuiltInArchives().front().name);
     // Read back the way the Resource mounts it: with the built-in key, and no trailer.
-    ArchiveVolume volume(AssetPath(_dir / ("assets/" + name)), AssetPath(), 0, Resource::BuiltInArchiveKey());
+    ArchiveVolume volume(AssetPath(_dir / ("assets/" + name)), AssetPath(), 0, BuiltInArchives().front().key);
     boost::shared_ptr<std::istream> stream = volume.Open(AssetPath(std::string("Shaders/basic.vert")), Volume::Binary);
     ASSERT_TRUE(stream);
     EXPECT_EQ(testing_support::ReadAll(*stream), "void main() {}\n");

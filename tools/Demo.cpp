@@ -67,11 +67,16 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
 
     Section(p_out, 2, "The mount table, in search order (highest priority first)");
     p_out << "   Exists and Open ask the volumes in this order; the first that has the asset answers.\n";
-    for (const AssetLibrary::MountedVolume& mount : resource.Library()->Mounts())
+    std::string archiveName;
+    for (const AssetLibrary::MountedVolume& mount : resource.Library()->Mounts()) {
         p_out << "     priority " << mount.priority << "  " << (mount.isArchive ? "archive  " : "directory") << "  at /"
               << mount.target.str() << "  <- " << mount.source.str() << '\n';
-    p_out << "   The archive " << Resource::BuiltInArchiveName()
-          << " is scrambled: every byte XORed with the built-in key by its offset.\n";
+        if (mount.isArchive)
+            archiveName = fs::path(mount.source.str()).filename().string();
+    }
+    if (!archiveName.empty())
+        p_out << "   The archive " << archiveName
+              << " is scrambled: every byte XORed with the built-in key by its offset.\n";
 
     Section(p_out, 3, "The merged tree (each entry with the source that wins it)");
     std::ostringstream tree;

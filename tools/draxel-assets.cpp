@@ -1,5 +1,6 @@
 // draxel-assets: the command-line program of the library: a guided demo, packing, listing,
 // checking and extracting archives, and reading the merged tree of mounted sources.
+#include "BuiltInArchive.h"
 #include "Demo.h"
 #include "ToolPlatform.h"
 #include "ToolSupport.h"
@@ -7,7 +8,6 @@
 #include <Assets/ArchiveVolume.h>
 #include <Assets/ArchiveWriter.h>
 #include <Assets/AssetLibrary.h>
-#include <Assets/Resource.h>
 
 #include <CLI/CLI.hpp>
 
@@ -128,10 +128,11 @@ int Pack(const PackOptions& p_options)
     bool trailer = p_options.trailer;
     if (p_options.builtIn) {
         // The built-in archive is mounted with the library's own key, so it carries none.
-        key = Resource::BuiltInArchiveKey();
+        const BuiltInArchive builtIn = BuiltInArchives().front();
+        key = builtIn.key;
         trailer = false;
         if (fs::is_directory(out))
-            out = (fs::path(out) / Resource::BuiltInArchiveName()).string();
+            out = (fs::path(out) / builtIn.name).string();
     }
     if (trailer && key.size() != ArchiveWriter::KeyTrailerLength)
         throw Failure("pack", "--trailer needs a key of exactly 32 bytes (this key has " + std::to_string(key.size()) +
