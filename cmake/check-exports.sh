@@ -31,13 +31,14 @@ RulesFor() { # library file name
       allowed='
         Qor::Draxel::Assets::AssetPath Qor::Draxel::Assets::Volume Qor::Draxel::Assets::AssetVolume
         Qor::Draxel::Assets::FileSystemVolume Qor::Draxel::Assets::ArchiveVolume
-        Qor::Draxel::Assets::ArchiveWriter Qor::Draxel::Assets::AssetLibrary Qor::Draxel::Assets::Resource
+        Qor::Draxel::Assets::ArchiveWriter Qor::Draxel::Assets::AssetLibrary Qor::Draxel::Assets::AssetWatcher
+        Qor::Draxel::Assets::Resource
         Qor::Draxel::Assets::ImageCache Qor::Draxel::Assets::ImageCache::NoImageFoundException
         Qor::Draxel::Assets::DEFAULTFONTFACE'
       # The archive volume's records, reader, transform and stream lifetime; the library's
       # relative view; every class's _state record; the file streams; the writer's and the
       # resources' helpers (the built-in archive's name and key among them: no operation hands
-      # them out); the message constants of the checks.
+      # them out); the watcher's notifiers and snapshot; the message constants of the checks.
       denied='
         ZipRecord ZipEndOfCentralDirectory ZipCentralDirectoryHeader ZipLocalFileHeader RecordMessages
         ReadStruct Unscramble DecodeFixed16 DecodeFixed32 MemoryLifetime FileInfo Entry ArraySource
@@ -47,6 +48,8 @@ RulesFor() { # library file name
         BuiltInArchive BuiltInArchives BuiltInMask StoredArchiveName StoredArchiveKey Unmask Lower
         BuiltInArchiveName BuiltInArchiveKey
         FALLBACKFONTFACES DEFAULTFONTSETFACES SystemFontDirectory
+        WatchNotifier PollingNotifier InotifyNotifier FileSignature SignatureOf WatchedFile Snapshot Named
+        ParentOf NameOf MakeChange
         [A-Za-z0-9_]*Message'
       ;;
     libQorDraxelHost.so*)
@@ -225,6 +228,8 @@ V typeinfo for Qor::Draxel::Assets::TextFileBuffer
 T Qor::Draxel::Assets::SplitComponents(std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&)
 T ParseCentralDirectory(std::istream&)
 T Qor::Draxel::Assets::Resource::BuiltInArchiveKey[abi:cxx11]()
+V vtable for Qor::Draxel::Assets::WatchNotifier
+T Qor::Draxel::Assets::AssetWatcher::State::Rescan(std::set<Qor::Draxel::Assets::AssetPath, std::less<Qor::Draxel::Assets::AssetPath>, std::allocator<Qor::Draxel::Assets::AssetPath> > const&, std::vector<Qor::Draxel::Assets::AssetWatcher::Change, std::allocator<Qor::Draxel::Assets::AssetWatcher::Change> >&)
 EOF
       ;;
     libQorDraxelHost.so*)

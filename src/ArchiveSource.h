@@ -26,8 +26,12 @@ namespace Archive {
 //
 // StreamSource hands each operation to a std::istream (an archive inside another volume, or
 // in memory). FileSource is what std::ifstream in binary mode does over an archive file, with
-// positioned reads (Platform::PositionedRead) into a window that a seek does not discard, so that the central
-// directory comes in one read and each Open reads its local header and small data at once.
+// positioned reads (Platform::PositionedRead) into a window that a seek does not discard, so
+// that the central directory comes in one read and each Open reads its local header and small
+// data at once.
+//
+// Available(limit) tells how many of the next bytes the archive holds (at most limit, 0 when
+// the source is not good): what bounds every allocation sized by a field of the archive.
 
 class StreamSource {
 public:
@@ -43,6 +47,21 @@ public:
     // The stream buffers as it pleases.
     void Prefetch(std::streamoff, std::size_t) {}
 
+    // Measured by seeking the stream's buffer to its end and back; a stream that cannot seek
+    // tells nothing, and so holds nothing.
+    std::size_t Available(std::size_t p_limit)
+    {
+        if (!_stream.good())
+            return 0;
+        std::streambuf& buffer = *_stream.rdbuf();
+        const std::streamoff here = buffer.pubseekoff(0, std::ios_base::cur, std::ios_base::in);
+        const std::streamoff end = buffer.pubseekoff(0, std::ios_base::end, std::ios_base::in);
+        buffer.pubseekpos(here, std::ios_base::in);
+        if (here < 0 || end <= here)
+            return 0;
+        return static_cast<std::size_t>(std::min<std::uint64_t>(p_limit, static_cast<std::uint64_t>(end - here)));
+    }
+
 private:
     std::istream& _stream;
 };
@@ -52,8 +71,9 @@ public:
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
-    // Opens p_path for reading. p_measure takes the file's length, which only a seek from the
-    // end needs. A directory opens as a failed stream, as OpenFileStream makes it.
+    // Opens p_path for reading. p_measure takes the file's length now, which a seek from the
+    // end needs; otherwise it is taken only if Available cannot tell without it. A directory
+    // opens as a failed stream, as OpenFileStream makes it.
     FileSource(const char* p_path, bool p_measure)
     {
         _file = Platform::OpenForReading(p_path);
@@ -61,14 +81,8 @@ public:
             _fail = true;
             return;
         }
-        if (p_measure) {
-            std::int64_t length = 0;
-            if (Platform::FileLength(_file, length))
-                _length = static_cast<std::streamoff>(length);
-            else
-                _fail = true;
-            _measured = true;
-        }
+        if (p_measure)
+            Measure();
     }
 
     ~FileSource() { Platform::CloseFile(_file); }
@@ -107,7 +121,9 @@ public:
         }
         std::size_t done = 0;
         if (!InWindow(_position, p_count)) {
-            if (p_count >= DirectRead)
+            // What does not fit the inline window goes straight to its destination: an entry's
+            // data is read once, and the walk's reads lie in its prefetched window.
+            if (p_count > sizeof _inlineWindow)
                 done = ReadAt(_position, p_bytes, p_count);
             else
                 Fill(_position, std::max(p_count, _fillSize));
@@ -133,26 +149,58 @@ public:
     bool good() const { return !_eof && !_fail; }
 
     // The next reads will cover about p_count bytes from p_from on: read them in one go (the
-    // central directory, or a local header with its data). The position does not move.
+    // central directory, or a local header with its data). The position does not move. A file
+    // not measured has no known length, so its window stays the inline one.
     void Prefetch(std::streamoff p_from, std::size_t p_count)
     {
         if (_fail || p_from < 0)
             return;
+        p_count = std::min(p_count, _measured ? MaxWindow : sizeof _inlineWindow);
         if (_measured)
             p_count = std::min<std::size_t>(p_count, p_from < _length ? static_cast<std::size_t>(_length - p_from) : 0);
-        p_count = std::min(p_count, MaxWindow);
         if (p_count > 0 && !InWindow(p_from, p_count))
             Fill(p_from, p_count);
     }
 
+    // The window tells when the file ends inside it, or holds all p_limit bytes; otherwise
+    // the file is measured.
+    std::size_t Available(std::size_t p_limit)
+    {
+        if (!good())
+            return 0;
+        if (InWindow(_position, p_limit))
+            return p_limit;
+        std::streamoff end = _windowStart + static_cast<std::streamoff>(_windowLength);
+        if (!(_windowEnds && _position >= _windowStart)) {
+            if (!_measured && !Measure())
+                return 0;
+            end = _length;
+        }
+        if (_position >= end)
+            return 0;
+        return static_cast<std::size_t>(std::min<std::uint64_t>(p_limit, static_cast<std::uint64_t>(end - _position)));
+    }
+
 private:
-    static constexpr std::size_t DirectRead = 64 * 1024;
     static constexpr std::size_t MaxWindow = std::size_t(64) << 20;
+
+    bool Measure()
+    {
+        std::int64_t length = 0;
+        if (!Platform::FileLength(_file, length)) {
+            _fail = true;
+            return false;
+        }
+        _length = static_cast<std::streamoff>(length);
+        _measured = true;
+        return true;
+    }
 
     bool InWindow(std::streamoff p_position, std::size_t p_count) const
     {
-        return p_position >= _windowStart &&
-               p_position + static_cast<std::streamoff>(p_count) <= _windowStart + static_cast<std::streamoff>(_windowLength);
+        if (p_position < _windowStart || p_position - _windowStart > static_cast<std::streamoff>(_windowLength))
+            return false;
+        return p_count <= _windowLength - static_cast<std::size_t>(p_position - _windowStart);
     }
 
     // Reads up to p_count bytes at p_position; fewer at the end of the file. A read error
@@ -172,17 +220,23 @@ private:
         return done;
     }
 
-    void Fill(std::streamoff p_position, std::size_t p_count)
+    // A measured file's window never reaches past its end.
+    void Fill(std::streamoff p_position, std::size_t p_wanted)
     {
-        if (p_count > _windowCapacity) {
-            _heapWindow.reset(new char[p_count]);
+        std::size_t count = p_wanted;
+        if (_measured)
+            count = std::min<std::size_t>(count, p_position < _length ? static_cast<std::size_t>(_length - p_position) : 0);
+        if (count > _windowCapacity) {
+            _heapWindow.reset(new char[count]);
             _window = _heapWindow.get();
-            _windowCapacity = p_count;
+            _windowCapacity = count;
         }
         _windowStart = p_position;
-        _windowLength = ReadAt(p_position, _window, p_count);
-        // Sequential reads after this one double the window, up to a bound.
-        _fillSize = std::min(MaxWindow, std::max(_fillSize * 2, p_count));
+        _windowLength = ReadAt(p_position, _window, count);
+        _windowEnds = _windowLength < p_wanted;
+        // Sequential reads of a measured file after this one double the window, up to a bound.
+        if (_measured)
+            _fillSize = std::min(MaxWindow, std::max(_fillSize * 2, count));
     }
 
     Platform::FileHandle _file = Platform::NoFile;
@@ -199,7 +253,8 @@ private:
     std::size_t _windowCapacity = sizeof _inlineWindow;
     std::streamoff _windowStart = 0;
     std::size_t _windowLength = 0;
-    std::size_t _fillSize = 16 * 1024;
+    bool _windowEnds = false; // the file ended inside the window when it was read
+    std::size_t _fillSize = sizeof _inlineWindow;
 };
 
 } // namespace Archive

@@ -23,14 +23,13 @@
 #include "ArchiveSource.h"
 #include "ArchiveVolumeState.h"
 #include "Check.h"
-#include "EntryBytes.h"
+#include "EntryStream.h"
 #include "FileStream.h"
 #include "Messages.h"
 #include "ZipFormat.h"
 
 #include <boost/iostreams/device/array.hpp>
 #include <boost/iostreams/stream.hpp>
-#include <boost/make_shared.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -204,29 +203,19 @@ void ReadStruct(Source& source, T& record, const std::string& key)
 }
 
 // ---------------------------------------------------------------------------------------
-// What Open hands out.
+// What Open hands out, and the in-memory archive's source stream.
 
 using ArraySource = boost::iostreams::basic_array_source<char>;
 using ArrayStream = boost::iostreams::stream<ArraySource>;
 
-// Deleter of a returned stream: deletes the stream, and keeps the entry's bytes alive until
-// the stream is gone (the bytes go with the deleter, after the stream).
-struct MemoryLifetime {
-    boost::shared_ptr<EntryBytes> bytes;
-
-    void operator()(std::istream* p_stream) const { delete p_stream; }
-};
-
 // Text mode: every CR LF becomes LF, left to right, matches not overlapping; a lone CR stays.
-// Only the first p_written bytes were filled; the rest are zero (never a CR or an LF), so only
-// the filled part is folded and the untouched zeros behind it simply move up.
-void FoldLineEnds(EntryBytes& p_bytes, std::size_t p_written)
+// Returns the count of bytes left.
+std::size_t FoldLineEnds(char* p_bytes, std::size_t p_count)
 {
-    char* begin = p_bytes.data();
-    char* end = begin + p_written;
-    char* read = static_cast<char*>(std::memchr(begin, '\r', p_written));
+    char* end = p_bytes + p_count;
+    char* read = static_cast<char*>(std::memchr(p_bytes, '\r', p_count));
     if (!read)
-        return;
+        return p_count;
     char* write = read;
     while (read < end) {
         if (read[0] == '\r' && read + 1 < end && read[1] == '\n') {
@@ -236,9 +225,7 @@ void FoldLineEnds(EntryBytes& p_bytes, std::size_t p_written)
             *write++ = *read++;
         }
     }
-    const std::size_t removed = static_cast<std::size_t>(end - write);
-    std::memset(write, 0, removed);
-    p_bytes.Shrink(p_bytes.size() - removed);
+    return static_cast<std::size_t>(write - p_bytes);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -420,7 +407,9 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
     p_source.Prefetch(centralDirectory, std::size_t(-1));
 
     const unsigned count = endOfCentralDirectory.entriesOnDisk();
-    directory.Reserve(count, std::size_t(count) * 24);
+    // Room for no more headers than the archive can hold from here.
+    const std::size_t room = std::min<std::size_t>(count, p_source.Available(std::size_t(-1)) / sizeof(ZipCentralDirectoryHeader));
+    directory.Reserve(room, room * 24);
     // A failed source reads nothing more and tells position -1, so every header read from it
     // comes out the same, and so does its name (zeros, unscrambled at that position). A count
     // that runs past the archive would redo the same name, up to 64 KiB, for each of up to
@@ -473,47 +462,49 @@ bool ArchiveVolume::Exists(const AssetPath& p_path) const
     return _state->directory.Contains(resolved);
 }
 
-// Open's steps from the source check to the unscrambled bytes; null after a failed check that
-// guards a use. p_written becomes the count of bytes that are not the zeros standing for what
-// the archive does not hold.
+// Open's steps from the source check to the stream; null after a failed check that guards a
+// use.
 template <class Source>
-boost::shared_ptr<EntryBytes> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
-                                                              std::size_t& p_written) const
+boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
+                                                                OpenMode p_mode) const
 {
     if (!Check(p_archive.good(), Messages::ArchiveNotGood))
-        return boost::shared_ptr<EntryBytes>();
+        return boost::shared_ptr<std::istream>();
 
     p_archive.seekg(static_cast<std::streamoff>(p_file.localHeaderOffset), std::ios_base::beg);
     ZipLocalFileHeader localHeader = {};
     ReadStruct(p_archive, localHeader, key);
     if (!Check(localHeader.Valid(), Messages::LocalHeaderInvalid))
-        return boost::shared_ptr<EntryBytes>();
+        return boost::shared_ptr<std::istream>();
 
     const std::streamoff skipped = static_cast<std::streamoff>(localHeader.fileNameLength()) + localHeader.extraFieldLength();
     p_archive.seekg(skipped, std::ios_base::cur);
-    // The data's offset is where the stream now stands: an archive in memory cannot stand past
-    // its end, and then tells -1, as the transform below takes it.
     const std::streamoff dataOffset = p_archive.tellg();
 
     Check(!p_file.compressed, Messages::EntryCompressed);
 
-    // The claimed size, whatever the archive holds: bytes it does not hold stay zero, and
-    // their pages are never written (EntryBytes).
+    // The local header counts the entry's bytes, but the stream holds only what the archive
+    // holds of them: a claim past the archive's end takes no memory it does not fill. An entry
+    // of which nothing is held is as empty as one that claims nothing.
     const std::size_t claimed = localHeader.uncompressedSize();
     if (claimed == 0)
         throw std::out_of_range(Messages::NoBytes);
-    boost::shared_ptr<EntryBytes> buffer = boost::make_shared<EntryBytes>(claimed);
-    p_archive.read(buffer->data(), claimed);
-    p_written = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
-    if (scrambled) {
-        // The missing bytes unscramble to key bytes, as every byte of the buffer does; the key
-        // repeated gives the same key byte for every offset.
-        UnscrambleRuns(reinterpret_cast<unsigned char*>(buffer->data()), claimed,
+    const std::size_t held = p_archive.Available(claimed);
+    if (held == 0)
+        throw std::out_of_range(Messages::NoBytes);
+    boost::shared_ptr<EntryStream> entry = EntryStream::Make(held);
+    p_archive.read(entry->Bytes(), held);
+    // Fewer only when the file shrank since it was measured.
+    std::size_t count = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
+    if (count == 0)
+        throw std::out_of_range(Messages::NoBytes);
+    if (scrambled)
+        UnscrambleRuns(reinterpret_cast<unsigned char*>(entry->Bytes()), count,
                        KeyIndex(Position32(dataOffset), key.size()),
                        reinterpret_cast<const unsigned char*>(keyPattern.data()), keyPattern.size());
-        p_written = claimed;
-    }
-    return buffer;
+    if (p_mode == Text)
+        count = FoldLineEnds(entry->Bytes(), count);
+    return EntryStream::Show(std::move(entry), count);
 }
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
@@ -529,30 +520,19 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
         return boost::shared_ptr<std::istream>();
     const FileInfo& file = *asset->file;
 
-    boost::shared_ptr<EntryBytes> buffer;
-    std::size_t written = 0;
-    if (state.archiveData.empty()) {
-        // An archive file: opened afresh, and closed again before the stream is handed out.
-        FileSource archive(_source, false);
-        // The local header, its copy of the name, a little extra field and the data mostly
-        // come in one read; a large entry is read straight into the buffer.
-        const std::size_t around = sizeof(ZipLocalFileHeader) + asset->nameLength + 256;
-        archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
-                         around + (file.uncompressedSize <= 60 * 1024 ? file.uncompressedSize : 0));
-        buffer = state.ReadEntry(archive, file, written);
-    } else {
+    if (!state.archiveData.empty()) {
         boost::shared_ptr<std::istream> stream = OpenSourceStream();
         StreamSource archive(*stream);
-        buffer = state.ReadEntry(archive, file, written);
+        return state.ReadEntry(archive, file, p_mode);
     }
-
-    if (!buffer)
-        return boost::shared_ptr<std::istream>();
-    if (p_mode == Text)
-        FoldLineEnds(*buffer, written);
-
-    std::istream* stream = new ArrayStream(buffer->data(), buffer->data() + buffer->size());
-    return boost::shared_ptr<std::istream>(stream, MemoryLifetime{buffer});
+    // An archive file: opened afresh, and closed again before the stream is handed out. The
+    // local header, its copy of the name, a little extra field and a small entry's data mostly
+    // come in one read; a larger entry is read straight into its stream's bytes.
+    FileSource archive(_source, false);
+    const std::size_t around = sizeof(ZipLocalFileHeader) + asset->nameLength + 256;
+    archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
+                     around + static_cast<std::size_t>(file.uncompressedSize));
+    return state.ReadEntry(archive, file, p_mode);
 }
 
 } // namespace Assets

@@ -16,8 +16,6 @@ namespace Qor {
 namespace Draxel {
 namespace Assets {
 
-class EntryBytes;
-
 struct ArchiveVolume::State {
     Archive::Directory directory; // with the folders the names imply
     bool scrambled = false;
@@ -66,7 +64,7 @@ struct ArchiveVolume::State {
     template <class Source>
     void ParseArchive(Source& p_source);
     template <class Source>
-    boost::shared_ptr<EntryBytes> ReadEntry(Source& p_archive, const Archive::FileInfo& p_file, std::size_t& p_written) const;
+    boost::shared_ptr<std::istream> ReadEntry(Source& p_archive, const Archive::FileInfo& p_file, OpenMode p_mode) const;
 };
 
 } // namespace Assets

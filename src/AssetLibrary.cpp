@@ -57,6 +57,7 @@ struct AssetLibrary::State {
 
     std::map<unsigned int, PriorityGroup, std::greater<unsigned int>> volumes;
     std::map<AssetPath, unsigned int> priorities;
+    unsigned long long revision = 0;
 
     // Steps shared by both mount operations once their preconditions are reported.
     template <class MakeVolume>
@@ -66,6 +67,7 @@ struct AssetLibrary::State {
         boost::shared_ptr<AssetVolume> volume = p_make();
         group.emplace(p_key, volume);
         priorities.emplace(p_key, p_priority);
+        ++revision;
     }
 };
 
@@ -110,6 +112,12 @@ void AssetLibrary::Unmount(const qorfile::filepath& p_source)
         return;
     priorityGroup->second.erase(key);
     _state->priorities.erase(pos);
+    ++_state->revision;
+}
+
+unsigned long long AssetLibrary::MountRevision() const
+{
+    return _state->revision;
 }
 
 bool AssetLibrary::Exists(const AssetPath& p_path) const

@@ -1,24 +1,19 @@
-// The bytes of one opened archive entry.
+// Mapped memory for the bytes of one large opened archive entry.
 //
-// A local header may claim up to 4 GiB that the archive does not hold; the stream must still
-// yield the claimed size, with zeros where the archive has no bytes. The storage therefore
-// comes zero-filled from calloc, which for large blocks maps fresh pages without writing
-// them: only the pages the reader fills (or unscrambles) are ever committed. A claim that the
-// address space cannot hold gives std::bad_alloc, with nothing allocated.
-//
-// From 32 MiB on, where glibc would map fresh pages for every block anyway (its largest
-// dynamic mmap threshold), an entry takes its block straight from the system instead
-// (Platform::MapZeroedBlock, which on Linux asks for transparent huge pages: the first touches
-// then fault and clear 2 MiB at a time instead of 4 KiB, most of the cost of reading a big
-// entry). Pages still come only where the reader writes.
-// Smaller blocks stay with calloc, which reuses freed memory that is already in place. Under
-// AddressSanitizer every block comes from calloc, so that its bounds are checked and the
+// Open holds exactly the bytes it reads, never more than the archive holds, and writes every
+// one of them, so nothing here is zero-filled by the library. A small entry lives in the
+// allocation of its own stream (EntryStream.h). From 32 MiB on, where glibc would map fresh
+// pages for the block anyway (its largest dynamic mmap threshold), the entry takes its block
+// straight from the system instead (Platform::MapZeroedBlock, which on Linux asks for
+// transparent huge pages: its first touches then fault and clear 2 MiB at a time instead of
+// 4 KiB, which is most of the cost of reading a big entry). Under
+// AddressSanitizer nothing is mapped, so that every block's bounds are checked and the
 // sanitizer's allocation limit applies to it.
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <new>
+#include <utility>
 
 #include "Platform.h"
 
@@ -39,37 +34,32 @@ namespace Assets {
 
 class EntryBytes {
 public:
-    explicit EntryBytes(std::size_t p_size) : _data(nullptr), _size(p_size), _capacity(p_size), _mapped(MapsLarge && p_size >= MappedSize)
+    // Whether p_size bytes are mapped here rather than allocated with their stream.
+    static bool Maps(std::size_t p_size) { return MapsLarge && p_size >= MappedSize; }
+
+    EntryBytes() = default;
+    // Maps p_size bytes; std::bad_alloc when the system has no room for them.
+    explicit EntryBytes(std::size_t p_size) : _size(p_size)
     {
-        if (_mapped) {
-            _data = static_cast<char*>(Platform::MapZeroedBlock(p_size));
-            if (!_data)
-                throw std::bad_alloc();
-        } else {
-            _data = static_cast<char*>(std::calloc(p_size ? p_size : 1, 1));
-            if (!_data)
-                throw std::bad_alloc();
-        }
+        _data = static_cast<char*>(Platform::MapZeroedBlock(p_size));
+        if (!_data)
+            throw std::bad_alloc();
     }
     ~EntryBytes()
     {
-        if (_mapped)
-            Platform::UnmapZeroedBlock(_data, _capacity);
-        else
-            std::free(_data);
+        if (_data)
+            Platform::UnmapZeroedBlock(_data, _size);
     }
     EntryBytes(const EntryBytes&) = delete;
     EntryBytes& operator=(const EntryBytes&) = delete;
+    EntryBytes& operator=(EntryBytes&& p_other) noexcept
+    {
+        std::swap(_data, p_other._data);
+        std::swap(_size, p_other._size);
+        return *this;
+    }
 
     char* data() { return _data; }
-    const char* data() const { return _data; }
-    std::size_t size() const { return _size; }
-    // Drops the last bytes from the view; the storage stays as it is.
-    void Shrink(std::size_t p_size)
-    {
-        if (p_size < _size)
-            _size = p_size;
-    }
 
 private:
     static constexpr std::size_t MappedSize = std::size_t(32) << 20;
@@ -79,10 +69,8 @@ private:
     static constexpr bool MapsLarge = true;
 #endif
 
-    char* _data;
-    std::size_t _size;     // what the view shows
-    std::size_t _capacity; // what was allocated
-    bool _mapped;
+    char* _data = nullptr;
+    std::size_t _size = 0;
 };
 
 } // namespace Assets

@@ -139,26 +139,103 @@ TEST_F(ArchiveVolumeTest, RootedNamesImplyTheRootFolder)
     EXPECT_FALSE(volume->Exists(P("a/b")));
 }
 
-TEST_F(ArchiveVolumeTest, StreamSeeksAndOutlivesTheVolume)
+// Seeks from every origin land anywhere from the first byte to one past the last; outside
+// that, and a putback before the first byte, the stream goes bad (as over an array device)
+// and clears again.
+void ExpectSeeksAnywhere(std::istream& p_stream, const std::string& p_bytes)
 {
-    auto volume = OpenFile("s.zip", MakeArchive({{"x", "0123456789"}}));
-    auto stream = volume->Open(P("x"), Volume::Binary);
-    volume.reset();
-    stream->seekg(4);
-    EXPECT_EQ(ReadAll(*stream), "456789");
-    stream->seekg(0, std::ios_base::end);
-    EXPECT_EQ(static_cast<long>(stream->tellg()), 10);
+    const std::streamoff size = static_cast<std::streamoff>(p_bytes.size());
+    p_stream.seekg(4);
+    EXPECT_EQ(p_stream.get(), p_bytes[4]);
+    p_stream.seekg(-2, std::ios_base::cur);
+    EXPECT_EQ(static_cast<long>(p_stream.tellg()), 3);
+    p_stream.seekg(-1, std::ios_base::end);
+    EXPECT_EQ(p_stream.get(), p_bytes.back());
+    EXPECT_EQ(p_stream.get(), std::char_traits<char>::eof());
+    p_stream.clear();
+    p_stream.seekg(0, std::ios_base::end);
+    EXPECT_EQ(static_cast<long>(p_stream.tellg()), static_cast<long>(size));
+    EXPECT_TRUE(p_stream.good());
+    p_stream.seekg(1, std::ios_base::end);
+    EXPECT_TRUE(p_stream.bad());
+    p_stream.clear();
+    p_stream.seekg(-size - 1, std::ios_base::end);
+    EXPECT_TRUE(p_stream.bad());
+    p_stream.clear();
+    p_stream.seekg(0);
+    EXPECT_TRUE(p_stream.unget().bad());
+    p_stream.clear();
+    EXPECT_EQ(p_stream.get(), p_bytes[0]);
+    EXPECT_TRUE(p_stream.unget().good());
+    EXPECT_EQ(ReadAll(p_stream), p_bytes);
 }
 
-TEST_F(ArchiveVolumeTest, EmptyEntryThrowsOutOfRange)
+TEST_F(ArchiveVolumeTest, StreamSeeksAnywhereAndOutlivesTheVolume)
 {
-    auto volume = OpenFile("e.zip", MakeArchive({{"empty", ""}}));
-    EXPECT_TRUE(volume->Exists(P("empty")));
-    try {
-        volume->Open(P("empty"), Volume::Binary);
-        FAIL();
-    } catch (const std::out_of_range& error) {
-        EXPECT_STREQ(error.what(), "invalid string position");
+    const std::string archive = MakeArchive({{"x", "0123456789"}, {"t", "a\r\nb\r\nc\r\nd"}});
+    auto volume = OpenFile("s.zip", archive);
+    auto stream = volume->Open(P("x"), Volume::Binary);
+    auto text = volume->Open(P("t"), Volume::Text);
+    volume.reset();
+    ExpectSeeksAnywhere(*stream, "0123456789");
+    ExpectSeeksAnywhere(*text, "a\nb\nc\nd");
+
+    // An archive held in memory hands out the same streams.
+    dir.Write("inner.zip", archive);
+    auto inner = ArchiveVolume::Open(*FileSystemVolume::Open(qorfile::filepath(dir.path())), P("inner.zip"), "");
+    auto held = inner->Open(P("x"), Volume::Binary);
+    inner.reset();
+    ExpectSeeksAnywhere(*held, "0123456789");
+}
+
+// From 32 MiB on an entry's bytes are mapped apart from its stream.
+TEST_F(ArchiveVolumeTest, BigEntryReadsWholeInBothModes)
+{
+    std::string bytes((std::size_t(32) << 20) + 3, 'b');
+    bytes[1] = '\r';
+    bytes[2] = '\n';
+    bytes.back() = 'z';
+    auto volume = OpenFile("big.zip", MakeArchive({{"big", bytes}}));
+    auto binary = volume->Open(P("big"), Volume::Binary);
+    binary->seekg(0, std::ios_base::end);
+    EXPECT_EQ(static_cast<std::size_t>(binary->tellg()), bytes.size());
+    binary->seekg(0);
+    EXPECT_EQ(ReadAll(*binary), bytes);
+    const std::string text = ReadAsset(volume, "big", Volume::Text);
+    EXPECT_EQ(text.size(), bytes.size() - 1);
+    EXPECT_EQ(text.substr(0, 3), "b\nb");
+    EXPECT_EQ(text.back(), 'z');
+}
+
+void ExpectOutOfRange(const boost::shared_ptr<Volume>& p_volume, const char* p_path)
+{
+    for (Volume::OpenMode mode : {Volume::Binary, Volume::Text}) {
+        try {
+            p_volume->Open(P(p_path), mode);
+            ADD_FAILURE() << p_path << " opened";
+        } catch (const std::out_of_range& error) {
+            EXPECT_STREQ(error.what(), "invalid string position");
+        }
+    }
+}
+
+// A stream is never empty: an entry that claims no bytes, and one whose data would start at
+// or behind the archive's end, both throw.
+TEST_F(ArchiveVolumeTest, EntryWithoutBytesThrowsOutOfRange)
+{
+    std::string archive = MakeArchive({{"empty", ""}, {"beyond", "abc"}, {"last", "z"}});
+    const std::size_t beyond = 30 + 5;                    // the second local header
+    Put16(archive, beyond + 28, 0xFFFF);                  // an extra field reaching past the end
+    const std::size_t last = beyond + 30 + 6 + 3;         // the third local header
+    Put16(archive, last + 28, static_cast<std::uint16_t>(archive.size() - (last + 30 + 4))); // data at the end
+    Put32(archive, last + 22, 5);
+    auto volume = OpenFile("e.zip", archive);
+    dir.Write("inner.zip", archive);
+    auto inner = ArchiveVolume::Open(*FileSystemVolume::Open(qorfile::filepath(dir.path())), P("inner.zip"), "");
+    for (const auto& opened : {volume, inner}) {
+        EXPECT_TRUE(opened->Exists(P("empty")));
+        for (const char* path : {"empty", "beyond", "last"})
+            ExpectOutOfRange(opened, path);
     }
 }
 
@@ -274,14 +351,34 @@ TEST_F(ArchiveVolumeTest, OpenReportsABadLocalHeaderAndAnArchiveThatWentAway)
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{SourceMessage});
 }
 
-TEST_F(ArchiveVolumeTest, LocalHeaderSizeCountsAndMissingBytesAreZero)
+// The local header counts the bytes, whatever the central directory says; a claim past the
+// archive's end gives what the archive holds from the data on, and nothing more.
+TEST_F(ArchiveVolumeTest, LocalHeaderCountsTheBytesUpToTheArchiveEnd)
 {
-    std::string archive = MakeArchive({{"x", "abc"}});
-    Put32(archive, 22, 6); // the local header claims six bytes
-    auto full = OpenFile("claims.zip", archive);
-    std::string bytes = ReadAsset(full, "x");
-    ASSERT_EQ(bytes.size(), 6u);
-    EXPECT_EQ(bytes.substr(0, 3), "abc");
+    std::string archive = MakeArchive({{"x", "a\r\n"}, {"y", "y"}});
+    const std::size_t data = 30 + 1;
+    Put32(archive, 22, 6);
+    const std::string six = archive.substr(data, 6); // into the next local header
+    const std::string tail = archive.substr(data);
+    ASSERT_EQ(six.substr(0, 5), "a\r\nPK");
+
+    auto file = OpenFile("claims.zip", archive);
+    EXPECT_EQ(ReadAsset(file, "x"), six);
+    Put32(archive, 22, 0xFFFFFFFF);
+    file = OpenFile("claims.zip", archive);
+    dir.Write("inner.zip", archive);
+    auto inner = ArchiveVolume::Open(*FileSystemVolume::Open(qorfile::filepath(dir.path())), P("inner.zip"), "");
+    for (const auto& volume : {file, inner}) {
+        EXPECT_EQ(ReadAsset(volume, "x"), tail);
+        EXPECT_EQ(ReadAsset(volume, "x", Volume::Text), "a\n" + tail.substr(3));
+    }
+
+    // Scrambled data unscrambles only what is held: the tail comes out plain.
+    const std::string key = "k3y";
+    std::string plain = MakeArchive({{"x", "abc"}, {"y", "y"}});
+    Put32(plain, 22, 0xFFFFFFFF);
+    auto scrambled = OpenFile("claims.pak", Scramble(plain, key), key);
+    EXPECT_EQ(ReadAsset(scrambled, "x"), plain.substr(data));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -312,7 +312,7 @@ TEST_F(Tool, DemoTellsTheStory)
          {"1. Building the Resource", "root directory  : ", "Mounting archive: draxel.pack", "2. The mount table",
           "3. The merged tree", "basic.vert", "4. A shader through the shader view", "gl_Position",
           "5. Fonts", "Loading default font: dejavusans", "6. An image decoded through the cache",
-          "64 x 64 pixels"})
+          "64 x 64 pixels", "7. Hot reload", "source changed    Shaders/Tests/colour.frag"})
         EXPECT_NE(demo.out.find(expected), std::string::npos) << expected;
 
     Result missing = Run("demo nowhere");

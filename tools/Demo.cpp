@@ -1,6 +1,7 @@
 // The demo: what a host sees when it builds a Resource, step by step.
 #include "Demo.h"
 #include "ToolSupport.h"
+#include "WatchCommand.h"
 
 #include <Assets/ImageCache.h>
 #include <Assets/Resource.h>
@@ -126,6 +127,10 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
         p_out << "   a missing file raises ImageCache::NoImageFoundException: \"" << error.what() << "\"\n";
     }
     PrintLines(p_out, reports);
+
+    Section(p_out, 7, "Hot reload: a shader edited on disk, picked up while the program runs");
+    ShowHotReload(resource.Library(), temporary.str(), p_out);
+    reports.TakeLines();
     p_out << std::flush;
     return Success;
 }

@@ -1,9 +1,10 @@
 // draxel-assets: the command-line program of the library: a guided demo, packing, listing,
-// checking and extracting archives, and reading the merged tree of mounted sources.
+// checking and extracting archives, and reading (and watching) the merged tree of mounted sources.
 #include "BuiltInArchive.h"
 #include "Demo.h"
 #include "ToolPlatform.h"
 #include "ToolSupport.h"
+#include "WatchCommand.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <Assets/ArchiveWriter.h>
@@ -621,6 +622,8 @@ int main(int argc, char** argv)
     cat.command->add_flag("-t,--text", cat.text, "Open in text mode (CR LF becomes LF)");
     addTreeCommand(exists, "exists", "Tell whether an asset exists, and where it comes from", true);
     addTreeCommand(tree, "tree", "Show the merged tree below PATH (default: the root)", false);
+    WatchCommand watch;
+    AddWatchCommand(app, watch);
 
     bool known = argc < 2 || argv[1][0] == '-';
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
@@ -654,6 +657,10 @@ int main(int argc, char** argv)
             return Check(checkFile, checkKey);
         if (*extract)
             return Extract(extractFile, extractDirectory, extractKey);
+        if (*watch.command) {
+            Reports reports(Reports::Throw);
+            return RunWatch(watch, BuildLibrary(CollectMounts(*watch.command, watch.mount, watch.key), reports));
+        }
         for (TreeCommand* command : {&cat, &exists, &tree}) {
             if (!*command->command)
                 continue;

@@ -20,12 +20,18 @@
 // directory entry, an archive that does not open, or an invalid local header). At the other
 // checks the walk and Open go on with what they read.
 //
-// Limits: an archive is outside data, and a local header may claim up to 4 GiB that the
-// archive does not hold. Open still yields the claimed size, with zeros where the archive
-// holds nothing (key bytes in a scrambled archive, whose missing bytes unscramble like any
-// other), but a plain archive's missing bytes take address space only, never written memory.
-// A claim that cannot be allocated gives std::bad_alloc from Open, with nothing leaked and
-// the volume usable afterwards. Several threads may Exists and Open on one volume at once.
+// Memory is bounded by the archive: an archive is outside data, and a local header may claim
+// up to 4 GiB that the archive does not hold. A stream from Open holds the entry's bytes as
+// the local header counts them, but never more than the archive holds from the entry's data
+// on: where the claim reaches past the archive's end, the stream ends where the archive ends
+// (holding whatever lies behind the data there, such as the central directory), and nothing
+// stands for the missing bytes. A scrambled entry unscrambles only the bytes held. A stream
+// is never empty: an entry whose local header claims 0 bytes, and one whose data would start
+// at or past the archive's end, so that nothing of it is held, both throw
+// std::out_of_range("invalid string position"). No allocation of the volume is sized by a
+// field of the archive beyond what the archive's length allows, so std::bad_alloc comes only
+// from entries (or an archive inside another volume) that truly are that large. Several
+// threads may Exists and Open on one volume at once.
 #pragma once
 
 #include <Assets/Export.h>
@@ -56,7 +62,8 @@ public:
 
     bool Exists(const AssetPath& p_path) const override;
     // Throws std::out_of_range("invalid string position") for an entry whose local header
-    // records a size of 0.
+    // records a size of 0, or of which the archive holds no byte. The stream seeks anywhere
+    // in the entry and owns its bytes.
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
 
     // ---- Listing -----------------------------------------------------------------------
