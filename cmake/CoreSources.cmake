@@ -7,10 +7,12 @@
 #                            build compile, instrumented, into their own programs
 get_filename_component(ASSETS_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(ASSETS_HOST_SOURCES
+  ${ASSETS_ROOT}/host/HostPlatform.cpp
   ${ASSETS_ROOT}/host/QorFile.cpp
   ${ASSETS_ROOT}/host/QorDebug.cpp
   ${ASSETS_ROOT}/host/QorDraxelUtility.cpp)
 set(ASSETS_LIBRARY_SOURCES
+  ${ASSETS_ROOT}/src/Platform.cpp
   ${ASSETS_ROOT}/src/AssetPath.cpp
   ${ASSETS_ROOT}/src/Volume.cpp
   ${ASSETS_ROOT}/src/FileStream.cpp

@@ -1,84 +1,76 @@
-// POSIX implementation of the host file-system layer.
+// The host file-system layer over the system calls of HostPlatform.
 #include "QorFile.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <cstring>
+#include "HostPlatform.h"
 
 namespace qorfile {
 
 namespace {
 
-bool StatPath(const filepath& p_path, struct stat& p_info)
+using platform::IsSeparator;
+
+std::string::size_type LastNotSeparator(const std::string& p_text)
 {
-    const std::string text = p_path.str();
-    return !text.empty() && ::stat(text.c_str(), &p_info) == 0;
+    for (std::string::size_type i = p_text.size(); i > 0; --i)
+        if (!IsSeparator(p_text[i - 1]))
+            return i - 1;
+    return std::string::npos;
 }
 
 } // namespace
 
 pathcomp filepath::name() const
 {
-    std::string::size_type end = _text.find_last_not_of('/');
+    const std::string::size_type end = LastNotSeparator(_text);
     if (end == std::string::npos)
-        return pathcomp(_text.empty() ? std::string() : std::string("/"));
-    std::string::size_type slash = _text.rfind('/', end);
-    std::string::size_type start = slash == std::string::npos ? 0 : slash + 1;
+        return pathcomp(_text.empty() ? std::string() : std::string(1, _text[0]));
+    std::string::size_type start = end;
+    while (start > 0 && !IsSeparator(_text[start - 1]))
+        --start;
     return pathcomp(_text.substr(start, end + 1 - start));
 }
 
 filepath filepath::operator+(const pathcomp& p_component) const
 {
     std::string joined = _text;
-    if (!joined.empty() && joined.back() != '/')
+    if (!joined.empty() && !IsSeparator(joined.back()))
         joined += '/';
     const std::string& name = p_component.str();
-    std::string::size_type first = name.find_first_not_of('/');
-    joined.append(first == std::string::npos ? name : name.substr(first));
+    std::string::size_type first = 0;
+    while (first < name.size() && IsSeparator(name[first]))
+        ++first;
+    joined.append(first == name.size() ? name : name.substr(first));
     return filepath(joined);
 }
 
 bool fileexists(const filepath& p_path)
 {
-    struct stat info;
-    return StatPath(p_path, info) && !S_ISDIR(info.st_mode);
+    platform::FileStatus status;
+    return platform::StatusOf(p_path.str(), status) && !status.directory;
 }
 
 bool direxists(const filepath& p_path)
 {
-    struct stat info;
-    return StatPath(p_path, info) && S_ISDIR(info.st_mode);
+    platform::FileStatus status;
+    return platform::StatusOf(p_path.str(), status) && status.directory;
 }
 
 // The open directory and the entry the iteration stands on; closed at the end of the walk.
 struct diriter::Walk {
-    DIR* handle = nullptr;
+    explicit Walk(const filepath& p_directory) : reader(p_directory.str()), directory(p_directory) {}
+
+    platform::DirectoryReader reader;
     filepath directory;
     filepath current;
-
-    ~Walk()
-    {
-        if (handle)
-            ::closedir(handle);
-    }
 
     // Moves to the next entry; false (and the directory closed) at the end.
     bool Advance()
     {
-        while (handle) {
-            dirent* entry = ::readdir(handle);
-            if (!entry) {
-                ::closedir(handle);
-                handle = nullptr;
-                break;
-            }
-            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-                continue;
-            current = directory + pathcomp(entry->d_name);
-            return true;
-        }
-        return false;
+        std::string name;
+        if (!reader.Next(name))
+            return false;
+        current = directory + pathcomp(name);
+        return true;
     }
 };
 
@@ -91,13 +83,8 @@ diriter::diriter(const filepath& p_directory)
 {
     if (!p_directory.valid())
         return;
-    DIR* handle = ::opendir(p_directory.str().c_str());
-    if (!handle)
-        return;
-    _walk = std::make_shared<Walk>();
-    _walk->handle = handle;
-    _walk->directory = p_directory;
-    if (!_walk->Advance())
+    _walk = std::make_shared<Walk>(p_directory);
+    if (!_walk->reader.IsOpen() || !_walk->Advance())
         _walk.reset();
 }
 

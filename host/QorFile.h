@@ -2,8 +2,9 @@
 //
 // A filepath keeps its text exactly as given: it is never resolved against the current
 // directory and its separators are not rewritten. Joining a component puts one '/' at the
-// seam. The asset library turns a filepath into an AssetPath by its text, so the text is
-// the whole contract.
+// seam unless the path ends in a separator already ('/', and on Windows '\' as well, which
+// also splits off name()). The text is UTF-8 on every host. The asset library turns a
+// filepath into an AssetPath by its text, so the text is the whole contract.
 #pragma once
 
 #include "QorHostExport.h"
@@ -35,7 +36,7 @@ public:
     pathcomp name() const;
     // False for the empty path.
     bool valid() const { return !_text.empty(); }
-    // The child named by p_component, with exactly one '/' at the seam.
+    // The child named by p_component, with exactly one separator at the seam.
     filepath operator+(const pathcomp& p_component) const;
 
     bool operator<(const filepath& p_other) const { return _text < p_other._text; }

@@ -2,12 +2,9 @@
 // archive held in memory), FileSource over an archive file by positioned reads.
 #pragma once
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "Platform.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <istream>
@@ -29,8 +26,9 @@ namespace Archive {
 //
 // StreamSource hands each operation to a std::istream (an archive inside another volume, or
 // in memory). FileSource is what std::ifstream in binary mode does over an archive file, with
-// positioned reads (pread) into a window that a seek does not discard, so that the central
-// directory comes in one read and each Open reads its local header and small data at once.
+// positioned reads (Platform::PositionedRead) into a window that a seek does not discard, so
+// that the central directory comes in one read and each Open reads its local header and small
+// data at once.
 //
 // Available(limit) tells how many of the next bytes the archive holds (at most limit, 0 when
 // the source is not good): what bounds every allocation sized by a field of the archive.
@@ -78,8 +76,8 @@ public:
     // opens as a failed stream, as OpenFileStream makes it.
     FileSource(const char* p_path, bool p_measure)
     {
-        _file = ::open(p_path, O_RDONLY | O_CLOEXEC);
-        if (_file < 0) {
+        _file = Platform::OpenForReading(p_path);
+        if (_file == Platform::NoFile) {
             _fail = true;
             return;
         }
@@ -87,11 +85,7 @@ public:
             Measure();
     }
 
-    ~FileSource()
-    {
-        if (_file >= 0)
-            ::close(_file);
-    }
+    ~FileSource() { Platform::CloseFile(_file); }
 
     std::streamoff tellg()
     {
@@ -192,12 +186,12 @@ private:
 
     bool Measure()
     {
-        struct stat info;
-        if (::fstat(_file, &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::int64_t length = 0;
+        if (!Platform::FileLength(_file, length)) {
             _fail = true;
             return false;
         }
-        _length = info.st_size;
+        _length = static_cast<std::streamoff>(length);
         _measured = true;
         return true;
     }
@@ -215,10 +209,9 @@ private:
     {
         std::size_t done = 0;
         while (done < p_count) {
-            const ssize_t count = ::pread(_file, p_bytes + done, p_count - done, p_position + static_cast<off_t>(done));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0 && errno == EISDIR)
+            const std::ptrdiff_t count =
+                Platform::PositionedRead(_file, p_bytes + done, p_count - done, p_position + static_cast<std::streamoff>(done));
+            if (count == Platform::ReadNamesDirectory)
                 _fail = true;
             if (count <= 0)
                 break;
@@ -246,7 +239,7 @@ private:
             _fillSize = std::min(MaxWindow, std::max(_fillSize * 2, count));
     }
 
-    int _file = -1;
+    Platform::FileHandle _file = Platform::NoFile;
     bool _measured = false;
     std::streamoff _length = 0;
     std::streamoff _position = 0;

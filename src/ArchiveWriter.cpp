@@ -2,6 +2,7 @@
 // the end record and the optional key trailer, each byte scrambled by its offset.
 #include <Assets/ArchiveWriter.h>
 
+#include "Platform.h"
 #include "ZipFormat.h"
 
 #include <fstream>
@@ -124,8 +125,10 @@ void ArchiveWriter::AddBytes(const std::string& p_name, const std::string& p_byt
 
 void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& p_file)
 {
-    std::ifstream file(p_file.str(), std::ios_base::in | std::ios_base::binary);
-    if (!file || qorfile::direxists(p_file))
+    std::filebuf buffer;
+    const bool opened = Platform::OpenFileBuffer(buffer, p_file.str().c_str(), std::ios_base::in | std::ios_base::binary);
+    std::istream file(&buffer);
+    if (!opened || qorfile::direxists(p_file))
         throw std::runtime_error("archive writer: cannot read " + p_file.str());
 
     std::vector<char> chunk(1 << 16);

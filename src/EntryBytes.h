@@ -3,9 +3,10 @@
 // Open holds exactly the bytes it reads, never more than the archive holds, and writes every
 // one of them, so nothing here is zero-filled by the library. A small entry lives in the
 // allocation of its own stream (EntryStream.h). From 32 MiB on, where glibc would map fresh
-// pages for the block anyway (its largest dynamic mmap threshold), the entry is mapped here
-// instead and asks for transparent huge pages: its first touches then fault and clear 2 MiB at
-// a time instead of 4 KiB, which is most of the cost of reading a big entry. Under
+// pages for the block anyway (its largest dynamic mmap threshold), the entry takes its block
+// straight from the system instead (Platform::MapZeroedBlock, which on Linux asks for
+// transparent huge pages: its first touches then fault and clear 2 MiB at a time instead of
+// 4 KiB, which is most of the cost of reading a big entry). Under
 // AddressSanitizer nothing is mapped, so that every block's bounds are checked and the
 // sanitizer's allocation limit applies to it.
 #pragma once
@@ -14,7 +15,7 @@
 #include <new>
 #include <utility>
 
-#include <sys/mman.h>
+#include "Platform.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ASSETS_UNDER_ASAN 1
@@ -40,18 +41,14 @@ public:
     // Maps p_size bytes; std::bad_alloc when the system has no room for them.
     explicit EntryBytes(std::size_t p_size) : _size(p_size)
     {
-        void* block = ::mmap(nullptr, p_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (block == MAP_FAILED)
+        _data = static_cast<char*>(Platform::MapZeroedBlock(p_size));
+        if (!_data)
             throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-        ::madvise(block, p_size, MADV_HUGEPAGE); // advice only: without it the pages are small
-#endif
-        _data = static_cast<char*>(block);
     }
     ~EntryBytes()
     {
         if (_data)
-            ::munmap(_data, _size);
+            Platform::UnmapZeroedBlock(_data, _size);
     }
     EntryBytes(const EntryBytes&) = delete;
     EntryBytes& operator=(const EntryBytes&) = delete;

@@ -1,10 +1,12 @@
-// Binary file streams, and the text-mode stream that folds CR LF into LF.
+// File streams over host files, and the imitation of a C runtime's text mode for hosts whose
+// runtime does not translate text.
 #include "FileStream.h"
 
-#include <sys/stat.h>
+#include "Platform.h"
 
-#include <fstream>
+#include <algorithm>
 #include <streambuf>
+#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -12,20 +14,27 @@ namespace Assets {
 
 namespace {
 
-bool IsDirectory(const char* p_path)
-{
-    struct stat info;
-    return ::stat(p_path, &info) == 0 && S_ISDIR(info.st_mode);
-}
+// A stream that owns its file buffer.
+template <class Buffer>
+class OwningStream : public std::istream {
+public:
+    OwningStream() : std::istream(nullptr) { init(&_buffer); }
+    Buffer& buffer() { return _buffer; }
 
-// Reads a file through a std::filebuf and drops the CR of every CR LF pair. A CR that ends
-// one chunk is held back until the next byte shows whether an LF follows. Positions count
-// the bytes after folding; a seek re-reads from the start.
+private:
+    Buffer _buffer;
+};
+
+// Reads a file as a text-mode C runtime of Windows does: each CR LF becomes LF, a lone CR
+// stays, and a Ctrl-Z ends the text (a seek may go past it). A CR that ends one chunk is held
+// back until the next byte shows whether an LF follows. Positions are offsets in the file, as
+// the runtime's are: a seek goes to a byte of the file, and tellg tells the offset of the next
+// byte to come.
 class TextFileBuffer : public std::streambuf {
 public:
     bool Open(const char* p_path)
     {
-        return _file.open(p_path, std::ios_base::in | std::ios_base::binary) != nullptr;
+        return Platform::OpenFileBuffer(_file, p_path, std::ios_base::in | std::ios_base::binary);
     }
 
 protected:
@@ -33,11 +42,15 @@ protected:
     {
         if (gptr() < egptr())
             return traits_type::to_int_type(*gptr());
-        _consumed += egptr() - eback();
+        if (_atCtrlZ)
+            return traits_type::eof();
+        // A held-back CR is the first byte of the new buffer.
+        _bufferStart = _pendingCR ? _rawNext - 1 : _rawNext;
+        _folds.clear();
         std::streamsize count = 0;
-        while (count == 0) {
+        while (count == 0 && !_atCtrlZ) {
             char raw[BufferSize];
-            std::streamsize read = _file.sgetn(raw, BufferSize);
+            const std::streamsize read = _file.sgetn(raw, BufferSize);
             if (read <= 0) {
                 if (_pendingCR) {
                     _pendingCR = false;
@@ -45,14 +58,21 @@ protected:
                 }
                 break;
             }
-            for (std::streamsize i = 0; i < read; ++i) {
-                char byte = raw[i];
+            _rawNext += read;
+            for (std::streamsize i = 0; i < read && !_atCtrlZ; ++i) {
+                const char byte = raw[i];
                 if (_pendingCR) {
                     _pendingCR = false;
-                    if (byte != '\n')
-                        _buffer[count++] = '\r';
+                    if (byte == '\n') {
+                        _folds.push_back(count);
+                        _buffer[count++] = '\n';
+                        continue;
+                    }
+                    _buffer[count++] = '\r';
                 }
-                if (byte == '\r')
+                if (byte == CtrlZ)
+                    _atCtrlZ = true;
+                else if (byte == '\r')
                     _pendingCR = true;
                 else
                     _buffer[count++] = byte;
@@ -66,73 +86,57 @@ protected:
 
     pos_type seekoff(off_type p_offset, std::ios_base::seekdir p_direction, std::ios_base::openmode) override
     {
-        off_type here = _consumed + (gptr() - eback());
-        if (p_direction == std::ios_base::cur && p_offset == 0)
-            return pos_type(here);
         off_type target = p_offset;
         if (p_direction == std::ios_base::cur)
-            target += here;
-        else if (p_direction == std::ios_base::end)
-            target += Length();
+            target += Tell();
+        else if (p_direction == std::ios_base::end) {
+            const pos_type end = _file.pubseekoff(0, std::ios_base::end, std::ios_base::in);
+            if (end == pos_type(off_type(-1)))
+                return end;
+            target += off_type(end);
+        }
+        if (p_direction == std::ios_base::cur && p_offset == 0)
+            return pos_type(target);
         return seekpos(pos_type(target), std::ios_base::in);
     }
 
     pos_type seekpos(pos_type p_position, std::ios_base::openmode) override
     {
-        off_type target = off_type(p_position);
-        if (target < 0 || !Rewind())
+        const off_type target = off_type(p_position);
+        setg(_buffer, _buffer, _buffer);
+        _folds.clear();
+        _pendingCR = false;
+        _atCtrlZ = false;
+        if (target < 0 || _file.pubseekpos(p_position, std::ios_base::in) != p_position) {
+            _rawNext = _bufferStart = 0;
+            _file.pubseekpos(0, std::ios_base::in);
             return pos_type(off_type(-1));
-        while (target > 0) {
-            if (underflow() == traits_type::eof())
-                return pos_type(off_type(-1));
-            off_type available = egptr() - gptr();
-            off_type step = available < target ? available : target;
-            gbump(static_cast<int>(step));
-            target -= step;
         }
+        _rawNext = _bufferStart = target;
         return p_position;
     }
 
 private:
     static constexpr std::streamsize BufferSize = 16384;
+    static constexpr char CtrlZ = '\x1a';
 
-    bool Rewind()
+    // The file offset of the next byte to come: every LF before it in the buffer that was a
+    // CR LF stands for two bytes of the file.
+    off_type Tell() const
     {
-        _consumed = 0;
-        _pendingCR = false;
-        setg(_buffer, _buffer, _buffer);
-        return _file.pubseekpos(0, std::ios_base::in) == pos_type(0);
-    }
-
-    off_type Length()
-    {
-        off_type length = 0;
-        if (!Rewind())
-            return 0;
-        while (underflow() != traits_type::eof()) {
-            length += egptr() - gptr();
-            setg(eback(), egptr(), egptr());
-        }
-        return length;
+        const std::streamsize index = gptr() - eback();
+        const auto folded = std::lower_bound(_folds.begin(), _folds.end(), index) - _folds.begin();
+        return _bufferStart + index + folded;
     }
 
     std::filebuf _file;
-    char _buffer[BufferSize];
-    off_type _consumed = 0;
+    // One more than a chunk: a held-back CR followed by a byte that is not an LF gives both.
+    char _buffer[BufferSize + 1];
+    std::vector<std::streamsize> _folds; // where in the buffer an LF was a CR LF
+    off_type _bufferStart = 0;           // file offset of the buffer's first byte
+    off_type _rawNext = 0;               // file offset of the next byte to take from the file
     bool _pendingCR = false;
-};
-
-class TextFileStream : public std::istream {
-public:
-    explicit TextFileStream(const char* p_path) : std::istream(nullptr)
-    {
-        init(&_buffer);
-        if (!_buffer.Open(p_path))
-            setstate(std::ios_base::failbit);
-    }
-
-private:
-    TextFileBuffer _buffer;
+    bool _atCtrlZ = false; // the text ended; only a seek reads on
 };
 
 } // namespace
@@ -140,11 +144,17 @@ private:
 std::unique_ptr<std::istream> OpenFileStream(const char* p_path, std::ios_base::openmode p_mode)
 {
     std::unique_ptr<std::istream> stream;
-    if (p_mode & std::ios_base::binary)
-        stream.reset(new std::ifstream(p_path, std::ios_base::in | std::ios_base::binary));
-    else
-        stream.reset(new TextFileStream(p_path));
-    if (stream->good() && IsDirectory(p_path))
+    bool opened;
+    if ((p_mode & std::ios_base::binary) || Platform::HostTranslatesText()) {
+        auto file = new OwningStream<std::filebuf>();
+        stream.reset(file);
+        opened = Platform::OpenFileBuffer(file->buffer(), p_path, std::ios_base::in | (p_mode & std::ios_base::binary));
+    } else {
+        auto text = new OwningStream<TextFileBuffer>();
+        stream.reset(text);
+        opened = text->buffer().Open(p_path);
+    }
+    if (!opened || Platform::IsDirectory(p_path))
         stream->setstate(std::ios_base::failbit);
     return stream;
 }

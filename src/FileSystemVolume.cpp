@@ -4,6 +4,7 @@
 #include "Check.h"
 #include "FileStream.h"
 #include "Messages.h"
+#include "Platform.h"
 
 #include <algorithm>
 #include <fstream>
@@ -34,8 +35,9 @@ bool FileSystemVolume::Exists(const AssetPath& p_path) const
     AssetPath resolved = Resolve(p_path);
     if (qorfile::direxists(qorfile::filepath(resolved.str())))
         return true;
-    std::ifstream file(static_cast<const char*>(resolved));
-    return file.good();
+    // Opened for reading in text mode as a file stream would be, by the UTF-8 path.
+    std::filebuf file;
+    return Platform::OpenFileBuffer(file, resolved, std::ios_base::in);
 }
 
 boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, OpenMode p_mode) const

@@ -53,22 +53,48 @@ TEST_F(FileSystemVolumeTest, CutsTheMountPointOff)
     EXPECT_EQ(ReadAll(*volume.Open(P("gfxother/a"), Volume::Binary)), "outside");
 }
 
-TEST_F(FileSystemVolumeTest, TextModeFoldsCrLfOnlyAndSeeksInFoldedPositions)
+// Text mode is the C runtime's text mode of Windows, imitated where the runtime has none.
+TEST_F(FileSystemVolumeTest, TextModeFoldsCrLfOnlyAndSeeksToFileOffsets)
 {
     auto volume = FileSystemVolume::Open(qorfile::filepath(dir.path()));
     EXPECT_EQ(ReadAll(*volume->Open(P("a/b.txt"), Volume::Binary)), "line1\r\nline2\r\n\rend\r");
     auto stream = volume->Open(P("a/b.txt"), Volume::Text);
     EXPECT_EQ(ReadAll(*stream), "line1\nline2\n\rend\r");
+    // Positions are offsets in the file: the end is its length, and a seek into a CR LF pair
+    // finds the LF alone.
     stream->clear();
     stream->seekg(0, std::ios_base::end);
-    EXPECT_EQ(static_cast<long>(stream->tellg()), 17);
-    stream->seekg(6);
+    EXPECT_EQ(static_cast<long>(stream->tellg()), 19);
+    stream->seekg(7);
     EXPECT_EQ(ReadAll(*stream), "line2\n\rend\r");
+    stream->clear();
+    stream->seekg(6);
+    EXPECT_EQ(ReadAll(*stream), "\nline2\n\rend\r");
 
     // A pair split by the stream's buffer is folded all the same.
     const std::string x(16383, 'x'), y(100, 'y');
     dir.Write("big.txt", x + "\r\n" + y);
     EXPECT_EQ(ReadAll(*volume->Open(P("big.txt"), Volume::Text)), x + "\n" + y);
+
+    // A Ctrl-Z ends the text; a seek behind it reads on.
+    dir.Write("z.txt", "ab\r\x1a" "cd\r\nef");
+    EXPECT_EQ(ReadAll(*volume->Open(P("z.txt"), Volume::Binary)), "ab\r\x1a" "cd\r\nef");
+    stream = volume->Open(P("z.txt"), Volume::Text);
+    EXPECT_EQ(ReadAll(*stream), "ab\r");
+    stream->clear();
+    stream->seekg(4);
+    EXPECT_EQ(ReadAll(*stream), "cd\nef");
+}
+
+// Paths are UTF-8 on every host: a source and a file with non-ASCII names open in both modes.
+TEST_F(FileSystemVolumeTest, NonAsciiNamesOpen)
+{
+    dir.Write("gr\xc3\xbcn/\xc3\xa9t\xc3\xa9.txt", "a\r\nb");
+    auto volume = FileSystemVolume::Open(qorfile::filepath(dir / "gr\xc3\xbcn"));
+    EXPECT_TRUE(volume->Exists(P("")));
+    EXPECT_TRUE(volume->Exists(P("\xc3\xa9t\xc3\xa9.txt")));
+    EXPECT_EQ(ReadAsset(volume, "\xc3\xa9t\xc3\xa9.txt", Volume::Binary), "a\r\nb");
+    EXPECT_EQ(ReadAsset(volume, "\xc3\xa9t\xc3\xa9.txt", Volume::Text), "a\nb");
 }
 
 TEST_F(FileSystemVolumeTest, DirectoryOrMissingFileDoesNotOpen)

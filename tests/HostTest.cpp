@@ -28,6 +28,50 @@ TEST(HostFilePath, KeepsTextAndJoinsWithOneSlash)
     EXPECT_TRUE(qorfile::filepath("a") < qorfile::filepath("b"));
 }
 
+// Where the host separates on a backslash (Windows), name() and operator+ do too; elsewhere a
+// backslash is an ordinary character of a name.
+TEST(HostFilePath, BackslashSeparatesWhereTheHostSaysSo)
+{
+    const bool separates = BackslashSeparates();
+    EXPECT_EQ((qorfile::filepath("C:\\data\\") + qorfile::pathcomp("x")).str(),
+              separates ? "C:\\data\\x" : "C:\\data\\/x");
+    EXPECT_EQ((qorfile::filepath("C:\\data") + qorfile::pathcomp("x")).str(), "C:\\data/x");
+    EXPECT_EQ(qorfile::filepath("C:\\data\\content").name().str(), separates ? "content" : "C:\\data\\content");
+    EXPECT_EQ(qorfile::filepath("C:\\data\\content\\").name().str(), separates ? "content" : "C:\\data\\content\\");
+}
+
+TEST(HostFilePath, TrailingSeparatorNamesOnlyADirectory)
+{
+    ScratchDir dir;
+    dir.Write("d/f", "1");
+    EXPECT_TRUE(qorfile::direxists(qorfile::filepath(dir / "d/")));
+    EXPECT_TRUE(qorfile::direxists(qorfile::filepath(dir / "d//")));
+    EXPECT_FALSE(qorfile::fileexists(qorfile::filepath(dir / "d/")));
+    EXPECT_TRUE(qorfile::fileexists(qorfile::filepath(dir / "d/f")));
+    EXPECT_FALSE(qorfile::fileexists(qorfile::filepath(dir / "d/f/")));
+    EXPECT_FALSE(qorfile::direxists(qorfile::filepath(dir / "d/f/")));
+    std::set<std::string> seen;
+    for (qorfile::diriter it(qorfile::filepath(dir / "d/")), end; it != end; ++it)
+        seen.insert(it->str());
+    EXPECT_EQ(seen, std::set<std::string>{dir / "d/f"});
+}
+
+// Paths are UTF-8 on every host, names from the system come back as UTF-8.
+TEST(HostFilePath, NonAsciiNamesAreUtf8)
+{
+    ScratchDir dir;
+    const std::string folder = "gr\xc3\xbcn", file = "\xe6\x97\xa5\xe6\x9c\xac-\xc3\xa9t\xc3\xa9.txt";
+    dir.Write(folder + "/" + file, "utf-8");
+    EXPECT_TRUE(qorfile::direxists(qorfile::filepath(dir / folder)));
+    EXPECT_TRUE(qorfile::fileexists(qorfile::filepath(dir / (folder + "/" + file))));
+    std::set<std::string> seen;
+    for (qorfile::diriter it(qorfile::filepath(dir / folder)), end; it != end; ++it) {
+        seen.insert(it->str());
+        EXPECT_EQ(it->name().str(), file);
+    }
+    EXPECT_EQ(seen, std::set<std::string>{dir / (folder + "/" + file)});
+}
+
 TEST(HostDirIter, TellsFilesFromDirectoriesAndYieldsEveryEntryOnce)
 {
     ScratchDir dir;
@@ -95,14 +139,14 @@ TEST(HostEnvironment, FlagValuesInAnyCase)
     const std::string name = Qor::Draxel::Utility::EnvironmentFlags::AssetsMountResourceRoot().name;
     EXPECT_EQ(name, "AssetsMountResourceRoot");
     for (const char* on : {"1", "true", "YES", "On"}) {
-        ::setenv(name.c_str(), on, 1);
+        testing_support::SetEnvironment(name, on);
         EXPECT_TRUE(Environment::Enabled(name)) << on;
     }
     for (const char* off : {"0", "", "no", "enabled"}) {
-        ::setenv(name.c_str(), off, 1);
+        testing_support::SetEnvironment(name, off);
         EXPECT_FALSE(Environment::Enabled(name)) << off;
     }
-    ::unsetenv(name.c_str());
+    testing_support::SetEnvironment(name, nullptr);
     EXPECT_FALSE(Environment::Enabled(name));
 }
 

@@ -25,7 +25,7 @@ class ImageCacheTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ::unsetenv("AssetsMountResourceRoot");
+        testing_support::SetEnvironment("AssetsMountResourceRoot", nullptr);
         dir.MakeDir("res/images");
         dir.Write("res/fonts/dejavusans.ttf", "font");
         dir.Write("res/assets/" + BuiltInArchives().front().name,

@@ -111,7 +111,7 @@ TEST(Logging, MountLinesAndChecksEachAskForTheLogger)
 
 TEST(Logging, ResourceLinesAndFontLookupEachAskForTheLogger)
 {
-    ::unsetenv("AssetsMountResourceRoot");
+    SetEnvironment("AssetsMountResourceRoot", nullptr);
     ScratchDir dir;
     dir.MakeDir("res/images");
     dir.MakeDir("res/tmp");

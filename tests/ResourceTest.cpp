@@ -28,11 +28,11 @@ struct FlagGuard {
     explicit FlagGuard(const char* p_value = nullptr)
     {
         if (p_value)
-            ::setenv("AssetsMountResourceRoot", p_value, 1);
+            testing_support::SetEnvironment("AssetsMountResourceRoot", p_value);
         else
-            ::unsetenv("AssetsMountResourceRoot");
+            testing_support::SetEnvironment("AssetsMountResourceRoot", nullptr);
     }
-    ~FlagGuard() { ::unsetenv("AssetsMountResourceRoot"); }
+    ~FlagGuard() { testing_support::SetEnvironment("AssetsMountResourceRoot", nullptr); }
 };
 
 class ResourceTest : public ::testing::Test {

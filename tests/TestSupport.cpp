@@ -1,14 +1,12 @@
 // Test helpers: scratch directories, log capture, ensure recording, whole reads.
 #include "TestSupport.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace testing_support {
 
@@ -16,34 +14,42 @@ namespace fs = std::filesystem;
 
 ScratchDir::ScratchDir()
 {
-    std::string pattern = (fs::temp_directory_path() / "assets-test-XXXXXX").string();
-    if (!::mkdtemp(&pattern[0]))
-        throw std::runtime_error("mkdtemp failed");
-    _path = pattern;
+    // A name nobody has taken: create_directory says whether this call made it.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("assets-test-" + std::to_string(random() % 1000000000));
+        if (fs::create_directory(candidate)) {
+            _path = candidate.u8string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a scratch directory in " + fs::temp_directory_path().string());
 }
 
 ScratchDir::~ScratchDir()
 {
     std::error_code ignored;
-    fs::remove_all(_path, ignored);
+    fs::remove_all(fs::u8path(_path), ignored);
 }
 
 std::string ScratchDir::Write(const std::string& p_relative, const std::string& p_bytes) const
 {
-    fs::path full = fs::path(_path) / p_relative;
+    // Paths are UTF-8 text in the tests, as in the library.
+    const fs::path full = fs::u8path(_path) / fs::u8path(p_relative);
     fs::create_directories(full.parent_path());
     std::ofstream out(full, std::ios::binary);
     out.write(p_bytes.data(), static_cast<std::streamsize>(p_bytes.size()));
     if (!out)
-        throw std::runtime_error("cannot write " + full.string());
-    return full.string();
+        throw std::runtime_error("cannot write " + full.u8string());
+    return *this / p_relative;
 }
 
 std::string ScratchDir::MakeDir(const std::string& p_relative) const
 {
-    fs::path full = fs::path(_path) / p_relative;
+    const fs::path full = fs::u8path(_path) / fs::u8path(p_relative);
     fs::create_directories(full);
-    return full.string();
+    return *this / p_relative;
 }
 
 LogCapture::LogCapture() : _lines(std::make_shared<std::vector<LogLine>>())
@@ -104,14 +110,8 @@ std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_vo
 
 std::string ReadFile(const std::string& p_path)
 {
-    std::ifstream in(p_path, std::ios::binary);
+    std::ifstream in(fs::u8path(p_path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-int RunShell(const std::string& p_command)
-{
-    int status = std::system(p_command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace testing_support

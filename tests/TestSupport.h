@@ -19,7 +19,8 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return _path; }
-    // The path of p_relative below the scratch directory.
+    // The path of p_relative below the scratch directory, joined with '/' on every host; Write
+    // and MakeDir return the same text.
     std::string operator/(const std::string& p_relative) const { return _path + "/" + p_relative; }
     // Writes p_bytes to p_relative, creating parent directories.
     std::string Write(const std::string& p_relative, const std::string& p_bytes) const;
@@ -73,7 +74,17 @@ std::string ReadAll(std::istream& p_stream);
 std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_volume, const std::string& p_path,
                       Qor::Draxel::Assets::Volume::OpenMode p_mode = Qor::Draxel::Assets::Volume::Binary);
 std::string ReadFile(const std::string& p_path);
-// Runs a shell command; returns its exit status.
+
+// What differs between the hosts the tests run on (TestPlatform.cpp).
+
+// Runs a POSIX shell command; returns its exit status.
 int RunShell(const std::string& p_command);
+// Whether RunShell has a POSIX shell with Info-ZIP's zip and unzip; tests of other tools'
+// archives skip without.
+bool HaveInfoZip();
+// Whether the host separates path components on a backslash as well as on a slash.
+bool BackslashSeparates();
+// Sets the environment variable p_name to p_value; a null p_value removes it.
+void SetEnvironment(const std::string& p_name, const char* p_value);
 
 } // namespace testing_support

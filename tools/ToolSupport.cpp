@@ -1,5 +1,6 @@
 // Error lines, report explanations, keys and the progress bar of draxel-assets.
 #include "ToolSupport.h"
+#include "ToolPlatform.h"
 
 #include <QorDraxelUtility.h>
 
@@ -8,8 +9,6 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
-
-#include <unistd.h>
 
 namespace draxel_tool {
 
@@ -176,7 +175,7 @@ std::string ResolveKey(const std::string& p_text, const std::string& p_file)
 }
 
 Progress::Progress(const std::string& p_label, std::size_t p_total)
-    : _label(p_label), _total(p_total), _terminal(::isatty(STDERR_FILENO) == 1)
+    : _label(p_label), _total(p_total), _terminal(StandardErrorIsTerminal())
 {
 }
 

@@ -2,6 +2,7 @@
 // checking and extracting archives, and reading (and watching) the merged tree of mounted sources.
 #include "BuiltInArchive.h"
 #include "Demo.h"
+#include "ToolPlatform.h"
 #include "ToolSupport.h"
 #include "WatchCommand.h"
 
@@ -544,6 +545,7 @@ void PrintTree(const AssetLibrary& p_library, const AssetPath& p_directory, cons
 
 int main(int argc, char** argv)
 {
+    UseBinaryStandardOutput();
     CLI::App app{"draxel-assets: the command-line companion of Qor.Draxel.Assets, a read-only virtual tree of\n"
                  "assets over directories and ZIP archives (plain or XOR-scrambled)."};
     app.require_subcommand(1);

@@ -1,0 +1,193 @@
+// The library's system calls: POSIX, or Win32 with its wide-character API (paths arrive as
+// UTF-8 and are handed to the system as UTF-16; the narrow API would read them in the ANSI
+// code page).
+#include "Platform.h"
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+#else
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#endif
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+namespace Platform {
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring Widen(const char* p_text)
+{
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, p_text, -1, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, p_text, -1, &wide[0], length);
+    wide.resize(static_cast<std::size_t>(length - 1));
+    return wide;
+}
+
+HANDLE AsHandle(FileHandle p_file)
+{
+    return reinterpret_cast<HANDLE>(p_file);
+}
+
+} // namespace
+
+FileHandle OpenForReading(const char* p_path)
+{
+    // Others may go on reading, writing, renaming or deleting the file, as on POSIX.
+    const HANDLE file = ::CreateFileW(Widen(p_path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? NoFile : reinterpret_cast<FileHandle>(file);
+}
+
+void CloseFile(FileHandle p_file)
+{
+    if (p_file != NoFile)
+        ::CloseHandle(AsHandle(p_file));
+}
+
+bool FileLength(FileHandle p_file, std::int64_t& p_length)
+{
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(AsHandle(p_file), &size))
+        return false;
+    p_length = size.QuadPart;
+    return true;
+}
+
+std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_count, std::int64_t p_position)
+{
+    // One ReadFile moves at most a DWORD; the caller loops over short counts.
+    const DWORD count = p_count > (DWORD(1) << 30) ? (DWORD(1) << 30) : static_cast<DWORD>(p_count);
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(p_position) & 0xffffffffu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(p_position) >> 32);
+    DWORD done = 0;
+    if (!::ReadFile(AsHandle(p_file), p_bytes, count, &done, &at))
+        return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : ReadError;
+    return static_cast<std::ptrdiff_t>(done);
+}
+
+bool IsDirectory(const char* p_path)
+{
+    const DWORD attributes = ::GetFileAttributesW(Widen(p_path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode)
+{
+    return p_file.open(Widen(p_path).c_str(), p_mode) != nullptr;
+}
+
+bool HostTranslatesText()
+{
+    return true;
+}
+
+void* MapZeroedBlock(std::size_t p_size)
+{
+    return ::VirtualAlloc(nullptr, p_size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void UnmapZeroedBlock(void* p_block, std::size_t)
+{
+    ::VirtualFree(p_block, 0, MEM_RELEASE);
+}
+
+#else
+
+FileHandle OpenForReading(const char* p_path)
+{
+    const int file = ::open(p_path, O_RDONLY | O_CLOEXEC);
+    return file < 0 ? NoFile : FileHandle(file);
+}
+
+void CloseFile(FileHandle p_file)
+{
+    if (p_file != NoFile)
+        ::close(static_cast<int>(p_file));
+}
+
+bool FileLength(FileHandle p_file, std::int64_t& p_length)
+{
+    struct stat info;
+    if (::fstat(static_cast<int>(p_file), &info) != 0 || S_ISDIR(info.st_mode))
+        return false;
+    p_length = info.st_size;
+    return true;
+}
+
+std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_count, std::int64_t p_position)
+{
+    for (;;) {
+        const ssize_t count = ::pread(static_cast<int>(p_file), p_bytes, p_count, static_cast<off_t>(p_position));
+        if (count >= 0)
+            return count;
+        if (errno == EINTR)
+            continue;
+        return errno == EISDIR ? ReadNamesDirectory : ReadError;
+    }
+}
+
+bool IsDirectory(const char* p_path)
+{
+    struct stat info;
+    return ::stat(p_path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode)
+{
+    return p_file.open(p_path, p_mode) != nullptr;
+}
+
+bool HostTranslatesText()
+{
+    return false;
+}
+
+void* MapZeroedBlock(std::size_t p_size)
+{
+    void* block = ::mmap(nullptr, p_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED)
+        return nullptr;
+#ifdef MADV_HUGEPAGE
+    // Advice only: without it the pages are small. Huge pages make the first touches of a big
+    // entry fault and clear 2 MiB at a time instead of 4 KiB.
+    ::madvise(block, p_size, MADV_HUGEPAGE);
+#endif
+    return block;
+}
+
+void UnmapZeroedBlock(void* p_block, std::size_t p_size)
+{
+    ::munmap(p_block, p_size);
+}
+
+#endif
+
+} // namespace Platform
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

@@ -1,0 +1,59 @@
+// What the library needs of the operating system beyond the C++ standard library: files read
+// at a position, large zero-filled blocks, file streams opened by a UTF-8 path, and whether the
+// host's C runtime translates text itself. Platform.cpp is the one source that knows which
+// system it runs on; everything else asks here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+namespace Platform {
+
+// ---- Files read at a position. Paths are UTF-8 text; '/' serves as a separator everywhere.
+
+using FileHandle = std::intptr_t;
+constexpr FileHandle NoFile = -1;
+
+// Opens the file for reading only; NoFile when it cannot be opened. A directory either fails
+// here or opens and fails on its first read (ReadNamesDirectory), as the system decides.
+FileHandle OpenForReading(const char* p_path);
+void CloseFile(FileHandle p_file);
+
+// The file's length in bytes (64-bit on every host); false when it cannot be told or when the
+// handle names a directory.
+bool FileLength(FileHandle p_file, std::int64_t& p_length);
+
+// What PositionedRead gives back besides a count.
+constexpr std::ptrdiff_t ReadError = -1;
+constexpr std::ptrdiff_t ReadNamesDirectory = -2;
+
+// Reads up to p_count bytes at p_position without moving any shared file position: the count
+// read (0 at or past the end), ReadError, or ReadNamesDirectory. Interrupted reads are retried.
+std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_count, std::int64_t p_position);
+
+// True when the path names an existing directory.
+bool IsDirectory(const char* p_path);
+
+// ---- File streams.
+
+// Opens p_file on the UTF-8 path with p_mode. Without std::ios_base::binary the host's C
+// runtime translates text where it does so (HostTranslatesText).
+bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode);
+
+// Whether a file stream opened without std::ios_base::binary already reads text in the host's
+// own way (CR LF to LF, a Ctrl-Z ends the text). Where it does not, the library imitates it.
+bool HostTranslatesText();
+
+// ---- Large zero-filled blocks, taken straight from the system: pages are committed only
+// where they are written. Null when the address space cannot hold the block.
+void* MapZeroedBlock(std::size_t p_size);
+void UnmapZeroedBlock(void* p_block, std::size_t p_size);
+
+} // namespace Platform
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor
