@@ -3,7 +3,10 @@
 // that throws and, in one mode, with one that returns. Every name the central directory
 // lists, some of their prefixes and a few names it does not hold are asked for with Exists
 // and opened in both modes; Text must be Binary with CR LF folded.
-#include "FuzzSupport.h"
+#include "CentralWalk.h"
+#include "EnsureCounter.h"
+#include "MemoryVolume.h"
+#include "StreamReading.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <QorDebug.h>
@@ -13,7 +16,7 @@
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
-using namespace fuzz_support;
+using namespace testing_support;
 
 // Claims past 32 MiB take more address space than the fuzzer gives them: Open must then throw
 // std::bad_alloc, which the target accepts.

@@ -5,7 +5,10 @@
 // but the exceptions it documents, and memory must stay bounded: CTest runs this program with
 // an address-space limit (or the sanitizer's allocation limit) under which 4 GiB cannot be
 // allocated.
-#include "../fuzz/FuzzSupport.h"
+#include "CentralWalk.h"
+#include "EnsureCounter.h"
+#include "MemoryVolume.h"
+#include "StreamReading.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
@@ -26,7 +29,7 @@
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
-using namespace fuzz_support;
+using namespace testing_support;
 using testing_support::ReadFile;
 
 namespace {

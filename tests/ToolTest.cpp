@@ -1,6 +1,6 @@
 // draxel-assets, run as a user runs it: every subcommand on archives and trees made here,
 // exit statuses, and one-line errors.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
