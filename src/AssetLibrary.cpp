@@ -6,6 +6,7 @@
 #include <Assets/FileSystemVolume.h>
 
 #include "Check.h"
+#include "Messages.h"
 
 #include <functional>
 #include <map>
@@ -17,30 +18,6 @@ namespace Draxel {
 namespace Assets {
 
 namespace {
-
-#define ASSETS_MOUNT_DIRECTORY                                                                           \
-    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountDirectory(const class qorfile::filepath &,const " \
-    "class Qor::Draxel::Assets::AssetPath &,unsigned int)"
-#define ASSETS_MOUNT_ARCHIVE                                                                             \
-    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountArchive(const class qorfile::filepath &,const "   \
-    "class Qor::Draxel::Assets::AssetPath &,unsigned int,const class std::basic_string<char,struct "          \
-    "std::char_traits<char>,class std::allocator<char> > &)"
-#define ASSETS_UNMOUNT " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Unmount(const class qorfile::filepath &)"
-#define ASSETS_NOT_MOUNTED "\"_state->priorities.find( p_source ) == _state->priorities.end()\""
-
-const char* const DirectoryMissingMessage =
-    "\"qorfile::direxists( p_source ) && \"ERROR: AssetLibrary: Asset directory does not exist!\"\"" ASSETS_MOUNT_DIRECTORY;
-const char* const DirectoryMountedMessage = ASSETS_NOT_MOUNTED ASSETS_MOUNT_DIRECTORY;
-const char* const ArchiveMissingMessage =
-    "\"qorfile::fileexists( p_source ) && \"ERROR: AssetLibrary: Asset archive file does not exist!\"\"" ASSETS_MOUNT_ARCHIVE;
-const char* const ArchiveMountedMessage = ASSETS_NOT_MOUNTED ASSETS_MOUNT_ARCHIVE;
-const char* const NotMountedMessage = "\"pos != _state->priorities.end()\"" ASSETS_UNMOUNT;
-const char* const NoGroupMessage = "\"priorityGroup != _state->volumes.end()\"" ASSETS_UNMOUNT;
-
-#undef ASSETS_MOUNT_DIRECTORY
-#undef ASSETS_MOUNT_ARCHIVE
-#undef ASSETS_UNMOUNT
-#undef ASSETS_NOT_MOUNTED
 
 // A view of a library below a base path; holds the library alive.
 class RelativeVolume : public Volume {
@@ -103,9 +80,9 @@ boost::shared_ptr<AssetLibrary> AssetLibrary::Create()
 
 void AssetLibrary::MountDirectory(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority)
 {
-    Check(qorfile::direxists(p_source), DirectoryMissingMessage);
+    Check(qorfile::direxists(p_source), Messages::MountDirectoryMissing);
     const AssetPath key(p_source);
-    Check(_state->priorities.find(key) == _state->priorities.end(), DirectoryMountedMessage);
+    Check(_state->priorities.find(key) == _state->priorities.end(), Messages::MountDirectoryTwice);
     LogMount("Mounting directory: ", p_source, p_target);
     _state->Mount(key, p_priority,
                   [&] { return boost::make_shared<FileSystemVolume>(key, p_target, p_priority); });
@@ -114,9 +91,9 @@ void AssetLibrary::MountDirectory(const qorfile::filepath& p_source, const Asset
 void AssetLibrary::MountArchive(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority,
                                 const std::string& p_key)
 {
-    Check(qorfile::fileexists(p_source), ArchiveMissingMessage);
+    Check(qorfile::fileexists(p_source), Messages::MountArchiveMissing);
     const AssetPath key(p_source);
-    Check(_state->priorities.find(key) == _state->priorities.end(), ArchiveMountedMessage);
+    Check(_state->priorities.find(key) == _state->priorities.end(), Messages::MountArchiveTwice);
     LogMount("Mounting archive: ", p_source, p_target);
     _state->Mount(key, p_priority,
                   [&] { return boost::make_shared<ArchiveVolume>(key, p_target, p_priority, p_key); });
@@ -126,10 +103,10 @@ void AssetLibrary::Unmount(const qorfile::filepath& p_source)
 {
     const AssetPath key(p_source);
     auto pos = _state->priorities.find(key);
-    if (!Check(pos != _state->priorities.end(), NotMountedMessage))
+    if (!Check(pos != _state->priorities.end(), Messages::UnmountNotMounted))
         return;
     auto priorityGroup = _state->volumes.find(pos->second);
-    if (!Check(priorityGroup != _state->volumes.end(), NoGroupMessage))
+    if (!Check(priorityGroup != _state->volumes.end(), Messages::UnmountNoGroup))
         return;
     priorityGroup->second.erase(key);
     _state->priorities.erase(pos);

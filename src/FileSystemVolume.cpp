@@ -3,6 +3,7 @@
 
 #include "Check.h"
 #include "FileStream.h"
+#include "Messages.h"
 
 #include <algorithm>
 #include <fstream>
@@ -10,21 +11,6 @@
 namespace Qor {
 namespace Draxel {
 namespace Assets {
-
-namespace {
-
-const char* const ModeMessage =
-    "\"p_mode == Text\" - class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > "
-    "__cdecl Qor::Draxel::Assets::FileSystemVolume::Open(const class Qor::Draxel::Assets::AssetPath &,enum "
-    "Qor::Draxel::Assets::Volume::OpenMode) const";
-
-const char* const StreamMessage =
-    "\"stream->good() && \"ERROR: Could not open stream for specified file. Did you try to open a directory?\"\" - "
-    "class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > __cdecl "
-    "Qor::Draxel::Assets::FileSystemVolume::Open(const class Qor::Draxel::Assets::AssetPath &,enum "
-    "Qor::Draxel::Assets::Volume::OpenMode) const";
-
-} // namespace
 
 FileSystemVolume::FileSystemVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority)
     : AssetVolume(p_source, p_target, p_priority)
@@ -59,10 +45,10 @@ boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, 
     if (p_mode == Binary)
         flags |= std::ios_base::binary;
     else
-        Check(p_mode == Text, ModeMessage);
+        Check(p_mode == Text, Messages::DirectoryModeNotText);
 
     std::unique_ptr<std::istream> stream = OpenFileStream(resolved, flags);
-    Check(stream->good(), StreamMessage);
+    Check(stream->good(), Messages::DirectoryStreamFailed);
     return boost::shared_ptr<std::istream>(stream.release());
 }
 

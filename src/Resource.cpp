@@ -3,6 +3,7 @@
 #include <Assets/Resource.h>
 
 #include "Check.h"
+#include "Messages.h"
 
 #include <boost/filesystem.hpp>
 
@@ -69,34 +70,6 @@ std::string Lower(const std::string& p_text)
     return QString::fromStdString(p_text).toLower().toStdString();
 }
 
-// ---------------------------------------------------------------------------------------
-// Messages.
-
-#define ASSETS_RESOURCE                                                                                    \
-    " - __cdecl Qor::Draxel::Assets::Resource::Resource(const class qorfile::filepath &,const class "       \
-    "qorfile::filepath &,const class qorfile::filepath &,const class qorfile::filepath &,const class "     \
-    "qorfile::filepath &)"
-
-const char* const ValidMessage = "\"p_root.valid() && p_image.valid() && p_font.valid()\"" ASSETS_RESOURCE;
-const char* const RootMessage = "\"direxists(p_root)\"" ASSETS_RESOURCE;
-const char* const ImageMessage = "\"direxists(p_image)\"" ASSETS_RESOURCE;
-const char* const FontMessage = "\"direxists(p_font)\"" ASSETS_RESOURCE;
-const char* const FontsFoundMessage = "\"!_fontPaths.empty() && \"No valid fonts found on the system!\"\"" ASSETS_RESOURCE;
-const char* const ShaderTestMessage = "\"library->Exists( shaderTestDir )\"" ASSETS_RESOURCE;
-const char* const ShaderMessage = "\"library->Exists(shaderDir)\"" ASSETS_RESOURCE;
-
-#undef ASSETS_RESOURCE
-
-const char* const ImageFileMessage =
-    "\"path.valid() && fileexists(path)\" - class qorfile::filepath __cdecl "
-    "Qor::Draxel::Assets::Resource::ImageFile(const class std::basic_string<char,struct "
-    "std::char_traits<char>,class std::allocator<char> > &) const";
-
-const char* const DefaultFaceWarning =
-    "WARNING: \"(std::string(DEFAULTFONTFACE) == it->first) && \"Loading default font face failed!\"\" - "
-    "class qorfile::filepath __cdecl Qor::Draxel::Assets::Resource::FontFile(const class "
-    "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &) const @line202";
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -113,10 +86,10 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
     logger.dlog("") << "assets directory  : " << p_assets.str() << std::endl;
     logger.dlog("") << "temporary directory : " << p_temporary.str() << std::endl;
 
-    Check(p_root.valid() && p_image.valid() && p_font.valid(), ValidMessage);
-    Check(qorfile::direxists(p_root), RootMessage);
-    Check(qorfile::direxists(p_image), ImageMessage);
-    Check(qorfile::direxists(p_font), FontMessage);
+    Check(p_root.valid() && p_image.valid() && p_font.valid(), Messages::ResourceInvalidPaths);
+    Check(qorfile::direxists(p_root), Messages::ResourceNoRoot);
+    Check(qorfile::direxists(p_image), Messages::ResourceNoImage);
+    Check(qorfile::direxists(p_font), Messages::ResourceNoFont);
 
     if (!qorfile::direxists(p_temporary))
         boost::filesystem::create_directory(boost::filesystem::path(p_temporary.str()));
@@ -126,7 +99,7 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
     logger.dlog("") << "system font : " << systemFonts.str() << std::endl;
     if (qorfile::direxists(systemFonts))
         CacheFontsInDir(systemFonts);
-    Check(!_fontPaths.empty(), FontsFoundMessage);
+    Check(!_fontPaths.empty(), Messages::ResourceNoFonts);
 
     _library = AssetLibrary::Create();
     const boost::shared_ptr<AssetLibrary>& library = _library;
@@ -144,13 +117,13 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
     if (qorfile::direxists(shaderTestDirectory)) {
         const AssetPath shaderTestDir = shaderDir + AssetPath(std::string("Tests"));
         library->MountDirectory(shaderTestDirectory, shaderTestDir, 1);
-        Check(library->Exists(shaderTestDir), ShaderTestMessage);
+        Check(library->Exists(shaderTestDir), Messages::ResourceNoShaderTests);
     }
 
     if (Utility::Environment::Enabled(Utility::EnvironmentFlags::AssetsMountResourceRoot().name))
         library->MountDirectory(resourceRoot, AssetPath(), 2);
 
-    Check(library->Exists(shaderDir), ShaderMessage);
+    Check(library->Exists(shaderDir), Messages::ResourceNoShaders);
 
     _shaders = library->RelativeTo(shaderDir);
     _assets = _library;
@@ -208,7 +181,7 @@ qorfile::filepath Resource::FontFile(const std::string& p_face) const
         if (it == _fontPaths.end())
             continue;
         if (std::string(DEFAULTFONTFACE) != it->first) {
-            logger.derr("") << DefaultFaceWarning << std::endl;
+            logger.derr("") << Messages::DefaultFaceWarning << std::endl;
             logger.derr("") << "Cannot find default font face, loading: " << it->first << std::endl;
         }
         logger.dlog("") << "Loading default font: " << it->first << std::endl;
@@ -253,7 +226,7 @@ std::vector<qorfile::filepath> Resource::FontSet(const std::string& p_face) cons
 qorfile::filepath Resource::ImageFile(const std::string& p_name) const
 {
     const qorfile::filepath path = _imageDirectory + qorfile::pathcomp(p_name + ".png");
-    Check(path.valid() && qorfile::fileexists(path), ImageFileMessage);
+    Check(path.valid() && qorfile::fileexists(path), Messages::ImageFileMissing);
     return path;
 }
 

@@ -6,6 +6,8 @@
 #include <Assets/ArchiveVolume.h>
 #include <Assets/AssetLibrary.h>
 
+#include "Messages.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -16,23 +18,9 @@ using namespace testing_support;
 
 namespace {
 
-const std::string MountDirectorySignature =
-    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountDirectory(const class qorfile::filepath &,const class "
-    "Qor::Draxel::Assets::AssetPath &,unsigned int)";
-const std::string MountArchiveSignature =
-    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountArchive(const class qorfile::filepath &,const class "
-    "Qor::Draxel::Assets::AssetPath &,unsigned int,const class std::basic_string<char,struct "
-    "std::char_traits<char>,class std::allocator<char> > &)";
-const std::string UnmountSignature =
-    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Unmount(const class qorfile::filepath &)";
-const std::string MountedAlready = "\"_state->priorities.find( p_source ) == _state->priorities.end()\"";
-const std::string NoDirectoryMessage =
-    "\"qorfile::direxists( p_source ) && \"ERROR: AssetLibrary: Asset directory does not exist!\"\"" +
-    MountDirectorySignature;
-const std::string NoArchiveMessage =
-    "\"qorfile::fileexists( p_source ) && \"ERROR: AssetLibrary: Asset archive file does not exist!\"\"" +
-    MountArchiveSignature;
-const std::string NotMountedMessage = "\"pos != _state->priorities.end()\"" + UnmountSignature;
+const std::string NoDirectoryMessage = Messages::MountDirectoryMissing;
+const std::string NoArchiveMessage = Messages::MountArchiveMissing;
+const std::string NotMountedMessage = Messages::UnmountNotMounted;
 
 class AssetLibraryTest : public ::testing::Test {
 protected:
@@ -124,7 +112,7 @@ TEST_F(AssetLibraryTest, DuplicateSourcesAreReportedWhateverTheKind)
     const qorfile::filepath source = Dir("twice");
     library->MountDirectory(source, P("one"), 1);
     library->MountDirectory(qorfile::filepath(source.str() + "/"), P("two"), 2);
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{MountedAlready + MountDirectorySignature});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::MountDirectoryTwice});
     // Mounting goes on when the handler returns: the new volume joins its own priority group,
     // while the recorded priority stays the first one.
     EXPECT_TRUE(library->Exists(P("one")));
@@ -132,7 +120,7 @@ TEST_F(AssetLibraryTest, DuplicateSourcesAreReportedWhateverTheKind)
 
     recorder.clear();
     library->MountArchive(source, P("three"), 1, "");
-    EXPECT_TRUE(recorder.Saw(MountedAlready + MountArchiveSignature));
+    EXPECT_TRUE(recorder.Saw(Messages::MountArchiveTwice));
 
     library->Unmount(source);
     recorder.clear();

@@ -4,6 +4,8 @@
 
 #include <Assets/FileSystemVolume.h>
 
+#include "Messages.h"
+
 #include <gtest/gtest.h>
 
 using namespace Qor::Draxel::Assets;
@@ -11,14 +13,8 @@ using namespace testing_support;
 
 namespace {
 
-const std::string OpenSignature =
-    " - class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > __cdecl "
-    "Qor::Draxel::Assets::FileSystemVolume::Open(const class Qor::Draxel::Assets::AssetPath &,enum "
-    "Qor::Draxel::Assets::Volume::OpenMode) const";
-const std::string ModeMessage = "\"p_mode == Text\"" + OpenSignature;
-const std::string StreamMessage =
-    "\"stream->good() && \"ERROR: Could not open stream for specified file. Did you try to open a directory?\"\"" +
-    OpenSignature;
+const std::string ModeMessage = Messages::DirectoryModeNotText;
+const std::string StreamMessage = Messages::DirectoryStreamFailed;
 
 class FileSystemVolumeTest : public ::testing::Test {
 protected:

@@ -4,6 +4,8 @@
 
 #include <Assets/ImageCache.h>
 
+#include "Messages.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -16,10 +18,7 @@ using namespace testing_support;
 
 namespace {
 
-const std::string ImageFileMessage =
-    "\"path.valid() && fileexists(path)\" - class qorfile::filepath __cdecl "
-    "Qor::Draxel::Assets::Resource::ImageFile(const class std::basic_string<char,struct std::char_traits<char>,class "
-    "std::allocator<char> > &) const";
+const std::string ImageFileMessage = Messages::ImageFileMissing;
 
 class ImageCacheTest : public ::testing::Test {
 protected:

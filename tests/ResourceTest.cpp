@@ -6,6 +6,8 @@
 #include <Assets/Resource.h>
 
 #include <boost/filesystem.hpp>
+#include "Messages.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,15 +18,9 @@ using namespace testing_support;
 
 namespace {
 
-const std::string ResourceSignature =
-    " - __cdecl Qor::Draxel::Assets::Resource::Resource(const class qorfile::filepath &,const class qorfile::filepath "
-    "&,const class qorfile::filepath &,const class qorfile::filepath &,const class qorfile::filepath &)";
-const std::string ShaderDirMessage = "\"library->Exists(shaderDir)\"" + ResourceSignature;
-const std::string FontsMessage = "\"!_fontPaths.empty() && \"No valid fonts found on the system!\"\"" + ResourceSignature;
-const std::string DefaultFaceWarning =
-    "WARNING: \"(std::string(DEFAULTFONTFACE) == it->first) && \"Loading default font face failed!\"\" - class "
-    "qorfile::filepath __cdecl Qor::Draxel::Assets::Resource::FontFile(const class std::basic_string<char,struct "
-    "std::char_traits<char>,class std::allocator<char> > &) const @line202";
+const std::string ShaderDirMessage = Messages::ResourceNoShaders;
+const std::string FontsMessage = Messages::ResourceNoFonts;
+const std::string DefaultFaceWarning = Messages::DefaultFaceWarning;
 
 // Makes sure the resource-root flag is off unless a test turns it on.
 struct FlagGuard {
@@ -97,10 +93,10 @@ TEST_F(ResourceTest, BadDirectoriesAreReportedInOrder)
     Resource resource(qorfile::filepath(""), qorfile::filepath(dir / "nope/images"), qorfile::filepath(dir / "nofonts"),
                       qorfile::filepath(dir / "noassets"), qorfile::filepath(dir / "res/tmp"));
     const std::vector<std::string> expected = {
-        "\"p_root.valid() && p_image.valid() && p_font.valid()\"" + ResourceSignature,
-        "\"direxists(p_root)\"" + ResourceSignature,
-        "\"direxists(p_image)\"" + ResourceSignature,
-        "\"direxists(p_font)\"" + ResourceSignature,
+        Messages::ResourceInvalidPaths,
+        Messages::ResourceNoRoot,
+        Messages::ResourceNoImage,
+        Messages::ResourceNoFont,
         FontsMessage,
         ShaderDirMessage};
     EXPECT_EQ(recorder.messages(), expected);

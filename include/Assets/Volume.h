@@ -24,9 +24,16 @@ public:
     enum OpenMode { Text = 0, Binary = 1 };
 
     virtual ~Volume();
-    // True when a file or a directory exists at p_path.
+    // True when a file or a directory exists at p_path. Never reports and never throws: an
+    // answer that cannot be had is false.
     virtual bool Exists(const AssetPath& p_path) const = 0;
     // A stream positioned at the start of the asset's bytes, owned by the returned pointer.
+    //
+    // Failure: Open is meant for paths that Exists affirms. Otherwise the failed precondition
+    // goes to the logger's ensure (whose default handler throws qordebug::ensure_failure), and
+    // when a host's handler returns, the result depends on the volume: a directory volume
+    // hands out the stream it opened, failed (good() is false); an archive volume hands out
+    // an empty pointer. Callers test both: `if (stream && stream->good())`.
     virtual boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const = 0;
 };
 

@@ -1,0 +1,74 @@
+// The archive volume's private state: what the walk over the central directory recorded,
+// shared by the volume's source (the walk and Open) and its listing. Nothing outside the
+// archive volume includes this header.
+#pragma once
+
+#include "ArchiveDirectory.h"
+
+#include <Assets/ArchiveVolume.h>
+
+#include <boost/shared_ptr.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+class EntryBytes;
+
+struct ArchiveVolume::State {
+    Archive::Directory directory; // with the folders the names imply
+    bool scrambled = false;
+    std::string key;
+    std::string archiveData;
+    std::string target;     // the mount point's text, which every Resolve cuts off
+    std::string keyPattern; // the key repeated, so that an entry's bytes unscramble in long runs
+
+    // Resolve on texts: the part of p_path below the mount point, or p_path whole when the
+    // mount point is no parent of it (AssetPath::RelativeTo, without building paths).
+    std::string_view Resolve(std::string_view p_path) const
+    {
+        if (!target.empty()) {
+            if (p_path.size() < target.size() || p_path.compare(0, target.size(), target) != 0)
+                return p_path;
+            if (p_path.size() > target.size() && p_path[target.size()] != AssetPath::DirectorySeparator)
+                return p_path;
+        }
+        std::string_view rest = p_path.substr(target.size());
+        if (!rest.empty() && rest.front() == AssetPath::DirectorySeparator)
+            rest.remove_prefix(1);
+        return rest;
+    }
+
+    // The listing's one way into the directory: calls p_visit(key, entry) for each element
+    // from the first key not less than p_first, in key order, until p_visit returns false.
+    // The entry seen has the record's fields name, file and isDirectory.
+    template <class Visit>
+    void VisitFrom(std::string_view p_first, Visit p_visit) const
+    {
+        struct Listed {
+            std::string name;
+            const std::optional<Archive::FileInfo>& file;
+            bool isDirectory;
+        };
+        for (std::size_t index = directory.LowerBound(p_first); index < directory.size(); ++index) {
+            const Archive::Entry& entry = directory[index];
+            const std::string key(directory.Key(entry));
+            if (!p_visit(key, Listed{directory.Name(entry), entry.file, entry.isDirectory}))
+                return;
+        }
+    }
+
+    // The walk over the central directory, and Open's reading of one entry; both in the
+    // volume's source, over a StreamSource or a FileSource.
+    template <class Source>
+    void ParseArchive(Source& p_source);
+    template <class Source>
+    boost::shared_ptr<EntryBytes> ReadEntry(Source& p_archive, const Archive::FileInfo& p_file, std::size_t& p_written) const;
+};
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

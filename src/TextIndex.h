@@ -1,0 +1,123 @@
+// An open-addressing hash set of texts that are held elsewhere (the archive directory's keys
+// and folders), for exact lookups by text without a copy of each key.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+inline std::uint64_t MixBits(std::uint64_t p_value)
+{
+    p_value = (p_value ^ (p_value >> 30)) * 0xbf58476d1ce4e5b9ull;
+    p_value = (p_value ^ (p_value >> 27)) * 0x94d049bb133111ebull;
+    return p_value ^ (p_value >> 31);
+}
+
+inline std::uint64_t HashText(std::string_view p_text)
+{
+    const char* bytes = p_text.data();
+    std::size_t count = p_text.size();
+    std::uint64_t hash = 0x9e3779b97f4a7c15ull * (count + 1);
+    for (; count >= 8; bytes += 8, count -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        hash = MixBits(hash ^ word) + 0x9e3779b97f4a7c15ull;
+    }
+    if (count > 0) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes, count);
+        hash = MixBits(hash ^ word);
+    }
+    return MixBits(hash);
+}
+
+// An open-addressing set of texts held elsewhere: each bucket holds an item number (plus one;
+// 0 is empty) and a tag of the hash, which spares most comparisons of texts.
+class TextIndex {
+public:
+    // Room for p_items without rehashing; p_textOf(item) gives an item's text.
+    template <class TextOf>
+    void Reserve(std::size_t p_items, const TextOf& p_textOf)
+    {
+        std::size_t capacity = 16;
+        while (capacity < 2 * p_items)
+            capacity *= 2;
+        if (capacity > _buckets.size())
+            Rehash(capacity, p_textOf);
+    }
+
+    // The item holding p_text, or -1.
+    template <class TextOf>
+    std::int64_t Find(std::string_view p_text, const TextOf& p_textOf) const
+    {
+        if (_buckets.empty())
+            return -1;
+        const std::uint64_t hash = HashText(p_text);
+        const std::uint32_t tag = static_cast<std::uint32_t>(hash >> 32);
+        for (std::size_t at = hash & _mask;; at = (at + 1) & _mask) {
+            const Bucket& bucket = _buckets[at];
+            if (bucket.item == 0)
+                return -1;
+            if (bucket.tag == tag && p_textOf(bucket.item - 1) == p_text)
+                return bucket.item - 1;
+        }
+    }
+
+    // Adds p_item under p_text, which the set does not hold yet.
+    template <class TextOf>
+    void Add(std::string_view p_text, std::uint32_t p_item, const TextOf& p_textOf)
+    {
+        if (2 * (_count + 1) > _buckets.size())
+            Rehash(_buckets.empty() ? 16 : 2 * _buckets.size(), p_textOf);
+        Place(HashText(p_text), p_item);
+        ++_count;
+    }
+
+    // After the items were renumbered: p_number[old] is the new number.
+    void Renumber(const std::vector<std::uint32_t>& p_number)
+    {
+        for (Bucket& bucket : _buckets) {
+            if (bucket.item != 0)
+                bucket.item = p_number[bucket.item - 1] + 1;
+        }
+    }
+
+private:
+    struct Bucket {
+        std::uint32_t item;
+        std::uint32_t tag;
+    };
+
+    void Place(std::uint64_t p_hash, std::uint32_t p_item)
+    {
+        std::size_t at = p_hash & _mask;
+        while (_buckets[at].item != 0)
+            at = (at + 1) & _mask;
+        _buckets[at] = Bucket{p_item + 1, static_cast<std::uint32_t>(p_hash >> 32)};
+    }
+
+    template <class TextOf>
+    void Rehash(std::size_t p_capacity, const TextOf& p_textOf)
+    {
+        std::vector<Bucket> old(p_capacity, Bucket{0, 0});
+        old.swap(_buckets);
+        _mask = p_capacity - 1;
+        for (const Bucket& bucket : old) {
+            if (bucket.item != 0)
+                Place(HashText(p_textOf(bucket.item - 1)), bucket.item - 1);
+        }
+    }
+
+    std::vector<Bucket> _buckets;
+    std::size_t _mask = 0;
+    std::size_t _count = 0;
+};
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

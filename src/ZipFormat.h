@@ -1,0 +1,170 @@
+// The ZIP layout this library reads and writes, in one place: record signatures and sizes,
+// the offset of every field that is read or written, the key trailer, the rule that decides
+// whether an archive is scrambled, and the little-endian coding of fixed-width fields.
+//
+//   [local header 30 | name | extra | data] ...   one per entry, found through the directory
+//   [central header 46 | name | extra | comment] ... the central directory
+//   [end of central directory 22]                 exactly the last 22 bytes of the ZIP data
+//   [key 32]                                      only in a scrambled archive that carries
+//                                                 its key; stored as is, not scrambled
+//
+// All numbers are unsigned little-endian; offsets count from the archive's first byte. The
+// archive volume, the writer, the inspection and draxel-assets all take the layout from here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <zlib.h>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+namespace Zip {
+
+// ---- Fixed-width fields: encode and decode side by side ---------------------------------
+
+inline std::uint16_t DecodeFixed16(const unsigned char* p_bytes)
+{
+    return static_cast<std::uint16_t>(p_bytes[0] | (p_bytes[1] << 8));
+}
+
+inline std::uint32_t DecodeFixed32(const unsigned char* p_bytes)
+{
+    return static_cast<std::uint32_t>(p_bytes[0]) | (static_cast<std::uint32_t>(p_bytes[1]) << 8) |
+           (static_cast<std::uint32_t>(p_bytes[2]) << 16) | (static_cast<std::uint32_t>(p_bytes[3]) << 24);
+}
+
+inline std::uint64_t DecodeFixed64(const unsigned char* p_bytes)
+{
+    return static_cast<std::uint64_t>(DecodeFixed32(p_bytes)) | (static_cast<std::uint64_t>(DecodeFixed32(p_bytes + 4)) << 32);
+}
+
+inline void EncodeFixed16(std::string& p_out, std::uint16_t p_value)
+{
+    p_out += static_cast<char>(p_value & 0xff);
+    p_out += static_cast<char>(p_value >> 8);
+}
+
+inline void EncodeFixed32(std::string& p_out, std::uint32_t p_value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        p_out += static_cast<char>((p_value >> shift) & 0xff);
+}
+
+// ---- End of central directory, 22 bytes -------------------------------------------------
+
+namespace End {
+constexpr std::uint32_t Signature = 0x06054b50;
+constexpr std::size_t Size = 22;
+constexpr std::size_t SignatureAt = 0;
+constexpr std::size_t DiskAt = 4;
+constexpr std::size_t CentralDiskAt = 6;
+constexpr std::size_t EntriesOnDiskAt = 8; // the count of headers the reader walks
+constexpr std::size_t EntriesTotalAt = 10;
+constexpr std::size_t CentralSizeAt = 12;
+constexpr std::size_t CentralOffsetAt = 16;
+constexpr std::size_t CommentLengthAt = 20;
+} // namespace End
+
+// ---- Central directory header, 46 bytes, then name, extra field, comment ----------------
+
+namespace Central {
+constexpr std::uint32_t Signature = 0x02014b50;
+constexpr std::size_t Size = 46;
+constexpr std::size_t SignatureAt = 0;
+constexpr std::size_t MadeByAt = 4;
+constexpr std::size_t VersionNeededAt = 6;
+constexpr std::size_t FlagsAt = 8;
+constexpr std::size_t MethodAt = 10;
+constexpr std::size_t TimeAt = 12;
+constexpr std::size_t DateAt = 14;
+constexpr std::size_t CrcAt = 16;
+constexpr std::size_t CompressedSizeAt = 20;
+constexpr std::size_t UncompressedSizeAt = 24;
+constexpr std::size_t NameLengthAt = 28;
+constexpr std::size_t ExtraLengthAt = 30;
+constexpr std::size_t CommentLengthAt = 32;
+constexpr std::size_t DiskAt = 34;
+constexpr std::size_t InternalAttributesAt = 36;
+constexpr std::size_t ExternalAttributesAt = 38;
+constexpr std::size_t LocalHeaderOffsetAt = 42;
+} // namespace Central
+
+// ---- Local file header, 30 bytes, then name, extra field, data --------------------------
+
+namespace Local {
+constexpr std::uint32_t Signature = 0x04034b50;
+constexpr std::size_t Size = 30;
+constexpr std::size_t SignatureAt = 0;
+constexpr std::size_t VersionNeededAt = 4;
+constexpr std::size_t FlagsAt = 6;
+constexpr std::size_t MethodAt = 8;
+constexpr std::size_t TimeAt = 10;
+constexpr std::size_t DateAt = 12;
+constexpr std::size_t CrcAt = 14;
+constexpr std::size_t CompressedSizeAt = 18;
+constexpr std::size_t UncompressedSizeAt = 22; // the count of data bytes an entry opens with
+constexpr std::size_t NameLengthAt = 26;
+constexpr std::size_t ExtraLengthAt = 28;
+} // namespace Local
+
+// ---- Records this library does not read but recognises ----------------------------------
+
+namespace Zip64 {
+constexpr std::uint32_t EndSignature = 0x06064b50;
+constexpr std::uint32_t LocatorSignature = 0x07064b50;
+constexpr std::size_t LocatorSize = 20;
+constexpr std::uint16_t ExtraTag = 0x0001;
+} // namespace Zip64
+
+constexpr std::uint32_t DataDescriptorSignature = 0x08074b50;
+
+// ---- Flags and methods ------------------------------------------------------------------
+
+constexpr std::uint16_t FlagEncrypted = 1u << 0;
+constexpr std::uint16_t FlagDataDescriptor = 1u << 3;
+constexpr std::uint16_t FlagUtf8 = 1u << 11;
+
+constexpr std::uint16_t MethodStored = 0;
+constexpr std::uint16_t MethodDeflate = 8;
+
+// ---- Limits of the 32-bit format --------------------------------------------------------
+
+constexpr std::size_t MaxEntries = 0xffff;
+constexpr std::size_t MaxNameLength = 0xffff;
+constexpr std::uint64_t MaxOffset = 0xffffffffu;
+
+// ---- Scrambling -------------------------------------------------------------------------
+
+// An archive that carries its own key holds exactly this many key bytes at its very end.
+constexpr std::size_t KeyTrailerLength = 32;
+
+// An archive is read scrambled unless its extension (without the dot) is exactly "zip":
+// the comparison is case-sensitive, so "ZIP" is scrambled too.
+constexpr std::string_view PlainExtension = "zip";
+inline bool IsScrambledExtension(std::string_view p_extension)
+{
+    return p_extension != PlainExtension;
+}
+
+// ---- CRC-32 -----------------------------------------------------------------------------
+
+// zlib's crc32 takes a 32-bit count: longer runs go in chunks.
+inline std::uint32_t Crc32(std::uint32_t p_crc, const char* p_bytes, std::size_t p_count)
+{
+    while (p_count > 0) {
+        const uInt chunk = static_cast<uInt>(p_count < (std::size_t(1) << 30) ? p_count : (std::size_t(1) << 30));
+        p_crc = static_cast<std::uint32_t>(::crc32(p_crc, reinterpret_cast<const Bytef*>(p_bytes), chunk));
+        p_bytes += chunk;
+        p_count -= chunk;
+    }
+    return p_crc;
+}
+
+} // namespace Zip
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor
