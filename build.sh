@@ -14,7 +14,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libboost-filesystem-dev libboost-iostreams-dev zlib1g-dev
-  libzip-dev libphysfs-dev libcli11-dev
+  libzip-dev libphysfs-dev libcli11-dev nlohmann-json3-dev
   zip unzip fonts-dejavu-core
 )
 

@@ -38,7 +38,8 @@ void AddKeyOptions(CLI::App& p_command, KeyOptions& p_key);
 // The groups of commands, one call each.
 void AddDemoCommand(CommandSet& p_commands);
 void AddPackCommand(CommandSet& p_commands);
-void AddArchiveCommands(CommandSet& p_commands); // ls, check, extract
+void AddListCommands(CommandSet& p_commands);   // ls, check
+void AddExtractCommand(CommandSet& p_commands);
 void AddTreeCommands(CommandSet& p_commands);    // cat, exists, tree
 
 } // namespace draxel_tool

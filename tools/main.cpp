@@ -19,7 +19,8 @@ int main(int argc, char** argv)
     CommandSet commands(app);
     AddDemoCommand(commands);
     AddPackCommand(commands);
-    AddArchiveCommands(commands);
+    AddListCommands(commands);
+    AddExtractCommand(commands);
     AddTreeCommands(commands);
 
     bool known = argc < 2 || argv[1][0] == '-';
@@ -43,7 +44,9 @@ int main(int argc, char** argv)
     }
 
     try {
-        return commands.RunChosen();
+        const int status = commands.RunChosen();
+        FinishOutput();
+        return status;
     } catch (const Failure& failure) {
         PrintError(failure.subject, failure.what());
         return failure.status;
