@@ -171,7 +171,13 @@ bool ArchiveInspection::State::FindEndRecord(WindowedFile& p_file, std::uint64_t
     if (p_file.Read(tailStart, tail.size(), tail.data())) {
         Unscramble(tail.data(), tail.size(), tailStart);
         for (std::size_t at = tail.size() - Zip::End::Size; at-- > 0;) {
+            // A signature alone may be chance (above all in bytes unscrambled with a key that is
+            // none): the central directory it names must end right where it begins.
             if (Get32(tail.data(), at) != Zip::End::Signature)
+                continue;
+            const std::uint64_t centralEnd = std::uint64_t(Get32(tail.data(), at + Zip::End::CentralOffsetAt)) +
+                                             Get32(tail.data(), at + Zip::End::CentralSizeAt);
+            if (centralEnd != tailStart + at)
                 continue;
             std::memcpy(p_record, tail.data() + at, Zip::End::Size);
             p_at = tailStart + at;
@@ -221,7 +227,10 @@ void ArchiveInspection::State::ReadCentral(WindowedFile& p_file, std::uint64_t p
     }
     // More headers behind the counted ones: a count the 16-bit field could not hold.
     char signature[4];
-    if (ReadRecord(p_file, p_at, sizeof signature, signature) && Get32(signature, 0) == Zip::Central::Signature)
+    const bool known = std::any_of(findings.begin(), findings.end(),
+                                   [](const Finding& p_finding) { return p_finding.kind == Kind::Zip64; });
+    if (!known && ReadRecord(p_file, p_at, sizeof signature, signature) &&
+        Get32(signature, 0) == Zip::Central::Signature)
         Archive(Kind::Zip64, "more central headers than the end record's count of " + Number(p_count));
 }
 
@@ -258,7 +267,10 @@ void ArchiveInspection::State::ReadLocal(WindowedFile& p_file, std::size_t p_ind
     const std::uint64_t localCompressed = Get32(header, Zip::Local::CompressedSizeAt);
     entry.dataOffset = entry.localHeaderOffset + Zip::Local::Size + Get16(header, Zip::Local::NameLengthAt) +
                        Get16(header, Zip::Local::ExtraLengthAt);
-    entry.heldSize = entry.dataOffset < zipEnd ? std::min(entry.localSize, zipEnd - entry.dataOffset) : 0;
+    // A stored entry whose sizes follow its data: the central directory's size is the data.
+    entry.dataSize = descriptor && entry.method == Zip::MethodStored && entry.localSize == 0 ? entry.compressedSize
+                                                                                            : entry.localSize;
+    entry.heldSize = entry.dataOffset < zipEnd ? std::min(entry.dataSize, zipEnd - entry.dataOffset) : 0;
     if (!descriptor) {
         if (entry.localSize != entry.uncompressedSize || localCompressed != entry.compressedSize)
             About(p_index, Kind::SizeMismatch,
@@ -270,8 +282,7 @@ void ArchiveInspection::State::ReadLocal(WindowedFile& p_file, std::size_t p_ind
     }
     // The bytes the entry takes: what Open reads of a stored entry, the central directory's
     // compressed size otherwise (or when the local header holds no sizes).
-    const std::uint64_t span =
-        entry.method == Zip::MethodStored && !descriptor ? entry.localSize : entry.compressedSize;
+    const std::uint64_t span = entry.method == Zip::MethodStored ? entry.dataSize : entry.compressedSize;
     if (!Inside(entry.dataOffset, span, zipEnd))
         About(p_index, Kind::DataPastEnd,
               Number(span) + " bytes of data from offset " + Number(entry.dataOffset) + ", the archive ends at " +
@@ -292,8 +303,8 @@ void ArchiveInspection::State::FindOverlaps(std::uint64_t p_centralOffset)
         const InspectedEntry& entry = entries[i];
         if (!entry.localValid)
             continue;
-        const bool stored = entry.method == Zip::MethodStored && !(entry.flags & Zip::FlagDataDescriptor);
-        const std::uint64_t span = std::min(stored ? entry.localSize : entry.compressedSize,
+        const bool stored = entry.method == Zip::MethodStored;
+        const std::uint64_t span = std::min(stored ? entry.dataSize : entry.compressedSize,
                                             zipEnd > entry.dataOffset ? zipEnd - entry.dataOffset : 0);
         spans.push_back(Span{entry.localHeaderOffset, entry.dataOffset + span, i});
     }

@@ -2,7 +2,7 @@
 // the end record and the optional key trailer, each byte scrambled by its offset.
 #include <Assets/ArchiveWriter.h>
 
-#include <zlib.h>
+#include "ZipFormat.h"
 
 #include <fstream>
 #include <limits>
@@ -15,27 +15,26 @@ namespace Assets {
 
 namespace {
 
-constexpr std::uint32_t LocalSignature = 0x04034b50;
-constexpr std::uint32_t CentralSignature = 0x02014b50;
-constexpr std::uint32_t EndSignature = 0x06054b50;
+using Zip::EncodeFixed16;
+using Zip::EncodeFixed32;
+using Zip::Crc32;
+using Zip::MaxEntries;
+using Zip::MaxOffset;
+
 constexpr std::uint16_t VersionStored = 10;   // 1.0: stored entries
 constexpr std::uint16_t VersionDirectory = 20; // 2.0: directory entries
 constexpr std::uint16_t MadeByUnix = (3 << 8) | 20;
 constexpr std::uint16_t DosTime = 0;
 constexpr std::uint16_t DosDate = (1 << 5) | 1; // 1980-01-01
-constexpr std::size_t MaxEntries = 0xffff;
-constexpr std::uint64_t MaxOffset = 0xffffffffu;
 
-void EncodeFixed16(std::string& p_out, std::uint16_t p_value)
+// A name with any byte past ASCII is marked as UTF-8 (bit 11), so that other tools do not
+// read it in their legacy code page; the names a host gives are UTF-8.
+std::uint16_t NameFlags(const std::string& p_name)
 {
-    p_out += static_cast<char>(p_value & 0xff);
-    p_out += static_cast<char>(p_value >> 8);
-}
-
-void EncodeFixed32(std::string& p_out, std::uint32_t p_value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        p_out += static_cast<char>((p_value >> shift) & 0xff);
+    for (const char character : p_name)
+        if (static_cast<unsigned char>(character) >= 0x80)
+            return Zip::FlagUtf8;
+    return 0;
 }
 
 struct CentralRecord {
@@ -45,17 +44,6 @@ struct CentralRecord {
     std::uint32_t localHeaderOffset;
     bool directory;
 };
-
-std::uint32_t Crc32(std::uint32_t p_crc, const char* p_bytes, std::size_t p_count)
-{
-    while (p_count > 0) {
-        const uInt chunk = static_cast<uInt>(std::min<std::size_t>(p_count, 1u << 30));
-        p_crc = static_cast<std::uint32_t>(::crc32(p_crc, reinterpret_cast<const Bytef*>(p_bytes), chunk));
-        p_bytes += chunk;
-        p_count -= chunk;
-    }
-    return p_crc;
-}
 
 } // namespace
 
@@ -116,9 +104,9 @@ struct ArchiveWriter::State {
         records.push_back(CentralRecord{p_name, p_crc, static_cast<std::uint32_t>(p_size),
                                         static_cast<std::uint32_t>(offset), p_directory});
         std::string header;
-        EncodeFixed32(header, LocalSignature);
+        EncodeFixed32(header, Zip::Local::Signature);
         EncodeFixed16(header, p_directory ? VersionDirectory : VersionStored);
-        EncodeFixed16(header, 0); // flags
+        EncodeFixed16(header, NameFlags(p_name));
         EncodeFixed16(header, 0); // stored
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);
@@ -194,10 +182,10 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
     const std::uint64_t centralOffset = state.offset;
     for (const CentralRecord& record : state.records) {
         std::string header;
-        EncodeFixed32(header, CentralSignature);
+        EncodeFixed32(header, Zip::Central::Signature);
         EncodeFixed16(header, MadeByUnix);
         EncodeFixed16(header, record.directory ? VersionDirectory : VersionStored);
-        EncodeFixed16(header, 0); // flags
+        EncodeFixed16(header, NameFlags(record.name));
         EncodeFixed16(header, 0); // stored
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);
@@ -221,7 +209,7 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
         throw std::length_error("archive writer: archive larger than 4 GiB");
 
     std::string end;
-    EncodeFixed32(end, EndSignature);
+    EncodeFixed32(end, Zip::End::Signature);
     EncodeFixed16(end, 0);
     EncodeFixed16(end, 0);
     EncodeFixed16(end, static_cast<std::uint16_t>(state.records.size()));

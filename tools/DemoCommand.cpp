@@ -134,7 +134,7 @@ void AddDemoCommand(CommandSet& p_commands)
 {
     auto root = std::make_shared<std::string>(DRAXEL_DEMO_ROOT);
     CLI::App* demo = p_commands.Add("demo", "A guided tour of the library over an example resource tree",
-                                    [root] { return RunDemo(*root, std::cout); });
+                                    [root] { return RunDemo(*root, StandardOutput()); });
     demo->add_option("ROOT", *root,
                      "Resource tree with Shaders/ (and Shaders/Tests/), images/, fonts/ and assets/ (the built-in "
                      "archive); default: the tree the build prepares")

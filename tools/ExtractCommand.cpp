@@ -50,7 +50,7 @@ std::string Unextractable(const InspectedEntry& p_entry)
         return "skipped, compression method " + std::to_string(p_entry.method);
     if (!p_entry.localValid)
         return "skipped, damaged local header";
-    if (p_entry.heldSize < p_entry.localSize)
+    if (p_entry.heldSize < p_entry.dataSize)
         return "skipped, its data runs past the end of the archive";
     return std::string();
 }

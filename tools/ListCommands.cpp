@@ -43,7 +43,10 @@ Json EntryJson(const InspectedEntry& p_entry)
 void PrintLongLine(const InspectedEntry& p_entry)
 {
     char line[160];
-    std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12" PRIu64 " %12" PRIu64 " %s %10" PRIu64 "  ", TypeName(p_entry),
+    if (p_entry.isDirectory)
+        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12s %12s %8s %10s  ", "dir", "-", "-", "-", "-", "-", "-");
+    else
+        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12" PRIu64 " %12" PRIu64 " %s %10" PRIu64 "  ", TypeName(p_entry),
                   MethodName(p_entry.method).c_str(), (p_entry.flags & Zip::FlagEncrypted) ? "E" : "-",
                   p_entry.compressedSize, p_entry.uncompressedSize, Hex32(p_entry.crc32).c_str(),
                   p_entry.localHeaderOffset);

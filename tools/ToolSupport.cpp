@@ -56,19 +56,65 @@ void PrintError(const std::string& p_subject, const std::string& p_message)
 
 namespace {
 
-[[noreturn]] void WriteFailed(int p_error)
+// Standard output through one buffer that keeps the system's reason of a failed write: a
+// stream's state alone does not say why.
+class CheckedOutput : public std::streambuf {
+public:
+    CheckedOutput() { setp(_buffer, _buffer + sizeof _buffer); }
+    int Error() const { return _error; }
+
+protected:
+    int_type overflow(int_type p_character) override
+    {
+        if (!Drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(p_character, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(p_character);
+            pbump(1);
+        }
+        return traits_type::not_eof(p_character);
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    bool Drain()
+    {
+        const std::size_t count = static_cast<std::size_t>(pptr() - pbase());
+        setp(_buffer, _buffer + sizeof _buffer);
+        if (_error != 0)
+            return false;
+        errno = 0;
+        if ((count > 0 && std::fwrite(_buffer, 1, count, stdout) != count) || std::fflush(stdout) != 0) {
+            _error = errno != 0 ? errno : EIO;
+            return false;
+        }
+        return true;
+    }
+
+    char _buffer[1 << 16];
+    int _error = 0;
+};
+
+CheckedOutput g_outputBuffer;
+std::ostream g_output(&g_outputBuffer);
+
+[[noreturn]] void WriteFailed()
 {
-    throw Failure(std::string(), std::string("write error: ") + std::strerror(p_error != 0 ? p_error : EIO));
+    throw Failure(std::string(), std::string("write error: ") + std::strerror(g_outputBuffer.Error() != 0 ? g_outputBuffer.Error() : EIO));
 }
 
 } // namespace
 
+std::ostream& StandardOutput()
+{
+    return g_output;
+}
+
 void WriteOut(const char* p_bytes, std::size_t p_count)
 {
-    errno = 0;
-    std::cout.write(p_bytes, static_cast<std::streamsize>(p_count));
-    if (!std::cout)
-        WriteFailed(errno);
+    g_output.write(p_bytes, static_cast<std::streamsize>(p_count));
+    if (!g_output)
+        WriteFailed();
 }
 
 void WriteOut(const std::string& p_text)
@@ -78,12 +124,14 @@ void WriteOut(const std::string& p_text)
 
 void FinishOutput()
 {
-    errno = 0;
+    g_output.flush();
+    if (!g_output)
+        WriteFailed();
+    // Whatever went to std::cout (help texts) is flushed and checked too.
     std::cout.flush();
-    if (!std::cout)
-        WriteFailed(errno);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        WriteFailed(errno);
+    errno = 0;
+    if (!std::cout || std::fflush(stdout) != 0)
+        throw Failure(std::string(), std::string("write error: ") + std::strerror(errno != 0 ? errno : EIO));
 }
 
 std::string Explain(const std::string& p_report)

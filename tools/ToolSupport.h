@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ void PrintError(const std::string& p_subject, const std::string& p_message);
 
 // Standard output, checked: a failed write ends the command as the Failure "write error:
 // REASON" with the system's reason. FinishOutput flushes and checks what is still buffered.
+// StandardOutput is the stream all of it goes through (for writers that take a stream).
+std::ostream& StandardOutput();
 void WriteOut(const char* p_bytes, std::size_t p_count);
 void WriteOut(const std::string& p_text);
 void FinishOutput();

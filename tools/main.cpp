@@ -15,6 +15,11 @@ int main(int argc, char** argv)
     CLI::App app{"draxel-assets: the command-line companion of Qor.Draxel.Assets, a read-only virtual tree of\n"
                  "assets over directories and ZIP archives (plain or XOR-scrambled)."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "draxel-assets " DRAXEL_ASSETS_VERSION);
+    app.footer("Archive names: an archive whose name ends in zip is a plain ZIP; any other name is read as\n"
+               "scrambled, with the key given (--key, --key-file) or, without one, the key in its last 32 bytes.\n"
+               "--plain reads such an archive as the plain ZIP it is.\n"
+               "Exit status: 0 done, 1 a problem (named on standard error, one line each), 2 wrong usage.");
 
     CommandSet commands(app);
     AddDemoCommand(commands);

@@ -78,7 +78,10 @@ public:
         bool localValid = false; // a local header with its signature was read
         std::uint64_t localSize = 0; // the local header's uncompressed size: the bytes Open reads
         std::uint64_t dataOffset = 0; // the first data byte, behind the local name and extra
-        // The bytes the archive holds from dataOffset on, at most localSize: what ReadData gives.
+        // The stored data's length: localSize, or for a stored entry whose sizes follow its data
+        // in a data descriptor (the local header says 0), the central directory's size.
+        std::uint64_t dataSize = 0;
+        // The bytes the archive holds from dataOffset on, at most dataSize: what ReadData gives.
         std::uint64_t heldSize = 0;
     };
 
