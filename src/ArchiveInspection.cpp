@@ -201,7 +201,7 @@ void ArchiveInspection::State::ReadCentral(WindowedFile& p_file, std::uint64_t p
                                           " lies past the end of the archive");
             return;
         }
-        if (Get32(header, Zip::Central::SignatureAt) != Zip::Central::Signature) {
+        if (Get32(header, 0) != Zip::Central::Signature) {
             Archive(Kind::BadCentral, "central header " + Number(index + 1) + " of " + Number(p_count) +
                                           " at offset " + Number(p_at) + " has no signature");
             return;
@@ -258,7 +258,7 @@ void ArchiveInspection::State::ReadLocal(WindowedFile& p_file, std::size_t p_ind
                                            " lies past the end of the archive");
         return;
     }
-    if (Get32(header, Zip::Local::SignatureAt) != Zip::Local::Signature) {
+    if (Get32(header, 0) != Zip::Local::Signature) {
         About(p_index, Kind::BadLocal, "no local header at offset " + Number(entry.localHeaderOffset));
         return;
     }

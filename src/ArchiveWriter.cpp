@@ -15,11 +15,13 @@ namespace Assets {
 
 namespace {
 
+using Zip::Crc32;
 using Zip::EncodeFixed16;
 using Zip::EncodeFixed32;
-using Zip::Crc32;
 using Zip::MaxEntries;
 using Zip::MaxOffset;
+
+static_assert(ArchiveWriter::KeyTrailerLength == Zip::KeyTrailerLength, "one trailer length");
 
 constexpr std::uint16_t VersionStored = 10;   // 1.0: stored entries
 constexpr std::uint16_t VersionDirectory = 20; // 2.0: directory entries
@@ -92,7 +94,7 @@ struct ArchiveWriter::State {
             throw std::logic_error("archive writer: entry added after Finish");
         if (p_name.empty())
             throw std::invalid_argument("archive writer: an entry name must not be empty");
-        if (p_name.size() > 0xffff)
+        if (p_name.size() > Zip::MaxNameLength)
             throw std::length_error("archive writer: entry name longer than 65535 bytes: " + p_name.substr(0, 64));
         if (records.size() >= MaxEntries)
             throw std::length_error("archive writer: more than 65535 entries");
@@ -107,7 +109,7 @@ struct ArchiveWriter::State {
         EncodeFixed32(header, Zip::Local::Signature);
         EncodeFixed16(header, p_directory ? VersionDirectory : VersionStored);
         EncodeFixed16(header, NameFlags(p_name));
-        EncodeFixed16(header, 0); // stored
+        EncodeFixed16(header, Zip::MethodStored);
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);
         EncodeFixed32(header, p_crc);
@@ -186,7 +188,7 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
         EncodeFixed16(header, MadeByUnix);
         EncodeFixed16(header, record.directory ? VersionDirectory : VersionStored);
         EncodeFixed16(header, NameFlags(record.name));
-        EncodeFixed16(header, 0); // stored
+        EncodeFixed16(header, Zip::MethodStored);
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);
         EncodeFixed32(header, record.crc);

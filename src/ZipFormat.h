@@ -54,61 +54,43 @@ inline void EncodeFixed32(std::string& p_out, std::uint32_t p_value)
         p_out += static_cast<char>((p_value >> shift) & 0xff);
 }
 
-// ---- End of central directory, 22 bytes -------------------------------------------------
+// ---- The three records: signature, size, and the offset of each field that is used -------
+//
+//   end of central directory (22)     central directory header (46)     local file header (30)
+//    0 signature 0x06054b50            0 signature 0x02014b50            0 signature 0x04034b50
+//    4 this disk                       4 version made by                 4 version needed
+//    6 disk of the central directory   6 version needed                  6 flags
+//    8 entries on this disk            8 flags                           8 method
+//   10 entries in all                 10 method                         10 time, 12 date
+//   12 central directory size         12 time, 14 date                  14 CRC-32
+//   16 central directory offset       16 CRC-32                         18 compressed size
+//   20 comment length                 20 compressed size                22 uncompressed size
+//                                     24 uncompressed size              26 name length
+//                                     28 name length, 30 extra length   28 extra length
+//                                     32 comment length, 34 disk
+//                                     36 internal, 38 external attributes
+//                                     42 local header offset
+//
+// The central header is followed by its name, extra field and comment; the local header by
+// its name, extra field and the data. The reader walks "entries on this disk" headers from the
+// central directory offset, and opens an entry with the local header's uncompressed size.
 
 namespace End {
 constexpr std::uint32_t Signature = 0x06054b50;
-constexpr std::size_t Size = 22;
-constexpr std::size_t SignatureAt = 0;
-constexpr std::size_t DiskAt = 4;
-constexpr std::size_t CentralDiskAt = 6;
-constexpr std::size_t EntriesOnDiskAt = 8; // the count of headers the reader walks
-constexpr std::size_t EntriesTotalAt = 10;
-constexpr std::size_t CentralSizeAt = 12;
-constexpr std::size_t CentralOffsetAt = 16;
-constexpr std::size_t CommentLengthAt = 20;
+constexpr std::size_t Size = 22, EntriesOnDiskAt = 8, EntriesTotalAt = 10, CentralSizeAt = 12, CentralOffsetAt = 16,
+                      CommentLengthAt = 20;
 } // namespace End
-
-// ---- Central directory header, 46 bytes, then name, extra field, comment ----------------
 
 namespace Central {
 constexpr std::uint32_t Signature = 0x02014b50;
-constexpr std::size_t Size = 46;
-constexpr std::size_t SignatureAt = 0;
-constexpr std::size_t MadeByAt = 4;
-constexpr std::size_t VersionNeededAt = 6;
-constexpr std::size_t FlagsAt = 8;
-constexpr std::size_t MethodAt = 10;
-constexpr std::size_t TimeAt = 12;
-constexpr std::size_t DateAt = 14;
-constexpr std::size_t CrcAt = 16;
-constexpr std::size_t CompressedSizeAt = 20;
-constexpr std::size_t UncompressedSizeAt = 24;
-constexpr std::size_t NameLengthAt = 28;
-constexpr std::size_t ExtraLengthAt = 30;
-constexpr std::size_t CommentLengthAt = 32;
-constexpr std::size_t DiskAt = 34;
-constexpr std::size_t InternalAttributesAt = 36;
-constexpr std::size_t ExternalAttributesAt = 38;
-constexpr std::size_t LocalHeaderOffsetAt = 42;
+constexpr std::size_t Size = 46, FlagsAt = 8, MethodAt = 10, CrcAt = 16, CompressedSizeAt = 20, UncompressedSizeAt = 24,
+                      NameLengthAt = 28, ExtraLengthAt = 30, CommentLengthAt = 32, LocalHeaderOffsetAt = 42;
 } // namespace Central
-
-// ---- Local file header, 30 bytes, then name, extra field, data --------------------------
 
 namespace Local {
 constexpr std::uint32_t Signature = 0x04034b50;
-constexpr std::size_t Size = 30;
-constexpr std::size_t SignatureAt = 0;
-constexpr std::size_t VersionNeededAt = 4;
-constexpr std::size_t FlagsAt = 6;
-constexpr std::size_t MethodAt = 8;
-constexpr std::size_t TimeAt = 10;
-constexpr std::size_t DateAt = 12;
-constexpr std::size_t CrcAt = 14;
-constexpr std::size_t CompressedSizeAt = 18;
-constexpr std::size_t UncompressedSizeAt = 22; // the count of data bytes an entry opens with
-constexpr std::size_t NameLengthAt = 26;
-constexpr std::size_t ExtraLengthAt = 28;
+constexpr std::size_t Size = 30, FlagsAt = 6, MethodAt = 8, CrcAt = 14, CompressedSizeAt = 18, UncompressedSizeAt = 22,
+                      NameLengthAt = 26, ExtraLengthAt = 28;
 } // namespace Local
 
 // ---- Records this library does not read but recognises ----------------------------------
