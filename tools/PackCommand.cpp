@@ -25,8 +25,6 @@
 #include <iostream>
 #include <map>
 
-#include <unistd.h>
-
 namespace draxel_tool {
 
 namespace fs = std::filesystem;
@@ -280,7 +278,7 @@ int PackArchive(const PackOptions& p_options)
 
     const fs::path target(out);
     const fs::path temporary =
-        target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()));
+        target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(platform::ProcessId()));
     std::vector<fs::path> ownFiles;
     if (!toStandardOutput)
         ownFiles = {target, temporary};

@@ -12,6 +12,9 @@ namespace platform {
 
 bool StandardErrorIsTerminal();
 
+// The running process's id, for names of temporary files.
+unsigned long ProcessId();
+
 // While set, SIGINT and SIGTERM remove p_path before the process ends as the signal ends it.
 // An empty path clears it.
 void RemoveOnSignal(const std::string& p_path);

@@ -190,6 +190,11 @@ bool StandardErrorIsTerminal()
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+unsigned long ProcessId()
+{
+    return static_cast<unsigned long>(::getpid());
+}
+
 void RemoveOnSignal(const std::string& p_path)
 {
     // The handler sees either the whole path or an empty one: clear, copy, then install.
