@@ -15,7 +15,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libboost-filesystem-dev libboost-iostreams-dev zlib1g-dev
   libzip-dev libphysfs-dev libcli11-dev nlohmann-json3-dev
-  zip unzip fonts-dejavu-core
+  zip unzip python3 fonts-dejavu-core
 )
 
 install_missing() {
