@@ -124,7 +124,8 @@ TEST_F(ToolHonesty, ExtractNeverWritesThroughALinkNorReplacesFiles)
         SCOPED_TRACE(arguments);
         Result extract = Run(arguments);
         EXPECT_EQ(extract.status, 1);
-        EXPECT_NE(extract.err.find("a.zip: data/palette.txt:"), std::string::npos) << extract.err;
+        EXPECT_NE(extract.err.find("a.zip: data/palette.txt: a symbolic link is in the way"), std::string::npos)
+            << extract.err;
         EXPECT_EQ(ReadFile(_dir / "outside.txt"), "precious");
     }
     // A link in place of a folder is not followed either.

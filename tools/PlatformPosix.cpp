@@ -136,8 +136,12 @@ public:
             errno = saved;
         }
         if (descriptor < 0) {
-            if (errno == EEXIST)
+            if (errno == EEXIST) {
+                struct stat status;
+                if (::fstatat(_root, p_relative.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode))
+                    return "a symbolic link is in the way";
                 return p_replace ? Reason(errno) : "exists (--overwrite replaces it)";
+            }
             if (errno == ELOOP || errno == EXDEV)
                 return "a symbolic link is in the way";
             return Reason(errno);
