@@ -1,7 +1,7 @@
 # The one list of the library's sources.
 #   ASSETS_HOST_SOURCES      the host layer (stand-ins for QorFile, QorDebug, Qor.Draxel.Utility)
-#   ASSETS_LIBRARY_SOURCES   paths, volumes, archives, the writer and the mount table: neither Qt
-#                            nor boost filesystem
+#   ASSETS_LIBRARY_SOURCES   paths, volumes, archives, the writer, the mount table and its
+#                            watcher: neither Qt nor boost filesystem
 #   ASSETS_RESOURCE_SOURCES  resources and the image cache (Qt, boost filesystem)
 #   ASSETS_CORE_SOURCES      host + library: what the fuzz targets and the thread sanitizer
 #                            build compile, instrumented, into their own programs
@@ -20,7 +20,9 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/ArchiveVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveVolumeListing.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
-  ${ASSETS_ROOT}/src/AssetLibrary.cpp)
+  ${ASSETS_ROOT}/src/AssetLibrary.cpp
+  ${ASSETS_ROOT}/src/AssetWatcher.cpp
+  ${ASSETS_ROOT}/src/WatchNotifier.cpp)
 set(ASSETS_RESOURCE_SOURCES
   ${ASSETS_ROOT}/src/Resource.cpp
   ${ASSETS_ROOT}/src/ImageCache.cpp)

@@ -32,12 +32,14 @@ RulesFor() { # library file name
         Qor::Draxel::Assets::AssetPath Qor::Draxel::Assets::Volume Qor::Draxel::Assets::AssetVolume
         Qor::Draxel::Assets::FileSystemVolume Qor::Draxel::Assets::ArchiveVolume
         Qor::Draxel::Assets::ArchiveWriter Qor::Draxel::Assets::ArchiveInspection Qor::Draxel::Assets::AssetLibrary
+        Qor::Draxel::Assets::AssetWatcher
         Qor::Draxel::Assets::Resource
         Qor::Draxel::Assets::ImageCache Qor::Draxel::Assets::ImageCache::NoImageFoundException
         Qor::Draxel::Assets::DEFAULTFONTFACE'
       # The archive volume's records, reader, transform and stream lifetime; the library's
       # relative view; every class's _state record; the file streams; the writer's and the
-      # resources' helpers; the message constants of the checks.
+      # resources' helpers (the built-in archive's name and key among them: no operation hands
+      # them out); the watcher's notifiers and snapshot; the message constants of the checks.
       denied='
         ZipRecord ZipEndOfCentralDirectory ZipCentralDirectoryHeader ZipLocalFileHeader RecordMessages
         ReadStruct Unscramble DecodeFixed16 DecodeFixed32 MemoryLifetime FileInfo Entry ArraySource
@@ -45,7 +47,10 @@ RulesFor() { # library file name
         TextFileBuffer TextFileStream IsDirectory OpenFileStream Check
         CentralRecord EncodeFixed16 EncodeFixed32 Crc32
         BuiltInArchive BuiltInArchives BuiltInMask StoredArchiveName StoredArchiveKey Unmask Lower
+        BuiltInArchiveName BuiltInArchiveKey
         FALLBACKFONTFACES DEFAULTFONTSETFACES SystemFontDirectory
+        WatchNotifier PollingNotifier InotifyNotifier FileSignature SignatureOf WatchedFile Snapshot Named
+        ParentOf NameOf MakeChange
         [A-Za-z0-9_]*Message'
       ;;
     libQorDraxelHost.so*)
@@ -53,7 +58,7 @@ RulesFor() { # library file name
       allowed='
         qorfile::filepath qorfile::pathcomp? qorfile::diriter qorfile::fileexists qorfile::direxists
         qordebug::logger qordebug::dbgostream qordebug::ensure_failure qordebug::operator<<
-        Qor::Draxel::Utility::GetLogger Qor::Draxel::Utility::Exception Qor::Draxel::Utility::Environment
+        Qor::Draxel::Utility::GetLogger Qor::Draxel::Utility::SetLoggerSource Qor::Draxel::Utility::Exception Qor::Draxel::Utility::Environment
         Qor::Draxel::Utility::EnvironmentFlags'
       # The logger's shared record and line record, the directory walk, the stat helper.
       denied='Shared Line Walk StatPath'
@@ -223,6 +228,9 @@ V typeinfo for Qor::Draxel::Assets::TextFileBuffer
 0000000000001234 B __odr_asan._ZN3Qor6Draxel6Assets12_GLOBAL__N_116KeyTrailerLengthE
 T Qor::Draxel::Assets::SplitComponents(std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> > const&)
 T ParseCentralDirectory(std::istream&)
+T Qor::Draxel::Assets::Resource::BuiltInArchiveKey[abi:cxx11]()
+V vtable for Qor::Draxel::Assets::WatchNotifier
+T Qor::Draxel::Assets::AssetWatcher::State::Rescan(std::set<Qor::Draxel::Assets::AssetPath, std::less<Qor::Draxel::Assets::AssetPath>, std::allocator<Qor::Draxel::Assets::AssetPath> > const&, std::vector<Qor::Draxel::Assets::AssetWatcher::Change, std::allocator<Qor::Draxel::Assets::AssetWatcher::Change> >&)
 EOF
       ;;
     libQorDraxelHost.so*)

@@ -1,7 +1,8 @@
-// The shared logger instance, the exception base and environment flags.
+// The shared logger instance and its replaceable source, the exception base and environment flags.
 #include "QorDraxelUtility.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 
@@ -9,10 +10,23 @@ namespace Qor {
 namespace Draxel {
 namespace Utility {
 
+namespace {
+
+std::atomic<LoggerSource> g_loggerSource{nullptr};
+
+} // namespace
+
 qordebug::logger& GetLogger()
 {
+    if (const LoggerSource source = g_loggerSource.load(std::memory_order_acquire))
+        return source();
     static qordebug::logger instance;
     return instance;
+}
+
+LoggerSource SetLoggerSource(LoggerSource p_source)
+{
+    return g_loggerSource.exchange(p_source, std::memory_order_acq_rel);
 }
 
 Exception::~Exception() = default;

@@ -1,4 +1,4 @@
-// The family's shared logger, exception base and environment flags.
+// The family's shared logger (with a replaceable source), exception base and environment flags.
 //
 // Environment flags are read from the process environment under the flag's own name; a flag
 // is on when its value is 1, true, yes or on, in any letter case.
@@ -14,8 +14,14 @@ namespace Qor {
 namespace Draxel {
 namespace Utility {
 
-// The one logger of the process.
+// The one logger of the process, or what the installed logger source gives at this call.
 QOR_HOST_API qordebug::logger& GetLogger();
+
+// Where GetLogger() takes the logger from. A host (or a test) that routes the library's output
+// by the call installs a source, which is asked at every GetLogger() call; a null source
+// restores the one logger. Returns the previous source.
+using LoggerSource = qordebug::logger& (*)();
+QOR_HOST_API LoggerSource SetLoggerSource(LoggerSource p_source);
 
 class QOR_HOST_API Exception : public std::exception {
 public:

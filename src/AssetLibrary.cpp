@@ -42,12 +42,12 @@ private:
     AssetPath _base;
 };
 
+// Each line asks for the logger anew: the host may hand out another one at every call.
 void LogMount(const char* p_kind, const qorfile::filepath& p_source, const AssetPath& p_target)
 {
-    qordebug::logger& logger = Utility::GetLogger();
-    logger.dout("Assets") << p_kind << p_source.name().str() << std::endl;
-    logger.dout("Assets") << "   -> path: " << p_source.str() << std::endl;
-    logger.dout("Assets") << "   -> target: " << p_target.str() << std::endl;
+    Utility::GetLogger().dout("Assets") << p_kind << p_source.name().str() << std::endl;
+    Utility::GetLogger().dout("Assets") << "   -> path: " << p_source.str() << std::endl;
+    Utility::GetLogger().dout("Assets") << "   -> target: " << p_target.str() << std::endl;
 }
 
 } // namespace
@@ -57,6 +57,7 @@ struct AssetLibrary::State {
 
     std::map<unsigned int, PriorityGroup, std::greater<unsigned int>> volumes;
     std::map<AssetPath, unsigned int> priorities;
+    unsigned long long revision = 0;
 
     // Steps shared by both mount operations once their preconditions are reported.
     template <class MakeVolume>
@@ -66,6 +67,7 @@ struct AssetLibrary::State {
         boost::shared_ptr<AssetVolume> volume = p_make();
         group.emplace(p_key, volume);
         priorities.emplace(p_key, p_priority);
+        ++revision;
     }
 };
 
@@ -110,6 +112,12 @@ void AssetLibrary::Unmount(const qorfile::filepath& p_source)
         return;
     priorityGroup->second.erase(key);
     _state->priorities.erase(pos);
+    ++_state->revision;
+}
+
+unsigned long long AssetLibrary::MountRevision() const
+{
+    return _state->revision;
 }
 
 bool AssetLibrary::Exists(const AssetPath& p_path) const

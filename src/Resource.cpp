@@ -2,6 +2,7 @@
 // image file lookup.
 #include <Assets/Resource.h>
 
+#include "BuiltInArchive.h"
 #include "Check.h"
 #include "Messages.h"
 
@@ -10,8 +11,6 @@
 #include <QFileInfo>
 #include <QString>
 
-#include <cstddef>
-
 namespace Qor {
 namespace Draxel {
 namespace Assets {
@@ -19,37 +18,6 @@ namespace Assets {
 const char* DEFAULTFONTFACE = "dejavusans";
 
 namespace {
-
-// ---------------------------------------------------------------------------------------
-// The built-in archive list. Name and key are kept XOR-scrambled with a repeating 4-byte
-// mask so that neither stands in the binary as plain text; each call unscrambles afresh.
-
-struct BuiltInArchive {
-    std::string name;
-    std::string key;
-};
-
-const unsigned char BuiltInMask[4] = {0x5a, 0xc3, 0x17, 0x8e};
-
-const unsigned char StoredArchiveName[11] = {0x3e, 0xb1, 0x76, 0xf6, 0x3f, 0xaf, 0x39, 0xfe, 0x3b, 0xa0, 0x7c};
-
-const unsigned char StoredArchiveKey[32] = {0x0b, 0xac, 0x65, 0xa3, 0x1e, 0xb1, 0x76, 0xf6, 0x3f, 0xaf, 0x3a,
-                                            0xcf, 0x29, 0xb0, 0x72, 0xfa, 0x29, 0xee, 0x55, 0xfb, 0x33, 0xaf,
-                                            0x63, 0xe7, 0x34, 0xee, 0x5c, 0xeb, 0x23, 0xee, 0x27, 0xbf};
-
-template <std::size_t Length>
-std::string Unmask(const unsigned char (&p_stored)[Length])
-{
-    std::string text(reinterpret_cast<const char*>(p_stored), Length);
-    for (std::size_t i = 0; i < Length; ++i)
-        text[i] = static_cast<char>(text[i] ^ BuiltInMask[i % 4]);
-    return text;
-}
-
-std::vector<BuiltInArchive> BuiltInArchives()
-{
-    return {BuiltInArchive{Unmask(StoredArchiveName), Unmask(StoredArchiveKey)}};
-}
 
 // ---------------------------------------------------------------------------------------
 // Font face tables, built when the library is loaded.
@@ -79,12 +47,12 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
                    const qorfile::filepath& p_assets, const qorfile::filepath& p_temporary)
     : _rootDirectory(p_root), _temporaryDirectory(p_temporary), _fontDirectory(p_font), _imageDirectory(p_image)
 {
-    qordebug::logger& logger = Utility::GetLogger();
-    logger.dlog("") << "root directory  : " << p_root.str() << std::endl;
-    logger.dlog("") << "image directory : " << p_image.str() << std::endl;
-    logger.dlog("") << "font directory  : " << p_font.str() << std::endl;
-    logger.dlog("") << "assets directory  : " << p_assets.str() << std::endl;
-    logger.dlog("") << "temporary directory : " << p_temporary.str() << std::endl;
+    // Every line asks for the logger anew: the host may hand out another one at each call.
+    Utility::GetLogger().dlog("") << "root directory  : " << p_root.str() << std::endl;
+    Utility::GetLogger().dlog("") << "image directory : " << p_image.str() << std::endl;
+    Utility::GetLogger().dlog("") << "font directory  : " << p_font.str() << std::endl;
+    Utility::GetLogger().dlog("") << "assets directory  : " << p_assets.str() << std::endl;
+    Utility::GetLogger().dlog("") << "temporary directory : " << p_temporary.str() << std::endl;
 
     Check(p_root.valid() && p_image.valid() && p_font.valid(), Messages::ResourceInvalidPaths);
     Check(qorfile::direxists(p_root), Messages::ResourceNoRoot);
@@ -96,7 +64,7 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
 
     CacheFontsInDir(p_font);
     const qorfile::filepath systemFonts(SystemFontDirectory);
-    logger.dlog("") << "system font : " << systemFonts.str() << std::endl;
+    Utility::GetLogger().dlog("") << "system font : " << systemFonts.str() << std::endl;
     if (qorfile::direxists(systemFonts))
         CacheFontsInDir(systemFonts);
     Check(!_fontPaths.empty(), Messages::ResourceNoFonts);
@@ -132,23 +100,12 @@ Resource::Resource(const qorfile::filepath& p_root, const qorfile::filepath& p_i
 Resource::Resource(const Resource& p_other) = default;
 Resource::~Resource() = default;
 
-std::string Resource::BuiltInArchiveName()
-{
-    return BuiltInArchives().front().name;
-}
-
-std::string Resource::BuiltInArchiveKey()
-{
-    return BuiltInArchives().front().key;
-}
-
 // ---------------------------------------------------------------------------------------
 // Font catalogue.
 
 void Resource::CacheFontsInDir(const qorfile::filepath& p_directory)
 {
-    qordebug::logger& logger = Utility::GetLogger();
-    logger.dlog("") << "searching: " << p_directory.str() << std::endl;
+    Utility::GetLogger().dlog("") << "searching: " << p_directory.str() << std::endl;
     for (qorfile::diriter entry(p_directory), end; entry != end; ++entry) {
         if (qorfile::direxists(*entry)) {
             CacheFontsInDir(*entry);
@@ -160,38 +117,37 @@ void Resource::CacheFontsInDir(const qorfile::filepath& p_directory)
             continue;
         const std::string face = info.completeBaseName().toLower().toStdString();
         _fontPaths.emplace(face, *entry);
-        logger.dlog("") << "\t\t+font : " << face << std::endl;
+        Utility::GetLogger().dlog("") << "\t\t+font : " << face << std::endl;
     }
 }
 
 qorfile::filepath Resource::FontFile(const std::string& p_face) const
 {
-    qordebug::logger& logger = Utility::GetLogger();
     const std::string face = Lower(p_face);
     auto found = _fontPaths.find(face);
     if (found != _fontPaths.end()) {
-        logger.dlog("") << "Loading user font: " << face << std::endl;
+        Utility::GetLogger().dlog("") << "Loading user font: " << face << std::endl;
         return found->second;
     }
     if (!p_face.empty())
-        logger.derr("") << "Font " << face << " not found, looking for default fonts." << std::endl;
+        Utility::GetLogger().derr("") << "Font " << face << " not found, looking for default fonts." << std::endl;
 
     for (const qorfile::pathcomp& fallback : FALLBACKFONTFACES) {
         auto it = _fontPaths.find(fallback.str());
         if (it == _fontPaths.end())
             continue;
         if (std::string(DEFAULTFONTFACE) != it->first) {
-            logger.derr("") << Messages::DefaultFaceWarning << std::endl;
-            logger.derr("") << "Cannot find default font face, loading: " << it->first << std::endl;
+            Utility::GetLogger().derr("") << Messages::DefaultFaceWarning << std::endl;
+            Utility::GetLogger().derr("") << "Cannot find default font face, loading: " << it->first << std::endl;
         }
-        logger.dlog("") << "Loading default font: " << it->first << std::endl;
+        Utility::GetLogger().dlog("") << "Loading default font: " << it->first << std::endl;
         return it->second;
     }
 
     if (_fontPaths.empty())
         return qorfile::filepath();
     auto first = _fontPaths.begin();
-    logger.dlog("cerr") << "WARNING: Loading FALLBACK font: " << first->first << std::endl;
+    Utility::GetLogger().dlog("cerr") << "WARNING: Loading FALLBACK font: " << first->first << std::endl;
     return first->second;
 }
 

@@ -10,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/make_shared.hpp>
+
+#include <cstdint>
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
@@ -290,6 +294,139 @@ TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeFailures)
     ASSERT_FALSE(recorder.messages().empty());
     EXPECT_EQ(recorder.messages().back(), Messages::VolumeStreamFailed);
     EXPECT_FALSE(volume->Exists(P("")));
+}
+
+// ---------------------------------------------------------------------------------------
+// Scramble positions are signed 32-bit values, reduced modulo the key length first.
+//
+// A record or name is unscrambled from the position tellg gave for its first byte, cut to a
+// signed 32-bit value. Damage brings that position below 0: a central directory offset of
+// 0xFFFFFFF0 is -16 once cut, and a stream that failed (a seek past the end of a stream that
+// refuses it, or any read past the end) tells -1. The key byte of the byte at offset p is the
+// one at index p mod L, and the buffer's first byte picks "position reduced modulo L" as its
+// index; an index lies in [0, L), so the reduction is the least non-negative remainder:
+// -1 mod 7 = 6 and -16 mod 7 = 5. That is also the only reading under which every byte of such
+// a buffer keeps the rule: the second byte of a buffer read at -1 lies at offset 0, and takes
+// key[0] as any byte at offset 0 does ((6 + 1) mod 7 = 0). Other readings give other bytes and
+// agree with this one only when L divides 2^32: the position as an unsigned 32-bit value
+// (0xFFFFFFFF mod 7 = 3, 0xFFFFFFF0 mod 7 = 2), C++'s % on the signed value (-1 % 7 = -1, no
+// index at all), and the signed value widened to a 64-bit unsigned length before the
+// reduction ((2^64 - 1) mod 7 = 1, (2^64 - 16) mod 7 = 0).
+//
+// Nothing is read at such a position, so the record (or name) is zero bytes XORed with the key
+// from that index on: which key bytes it holds tells which index was used. The key below
+// makes the readings differ in what they report and in the name the directory gets.
+
+const std::string Key7 = "scrambl";
+
+// Index of the key byte that unscrambles the first byte read at p_position.
+std::size_t KeyIndex(std::int32_t p_position, std::size_t p_keyLength)
+{
+    const std::int64_t remainder = p_position % static_cast<std::int64_t>(p_keyLength);
+    return static_cast<std::size_t>(remainder < 0 ? remainder + static_cast<std::int64_t>(p_keyLength) : remainder);
+}
+
+// p_count zero bytes read at p_position and unscrambled with Key7.
+std::string UnscrambledZeros(std::int32_t p_position, std::size_t p_count)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < p_count; ++i)
+        bytes += Key7[(KeyIndex(p_position, Key7.size()) + i) % Key7.size()];
+    return bytes;
+}
+
+// A given-key archive of nothing but an end record that counts one central header at
+// p_centralDirectory.
+std::string EndRecordPointingAt(std::uint32_t p_centralDirectory)
+{
+    std::string plain = MakeArchive({});
+    Put16(plain, plain.size() - 22 + 8, 1);
+    Put16(plain, plain.size() - 22 + 10, 1);
+    Put32(plain, plain.size() - 22 + 16, p_centralDirectory);
+    return Scramble(plain, Key7);
+}
+
+// The name the walk gets from a header that was not there, read at p_headerPosition, its name
+// read at -1: as long as the header's name length field says.
+std::string NameOfAMissingHeader(std::int32_t p_headerPosition)
+{
+    const std::string header = UnscrambledZeros(p_headerPosition, 46);
+    return UnscrambledZeros(-1, Get16(header, 28));
+}
+
+TEST_F(ArchiveVolumeTest, CentralDirectoryAtMinus16IsUnscrambledFromTheSignedPosition)
+{
+    // The header at 0xFFFFFFF0 (-16): key index 5. Its flags byte is key[6] = 'l' (0x6C, not
+    // encrypted), its method key[1] key[2] ("cr", reported); its name length key[5] key[6]
+    // ("bl", 27 746 bytes), and the name, read at -1, runs from key[6]: "lscramb" repeated.
+    // (As an unsigned position the header starts at key[2]: flags 'a', odd, encrypted.)
+    const std::string archive = EndRecordPointingAt(0xFFFFFFF0u);
+    const std::string name = NameOfAMissingHeader(-16);
+    ASSERT_EQ(name.size(), 27746u);
+    ASSERT_EQ(name.substr(0, 8), "lscrambl");
+    const std::vector<std::string> expected = {
+        Messages::CentralHeaderCount, HeaderMessage, MethodMessage};
+
+    EnsureRecorder recorder;
+    auto onDisk = OpenFile("minus16.pak", archive, Key7);
+    EXPECT_EQ(recorder.messages(), expected);
+    EXPECT_TRUE(onDisk->Exists(P(name)));
+
+    // A file stream from a directory volume seeks past its end just as well.
+    recorder.clear();
+    auto outer = FileSystemVolume::Open(qorfile::filepath(dir.path()));
+    auto streamed = ArchiveVolume::Open(*outer, P("minus16.pak"), Key7);
+    EXPECT_EQ(recorder.messages(), expected);
+    EXPECT_TRUE(streamed->Exists(P(name)));
+}
+
+TEST_F(ArchiveVolumeTest, NameReadByAFailedStreamIsUnscrambledFromMinusOne)
+{
+    // The header at 65 539 lies past the end: it is read at a position all readings agree on
+    // (65 539 mod 7 = 5, the same header as above), and fails the stream, whose tellg then gives
+    // -1 for the name: key index 6, "lscramb" repeated. (Unsigned: index 3, "amblscr".)
+    const std::string name = NameOfAMissingHeader(65539);
+    ASSERT_EQ(name, NameOfAMissingHeader(-16));
+    EnsureRecorder recorder;
+    auto volume = OpenFile("past.pak", EndRecordPointingAt(65539), Key7);
+    EXPECT_EQ(recorder.messages(),
+              (std::vector<std::string>{Messages::CentralHeaderCount,
+                                        HeaderMessage, MethodMessage}));
+    EXPECT_TRUE(volume->Exists(P(name)));
+}
+
+// A volume whose one asset is a string stream: it refuses a seek past its end.
+class StringVolume : public Volume {
+public:
+    StringVolume(const std::string& p_name, const std::string& p_bytes) : _name(p_name), _bytes(p_bytes) {}
+    bool Exists(const AssetPath& p_path) const override { return p_path == _name; }
+    boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode) const override
+    {
+        if (!(p_path == _name))
+            return boost::shared_ptr<std::istream>();
+        return boost::make_shared<std::istringstream>(_bytes);
+    }
+
+private:
+    AssetPath _name;
+    std::string _bytes;
+};
+
+TEST_F(ArchiveVolumeTest, HeaderAndNameOfAStreamThatRefusesTheSeekAreUnscrambledFromMinusOne)
+{
+    // The seek to 0xFFFFFFF0 fails the string stream: header and name are both read at -1,
+    // key index 6. The header's flags byte is key[0] = 's' (0x73, encrypted), its method key[2]
+    // key[3], its name length key[6] key[0] ("ls", 29 548 bytes).
+    // (Unsigned: index 3, name length key[3] key[4], 28 001 bytes of "amblscr".)
+    const std::string name = NameOfAMissingHeader(-1);
+    ASSERT_EQ(name.size(), 29548u);
+    const StringVolume outer("inner.pak", EndRecordPointingAt(0xFFFFFFF0u));
+    EnsureRecorder recorder;
+    auto volume = ArchiveVolume::Open(outer, P("inner.pak"), Key7);
+    EXPECT_EQ(recorder.messages(),
+              (std::vector<std::string>{Messages::CentralHeaderCount,
+                                        HeaderMessage, EncryptedMessage, MethodMessage}));
+    EXPECT_TRUE(volume->Exists(P(name)));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,7 +1,9 @@
 // The regression corpus of damaged archives (tests/corpus): every file is read as an archive
 // on disk and as an archive inside other volumes, with an ensure handler that returns and
 // with one that throws; every name its central directory lists and a few it does not are
-// asked for and opened in both modes. Damage must be reported, nothing may leave the volume
+// asked for and opened in both modes. The archives scrambled with a given key are read again
+// rescrambled with keys whose length does not divide 2^32, where a position below 0 (a
+// failed stream's, or an offset past 2 GiB) takes other key bytes than its unsigned reading. Damage must be reported, nothing may leave the volume
 // but the exceptions it documents, and memory must stay bounded: CTest runs this program with
 // an address-space limit (or the sanitizer's allocation limit) under which 4 GiB cannot be
 // allocated.
@@ -36,6 +38,8 @@ namespace {
 
 const std::string CorpusDirectory = ASSETS_CORPUS_DIR;
 const std::string GivenKey = "fuzz-key"; // the archive fuzz target's, so its findings read alike
+const std::string OtherGivenKeys[] = {"7-bytes", "thirty-one-bytes-of-a-given-key",
+                                      "thirty-three-bytes-of-a-given-key"};
 
 std::vector<std::string> CorpusFiles()
 {
@@ -90,10 +94,10 @@ struct Mode {
     bool scrambledData; // not named .zip: entry data is unscrambled too
 };
 
-Mode ModeOf(const std::string& p_file, const std::string& p_bytes)
+Mode ModeOf(const std::string& p_file, const std::string& p_bytes, const std::string& p_givenKey)
 {
     if (EndsWith(p_file, ".given.dat"))
-        return Mode{GivenKey, GivenKey, 0, true};
+        return Mode{p_givenKey, p_givenKey, 0, true};
     if (EndsWith(p_file, ".dat"))
         return Mode{std::string(), p_bytes.size() >= 32 ? p_bytes.substr(p_bytes.size() - 32) : std::string(32, '\0'), 32, true};
     return Mode{std::string(), std::string(), 0, false};
@@ -195,21 +199,21 @@ Reading ReadVolume(const std::function<boost::shared_ptr<Volume>()>& p_open, con
     }
 }
 
-// Reads p_file with the handler in place three ways: the archive file by the volume itself,
-// the same file as a stream from a directory volume, and its bytes held in memory (as the
-// fuzz target reads them). Returns the reports that tell of damage (a throwing handler's
+// Reads p_file of p_directory with the handler in place three ways: the archive file by the
+// volume itself, the same file as a stream from a directory volume, and its bytes held in
+// memory (as the fuzz target reads them). Returns the reports that tell of damage (a throwing handler's
 // first report ends a reading). A file and a file stream must report the same checks in the
 // same order and answer alike; a string stream may not (it refuses a seek past its end).
-std::size_t ReadCorpusFile(const std::string& p_file)
+std::size_t ReadCorpusFile(const std::string& p_directory, const std::string& p_file, const std::string& p_givenKey)
 {
-    const std::string path = CorpusDirectory + "/" + p_file;
+    const std::string path = p_directory + "/" + p_file;
     const std::string bytes = ReadFile(path);
-    const Mode mode = ModeOf(p_file, bytes);
+    const Mode mode = ModeOf(p_file, bytes, p_givenKey);
     const Reading disk =
         ReadVolume([&] { return ArchiveVolume::Open(qorfile::filepath(path), mode.key); }, bytes, mode);
     if (bytes.empty())
         return disk.reports; // an asset without bytes throws std::out_of_range from the factory
-    const boost::shared_ptr<Volume> directory = FileSystemVolume::Open(qorfile::filepath(CorpusDirectory));
+    const boost::shared_ptr<Volume> directory = FileSystemVolume::Open(qorfile::filepath(p_directory));
     const Reading streamed =
         ReadVolume([&] { return ArchiveVolume::Open(*directory, AssetPath(p_file), mode.key); }, bytes, mode);
     // An entry whose data would start past the archive's end unscrambles (to key bytes) from
@@ -241,16 +245,17 @@ bool MustReport(const std::string& p_file)
     return false;
 }
 
-TEST(CorpusTest, EveryDamagedArchiveIsReportedAndStaysInBounds)
+// Reads p_files of p_directory with both handlers: the good archives report nothing, every
+// detectable damage is reported, and claims of up to 4 GiB that no archive holds never become
+// written memory.
+void ReadAllFiles(const std::string& p_directory, const std::vector<std::string>& p_files, const std::string& p_givenKey)
 {
-    const std::vector<std::string> files = CorpusFiles();
-    ASSERT_GT(files.size(), 100u) << "the corpus is missing from " << CorpusDirectory;
     const long peakBefore = PeakKilobytes();
     for (bool returning : {true, false}) {
         UseEnsureHandler(returning, FoldReport);
-        for (const std::string& file : files) {
+        for (const std::string& file : p_files) {
             SCOPED_TRACE(file + (returning ? " (returning handler)" : " (throwing handler)"));
-            const std::size_t reports = ReadCorpusFile(file);
+            const std::size_t reports = ReadCorpusFile(p_directory, file, p_givenKey);
             if (StartsWith(file, "gen-good")) {
                 EXPECT_EQ(reports, 0u);
             } else if (MustReport(file)) {
@@ -258,9 +263,43 @@ TEST(CorpusTest, EveryDamagedArchiveIsReportedAndStaysInBounds)
             }
         }
     }
-    // Claims of up to 4 GiB that no archive holds never become written memory.
     EXPECT_LT(PeakKilobytes() - peakBefore, 256 * 1024);
 }
+
+TEST(CorpusTest, EveryDamagedArchiveIsReportedAndStaysInBounds)
+{
+    const std::vector<std::string> files = CorpusFiles();
+    ASSERT_GT(files.size(), 100u) << "the corpus is missing from " << CorpusDirectory;
+    ReadAllFiles(CorpusDirectory, files, GivenKey);
+}
+
+// The given-key archives unscrambled with the fuzz key and scrambled again with another key:
+// the same damage, other key bytes at every position.
+class CorpusKeyLengthTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusKeyLengthTest, GivenKeyArchivesAreReportedAndStayInBounds)
+{
+    const std::string key = GetParam();
+    ASSERT_NE(0x100000000u % key.size(), 0u) << key.size() << " divides 2^32";
+    testing_support::ScratchDir rekeyed;
+    std::vector<std::string> files;
+    for (const std::string& file : CorpusFiles()) {
+        if (!EndsWith(file, ".given.dat"))
+            continue;
+        std::string bytes = ReadFile(CorpusDirectory + "/" + file);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(bytes[i] ^ GivenKey[i % GivenKey.size()] ^ key[i % key.size()]);
+        rekeyed.Write(file, bytes);
+        files.push_back(file);
+    }
+    ASSERT_GT(files.size(), 100u);
+    ReadAllFiles(rekeyed.path(), files, key);
+}
+
+INSTANTIATE_TEST_SUITE_P(NotDividing2To32, CorpusKeyLengthTest, ::testing::ValuesIn(OtherGivenKeys),
+                         [](const ::testing::TestParamInfo<std::string>& p_info) {
+                             return "Key" + std::to_string(p_info.param.size());
+                         });
 
 TEST(CorpusTest, ClaimThatCannotBeAllocatedThrowsBadAllocAndLeavesTheVolumeUsable)
 {

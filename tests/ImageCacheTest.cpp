@@ -1,5 +1,6 @@
 // Image lookup and the image cache: one decode per path, the exception, null images.
 #include "ArchiveBuilders.h"
+#include "BuiltInArchive.h"
 #include "TestSupport.h"
 
 #include <Assets/ImageCache.h>
@@ -27,8 +28,8 @@ protected:
         ::unsetenv("AssetsMountResourceRoot");
         dir.MakeDir("res/images");
         dir.Write("res/fonts/dejavusans.ttf", "font");
-        dir.Write("res/assets/" + Resource::BuiltInArchiveName(),
-                  MakeArchive({{"Shaders/x", "x"}}, Resource::BuiltInArchiveKey()));
+        dir.Write("res/assets/" + BuiltInArchives().front().name,
+                  MakeArchive({{"Shaders/x", "x"}}, BuiltInArchives().front().key));
         QImage image(7, 3, QImage::Format_ARGB32);
         image.fill(Qt::red);
         ASSERT_TRUE(image.save(QString::fromStdString(dir / "res/images/logo.png"), "PNG"));

@@ -1,6 +1,7 @@
 // Resource directories: construction order and checks, the built-in archive, the shader test
 // directory, the resource-root flag; the font catalogue and its fallback roads.
 #include "ArchiveBuilders.h"
+#include "BuiltInArchive.h"
 #include "TestSupport.h"
 
 #include <Assets/Resource.h>
@@ -46,7 +47,7 @@ protected:
 
     void WriteBuiltInArchive(const std::vector<ArchiveItem>& p_items)
     {
-        dir.Write("res/assets/" + Resource::BuiltInArchiveName(), MakeArchive(p_items, Resource::BuiltInArchiveKey()));
+        dir.Write("res/assets/" + BuiltInArchives().front().name, MakeArchive(p_items, BuiltInArchives().front().key));
     }
 
     Resource Make(const std::string& p_temporary = "res/tmp")
@@ -123,12 +124,35 @@ TEST_F(ResourceTest, BuiltInArchiveIsMountedAndRead)
     // The mount logs the archive's path, never its key.
     bool logged = false;
     for (const std::string& line : log.texts()) {
-        EXPECT_EQ(line.find(Resource::BuiltInArchiveKey()), std::string::npos);
-        logged = logged || line == "   -> path: " + (dir / "res/assets") + "/" + Resource::BuiltInArchiveName();
+        EXPECT_EQ(line.find(BuiltInArchives().front().key), std::string::npos);
+        logged = logged || line == "   -> path: " + (dir / "res/assets") + "/" + BuiltInArchives().front().name;
     }
     EXPECT_TRUE(logged);
-    EXPECT_EQ(Resource::BuiltInArchiveName().size(), 11u);
-    EXPECT_EQ(Resource::BuiltInArchiveKey().size(), 32u);
+    EXPECT_EQ(BuiltInArchives().front().name.size(), 11u);
+    EXPECT_EQ(BuiltInArchives().front().key.size(), 32u);
+}
+
+// The built-in name and key are stored masked, and neither may stand in the built library as
+// plain text, whatever the build type. An optimiser that folds the unmasking writes the text as
+// store immediates of at most 8 bytes or as a constant in read-only data, so every 8-byte run of
+// either text is looked for, not only the whole text. Besides the library, the resources' source
+// compiled at -O3 is searched (a Release build's optimiser, in a build of any type).
+TEST(ResourceBuiltInArchive, NameAndKeyNeverStandInTheLibraryAsPlainText)
+{
+    const BuiltInArchive builtIn = BuiltInArchives().front();
+    ASSERT_EQ(builtIn.name.size(), 11u);
+    ASSERT_EQ(builtIn.key.size(), 32u);
+    const std::size_t Run = 8;
+    for (const char* file : {ASSETS_LIBRARY_FILE, ASSETS_RELEASE_PROBE_FILE}) {
+        const std::string binary = ReadFile(file);
+        ASSERT_FALSE(binary.empty()) << file;
+        // The file searched is the resources' code: it names the class that mounts the archive.
+        EXPECT_NE(binary.find("_ZN3Qor6Draxel6Assets8Resource"), std::string::npos) << file;
+        for (const std::string& text : {builtIn.name, builtIn.key})
+            for (std::size_t at = 0; at + Run <= text.size(); ++at)
+                EXPECT_EQ(binary.find(text.substr(at, Run)), std::string::npos)
+                    << "\"" << text.substr(at, Run) << "\" stands in " << file;
+    }
 }
 
 TEST_F(ResourceTest, ShaderTestDirectoryIsMountedBelowShaders)

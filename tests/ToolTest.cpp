@@ -1,11 +1,11 @@
 // draxel-assets, run as a user runs it: every subcommand on archives and trees made here,
 // exit statuses, and one-line errors.
 #include "ArchiveBuilders.h"
+#include "BuiltInArchive.h"
 #include "TestSupport.h"
 #include "ToolRunner.h"
 
 #include <Assets/ArchiveVolume.h>
-#include <Assets/Resource.h>
 
 #include <gtest/gtest.h>
 
@@ -252,9 +252,9 @@ TEST_F(Tool, BuiltInPackIsWhatAResourceMounts)
     std::string name;
     for (const auto& entry : std::filesystem::directory_iterator(_dir / "assets"))
         name = entry.path().filename().string();
-    EXPECT_EQ(name, Resource::BuiltInArchiveName());
+    EXPECT_EQ(name, BuiltInArchives().front().name);
     // Read back the way the Resource mounts it: with the built-in key, and no trailer.
-    ArchiveVolume volume(AssetPath(_dir / ("assets/" + name)), AssetPath(), 0, Resource::BuiltInArchiveKey());
+    ArchiveVolume volume(AssetPath(_dir / ("assets/" + name)), AssetPath(), 0, BuiltInArchives().front().key);
     boost::shared_ptr<std::istream> stream = volume.Open(AssetPath(std::string("Shaders/basic.vert")), Volume::Binary);
     ASSERT_TRUE(stream);
     EXPECT_EQ(testing_support::ReadAll(*stream), "void main() {}\n");
@@ -269,7 +269,7 @@ TEST_F(Tool, DemoTellsTheStory)
          {"1. Building the Resource", "root directory  : ", "Mounting archive: draxel.pack", "2. The mount table",
           "3. The merged tree", "basic.vert", "4. A shader through the shader view", "gl_Position",
           "5. Fonts", "Loading default font: dejavusans", "6. An image decoded through the cache",
-          "64 x 64 pixels"})
+          "64 x 64 pixels", "7. Hot reload", "source changed    Shaders/Tests/colour.frag"})
         EXPECT_NE(demo.out.find(expected), std::string::npos) << expected;
 
     Result missing = Run("demo nowhere");

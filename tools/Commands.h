@@ -41,5 +41,6 @@ void AddPackCommand(CommandSet& p_commands);
 void AddListCommands(CommandSet& p_commands);   // ls, check
 void AddExtractCommand(CommandSet& p_commands);
 void AddTreeCommands(CommandSet& p_commands);    // cat, exists, tree
+void AddWatchCommand(CommandSet& p_commands);
 
 } // namespace draxel_tool

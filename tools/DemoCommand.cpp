@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "ToolSupport.h"
 #include "TreeCommands.h"
+#include "WatchCommand.h"
 
 #include <Assets/ImageCache.h>
 #include <Assets/Resource.h>
@@ -70,11 +71,16 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
 
     Section(p_out, 2, "The mount table, in search order (highest priority first)");
     p_out << "   Exists and Open ask the volumes in this order; the first that has the asset answers.\n";
-    for (const AssetLibrary::MountedVolume& mount : resource.Library()->Mounts())
+    std::string archiveName;
+    for (const AssetLibrary::MountedVolume& mount : resource.Library()->Mounts()) {
         p_out << "     priority " << mount.priority << "  " << (mount.isArchive ? "archive  " : "directory") << "  at /"
               << mount.target.str() << "  <- " << mount.source.str() << '\n';
-    p_out << "   The archive " << Resource::BuiltInArchiveName()
-          << " is scrambled: every byte XORed with the built-in key by its offset.\n";
+        if (mount.isArchive)
+            archiveName = fs::path(mount.source.str()).filename().string();
+    }
+    if (!archiveName.empty())
+        p_out << "   The archive " << archiveName
+              << " is scrambled: every byte XORed with the built-in key by its offset.\n";
 
     Section(p_out, 3, "The merged tree (each entry with the source that wins it)");
     std::ostringstream tree;
@@ -124,6 +130,10 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
         p_out << "   a missing file raises ImageCache::NoImageFoundException: \"" << error.what() << "\"\n";
     }
     PrintLines(p_out, reports);
+
+    Section(p_out, 7, "Hot reload: a shader edited on disk, picked up while the program runs");
+    ShowHotReload(resource.Library(), temporary.str(), p_out);
+    reports.TakeLines();
     p_out << std::flush;
     return Success;
 }

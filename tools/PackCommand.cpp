@@ -12,8 +12,7 @@
 
 #include <Assets/ArchiveWriter.h>
 #include <Assets/AssetPath.h>
-#include <Assets/Resource.h>
-
+#include "BuiltInArchive.h"
 #include "ZipFormat.h"
 
 #include <zip.h>
@@ -255,10 +254,11 @@ int PackArchive(const PackOptions& p_options)
     bool trailer = p_options.trailer;
     if (p_options.builtIn) {
         // The built-in archive is mounted with the library's own key, so it carries none.
-        key = Resource::BuiltInArchiveKey();
+        const BuiltInArchive builtIn = BuiltInArchives().front();
+        key = builtIn.key;
         trailer = false;
         if (fs::is_directory(out))
-            out = (fs::path(out) / Resource::BuiltInArchiveName()).string();
+            out = (fs::path(out) / builtIn.name).string();
     }
     if (trailer && key.size() != Zip::KeyTrailerLength)
         throw Failure("pack", "--trailer needs a key of exactly 32 bytes (this key has " + std::to_string(key.size()) +

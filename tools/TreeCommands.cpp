@@ -334,6 +334,14 @@ std::shared_ptr<TreeOptions> AddTreeCommand(CommandSet& p_commands, TreeCommand 
 
 } // namespace
 
+boost::shared_ptr<AssetLibrary> MountedLibrary(const CLI::App& p_command, const CLI::Option* p_mount,
+                                               const CLI::Option* p_key, const CLI::Option* p_keyFile,
+                                               Reports& p_reports)
+{
+    std::vector<Mount> mounts = CollectMounts(p_command, p_mount, p_key, p_keyFile);
+    return BuildLibrary(mounts, p_reports);
+}
+
 void PrintTree(const AssetLibrary& p_library, const AssetPath& p_directory, const std::string& p_indent,
                std::ostream& p_out)
 {

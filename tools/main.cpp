@@ -27,6 +27,7 @@ int main(int argc, char** argv)
     AddListCommands(commands);
     AddExtractCommand(commands);
     AddTreeCommands(commands);
+    AddWatchCommand(commands);
 
     bool known = argc < 2 || argv[1][0] == '-';
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))

@@ -44,6 +44,9 @@ public:
                       const std::string& p_key);
     // Reports a source that is not mounted (and does nothing if the ensure handler returns).
     void Unmount(const qorfile::filepath& p_source);
+    // Grows with every mount and unmount: equal numbers mean an unchanged mount table, so a
+    // watcher tells a remount without listing the table.
+    unsigned long long MountRevision() const;
 
     bool Exists(const AssetPath& p_path) const override;
     // Empty when no volume has the asset.

@@ -60,11 +60,6 @@ public:
     // Face name (lower case) to font file.
     const std::map<std::string, qorfile::filepath>& FontPaths() const { return _fontPaths; }
 
-    // The built-in archive's file name inside the assets directory, and its scramble key:
-    // for tools that pack such an archive.
-    static std::string BuiltInArchiveName();
-    static std::string BuiltInArchiveKey();
-
 private:
     Resource& operator=(const Resource&) = delete;
 

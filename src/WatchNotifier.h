@@ -1,0 +1,63 @@
+// WatchNotifier: the platform's word on changes below host directories, for AssetWatcher.
+//
+// The only platform-specific part of watching. A native notifier (inotify on Linux) holds one
+// non-blocking descriptor and is read, never waited on; every other platform gets the
+// polling notifier, which only tells the watcher when a full rescan is due. File signatures
+// (what tells a changed file from an unchanged one) come from here too.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+// What a stat of one host file says about its content; equal signatures mean no change seen.
+struct FileSignature {
+    // Other: anything else that is there (a device, a link to nothing).
+    enum Kind { Absent, Regular, Directory, Other };
+    Kind kind = Absent;
+    std::int64_t size = 0;
+    std::int64_t modified = 0; // nanoseconds where the platform has them
+    std::int64_t changed = 0;  // status change time, 0 where the platform has none
+    std::uint64_t file = 0;    // inode (or 0)
+    std::uint64_t device = 0;
+
+    bool operator==(const FileSignature& p_other) const;
+    bool operator!=(const FileSignature& p_other) const { return !(*this == p_other); }
+};
+
+FileSignature SignatureOf(const std::string& p_hostPath);
+
+class WatchNotifier {
+public:
+    enum Outcome {
+        Quiet,    // nothing to do
+        Changed,  // the host paths handed out changed (a watched directory, or an entry of one)
+        Overflow, // notices were lost: rescan everything (the paths handed out count too)
+        Rescan    // polling: a full rescan is due
+    };
+
+    // A native notifier when p_native and the platform has one that starts, else polling
+    // every p_interval.
+    static std::unique_ptr<WatchNotifier> Create(bool p_native, std::chrono::milliseconds p_interval);
+    virtual ~WatchNotifier();
+
+    virtual bool Native() const = 0;
+    // Asks for notices about p_directory and its direct entries; a path that is no directory
+    // is skipped. False when the platform refuses a directory that exists (a watch limit):
+    // then this notifier can no longer be trusted and the caller falls back to polling.
+    virtual bool WatchDirectory(const std::string& p_directory) = 0;
+    // Forgets every watched directory.
+    virtual void Clear() = 0;
+    // Appends the host paths changed since the last call. Never waits.
+    virtual Outcome Take(std::vector<std::string>& p_paths) = 0;
+};
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor

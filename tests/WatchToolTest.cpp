@@ -1,0 +1,87 @@
+// draxel-assets watch, run as a user runs it: started in the background over a directory
+// above an archive, it prints the changes made afterwards (the archive replaced too), one
+// line each, with their source.
+#include "ArchiveBuilders.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using testing_support::ReadFile;
+using testing_support::ScratchDir;
+
+namespace {
+
+// Waits up to two minutes for p_file to hold p_text (a loaded machine is slow to start a
+// program under the sanitizers; a working one is done in well under a second).
+bool AwaitText(const std::string& p_file, const std::string& p_text)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (std::filesystem::exists(p_file) && ReadFile(p_file).find(p_text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
+{
+    ScratchDir dir;
+    dir.Write("pack.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "archive"}, {"Shaders/other.vert", "x"}}));
+    dir.Write("tests/keep.frag", "keep");
+    const std::string out = dir / "out", err = dir / "err", status = dir / "status";
+    // The program ends by itself after four changes; timeout only guards a broken one.
+    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() + " && (timeout 300 " DRAXEL_ASSETS_TOOL
+                                           " watch -m pack.zip -m tests:Shaders:1 --count 4 Shaders >" +
+                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    ASSERT_TRUE(AwaitText(err, "watching 3 files")) << ReadFile(err);
+
+    // Each file is written whole and renamed into place, so that it is seen once.
+    auto put = [&](const std::string& p_relative, const std::string& p_bytes) {
+        std::filesystem::rename(dir.Write(".staged", p_bytes), dir / p_relative);
+    };
+    put("tests/basic.vert", "shadowing");
+    ASSERT_TRUE(AwaitText(out, "basic.vert")) << ReadFile(out);
+    put("tests/new.frag", "new");
+    ASSERT_TRUE(AwaitText(out, "new.frag")) << ReadFile(out);
+    std::filesystem::remove(dir / "tests/keep.frag");
+    ASSERT_TRUE(AwaitText(out, "keep.frag")) << ReadFile(out);
+    // The archive, named relative to the working directory, replaced by a rename.
+    put("pack.zip", testing_support::MakeArchive({{"Shaders/other.vert", "y"}}));
+    ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
+
+    EXPECT_EQ("0\n", ReadFile(status));
+    EXPECT_EQ("source changed    Shaders/basic.vert  <- tests (priority 1)\n"
+              "created           Shaders/new.frag  <- tests (priority 1)\n"
+              "removed           Shaders/keep.frag\n"
+              "modified          Shaders/other.vert  <- pack.zip (priority 0)\n",
+              ReadFile(out));
+    EXPECT_EQ("watching 3 files (inotify); Ctrl-C stops\n", ReadFile(err));
+}
+
+TEST(WatchTool, TurnsToPollingAtTheSystemsWatchLimit)
+{
+    // The limit of inotify watches belongs to the user namespace: a fresh one, in which this
+    // test may lower it to 2, leaves the machine's limit alone.
+    if (testing_support::RunShell("unshare -Ur sh -c 'echo 2 >/proc/sys/user/max_inotify_watches' 2>/dev/null") != 0)
+        GTEST_SKIP() << "no user namespace in which to lower the watch limit";
+    ScratchDir dir;
+    for (const char* name : {"a", "b", "c", "d"})
+        dir.Write(std::string("tree/") + name + "/f.txt", name);
+    const std::string out = dir / "out", err = dir / "err", status = dir / "status";
+    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() +
+                                           " && (unshare -Ur sh -c 'echo 2 >/proc/sys/user/max_inotify_watches && "
+                                           "exec timeout 300 " DRAXEL_ASSETS_TOOL " watch -m tree --count 1' >" +
+                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    ASSERT_TRUE(AwaitText(err, "watching 4 files (polling)")) << ReadFile(err);
+    std::filesystem::rename(dir.Write(".staged", "changed"), dir / "tree/c/f.txt");
+    ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
+    EXPECT_EQ("0\n", ReadFile(status));
+    EXPECT_EQ("modified          c/f.txt  <- tree (priority 0)\n", ReadFile(out));
+}

@@ -1,0 +1,199 @@
+// draxel-assets watch: polls an AssetWatcher over the mounted sources and prints each change,
+// one line each, with the volume that serves the path now.
+#include "WatchCommand.h"
+
+#include "Commands.h"
+#include "ToolSupport.h"
+#include "TreeCommands.h"
+
+#include <Assets/AssetWatcher.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace draxel_tool {
+
+using namespace Qor::Draxel::Assets;
+
+namespace {
+
+void PrintChange(const AssetWatcher::Change& p_change, std::ostream& p_out)
+{
+    std::string kind = AssetWatcher::KindName(p_change.kind);
+    kind.resize(16, ' ');
+    p_out << kind << "  ";
+    if (p_change.kind == AssetWatcher::Change::MayHaveChanged) {
+        p_out << (p_change.path.str().empty() ? "/" : p_change.path.str() + "/")
+              << "  (change notices were lost; rescanned)" << std::endl;
+        return;
+    }
+    p_out << p_change.path.str();
+    if (p_change.kind != AssetWatcher::Change::Removed)
+        p_out << "  <- " << p_change.source.str() << " (priority " << p_change.priority << ")";
+    p_out << std::endl;
+}
+
+// Polls until a change comes (at most ten seconds) and prints it with the time it took.
+void AwaitChange(AssetWatcher& p_watcher, std::ostream& p_out)
+{
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+        const std::vector<AssetWatcher::Change> changes = p_watcher.Poll();
+        if (changes.empty()) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            continue;
+        }
+        const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
+        std::ostringstream milliseconds;
+        milliseconds.precision(1);
+        milliseconds << std::fixed << elapsed.count();
+        p_out << "     Poll() " << milliseconds.str() << " ms after the write:\n";
+        for (const AssetWatcher::Change& change : changes) {
+            p_out << "       ";
+            PrintChange(change, p_out);
+        }
+        return;
+    }
+    throw Failure("demo", "the watcher saw no change within ten seconds");
+}
+
+void WriteShader(const std::filesystem::path& p_file, const std::string& p_text)
+{
+    std::ofstream out(p_file, std::ios_base::binary | std::ios_base::trunc);
+    out << p_text;
+    out.close();
+    if (!out)
+        throw Failure(p_file.string(), "cannot write the shader");
+}
+
+void ShowShader(const AssetLibrary& p_library, const AssetPath& p_path, std::ostream& p_out)
+{
+    boost::shared_ptr<std::istream> stream = p_library.Open(p_path, Volume::Text);
+    if (!stream)
+        throw Failure(p_path.str(), "no such asset");
+    std::ostringstream text;
+    text << stream->rdbuf();
+    std::istringstream lines(text.str());
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("colour =") != std::string::npos)
+            p_out << "     Open(\"" << p_path.str() << "\") now reads: " << line << '\n';
+}
+
+} // namespace
+
+void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::string& p_temporary,
+                   std::ostream& p_out)
+{
+    namespace fs = std::filesystem;
+    const fs::path edits = fs::path(p_temporary) / "shader-edits";
+    const AssetPath shader(std::string("Shaders/Tests/colour.frag"));
+    std::error_code ignored;
+    fs::remove_all(edits, ignored);
+    fs::create_directories(edits / "Tests");
+
+    AssetWatcher watcher(p_library);
+    watcher.Watch(AssetPath(std::string("Shaders")));
+    p_out << "   An AssetWatcher watches Shaders (" << watcher.WatchedFiles() << " files, "
+          << (watcher.IsNative() ? "inotify" : "polling") << "). A working directory is mounted above\n"
+          << "   everything at Shaders (priority 3), and a shader is edited there on disk:\n";
+    p_library->MountDirectory(qorfile::filepath(edits.generic_string()), AssetPath(std::string("Shaders")), 3);
+    watcher.Poll(); // the mount itself: an empty directory changes nothing
+
+    p_out << "   - colour.frag written to the working directory shadows the test directory's:\n";
+    WriteShader(edits / "Tests/colour.frag", "#version 330 core\nout vec4 colour;\n"
+                                             "void main() { colour = vec4(1.0, 0.5, 0.0, 1.0); }\n");
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_out << "   - edited again, in place:\n";
+    WriteShader(edits / "Tests/colour.frag", "#version 330 core\nout vec4 colour;\n"
+                                             "void main() { colour = vec4(0.2, 0.4, 1.0, 1.0); }\n");
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_out << "   - removed: the test directory's shader is served again:\n";
+    fs::remove(edits / "Tests/colour.frag");
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_library->Unmount(qorfile::filepath(edits.generic_string()));
+    fs::remove_all(edits, ignored);
+}
+
+namespace {
+
+// The watch subcommand's options; -m, --key and --key-file are the tree commands' own.
+struct WatchOptions {
+    CLI::App* command = nullptr;
+    CLI::Option* mount = nullptr;
+    CLI::Option* key = nullptr;
+    CLI::Option* keyFile = nullptr;
+    std::vector<std::string> mounts;
+    std::vector<std::string> keys;
+    std::vector<std::string> keyFiles;
+    std::vector<std::string> paths;
+    std::size_t count = 0;
+};
+
+// Watches the paths of p_watch (the whole tree when none) and prints one line per change until
+// interrupted, or until p_watch.count changes when that is not 0.
+int RunWatch(const WatchOptions& p_watch)
+{
+    Reports reports(Reports::Throw);
+    const boost::shared_ptr<AssetLibrary> library =
+        MountedLibrary(*p_watch.command, p_watch.mount, p_watch.key, p_watch.keyFile, reports);
+    AssetWatcher watcher(library);
+    std::vector<std::string> paths = p_watch.paths;
+    if (paths.empty())
+        paths.push_back(std::string());
+    for (const std::string& path : paths)
+        watcher.Watch(AssetPath(path));
+    std::cerr << "watching " << watcher.WatchedFiles() << (watcher.WatchedFiles() == 1 ? " file" : " files")
+              << (watcher.IsNative() ? " (inotify)" : " (polling)") << "; Ctrl-C stops" << std::endl;
+
+    // The watcher never waits; this loop does, between polls, as a host's frame would.
+    std::size_t printed = 0;
+    for (;;) {
+        for (const AssetWatcher::Change& change : watcher.Poll()) {
+            PrintChange(change, StandardOutput());
+            FinishOutput(); // each line as it happens, and a failed write ends the watch
+            if (p_watch.count != 0 && ++printed >= p_watch.count)
+                return Success;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace
+
+void AddWatchCommand(CommandSet& p_commands)
+{
+    auto watch = std::make_shared<WatchOptions>();
+    watch->command = p_commands.Add(
+        "watch",
+        "Print each change of the merged tree below PATHs (default: all of it) as it happens, with the source that "
+        "serves the path now; Ctrl-C stops",
+        [watch] { return RunWatch(*watch); });
+    watch->mount = watch->command
+                       ->add_option("-m,--mount", watch->mounts,
+                                    "Mount SRC (a directory or an archive) at TARGET (default: the root; a leading "
+                                    "slash is dropped) with priority PRIO (default 0); repeatable")
+                       ->type_name("SRC[:TARGET[:PRIO]]")
+                       ->allow_extra_args(false);
+    watch->key = watch->command
+                     ->add_option("--key", watch->keys, "Scramble key of the archive named by the -m before it")
+                     ->allow_extra_args(false);
+    watch->keyFile = watch->command
+                         ->add_option("--key-file", watch->keyFiles,
+                                      "Scramble key of the archive named by the -m before it: the bytes of this file")
+                         ->allow_extra_args(false);
+    watch->command->add_option("--count", watch->count, "Stop after this many changes (default: never)");
+    watch->command->add_option("PATH", watch->paths, "Asset paths to watch, each with everything below it");
+}
+
+} // namespace draxel_tool
