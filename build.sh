@@ -15,8 +15,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libboost-filesystem-dev libboost-iostreams-dev zlib1g-dev
-  libzip-dev libphysfs-dev libcli11-dev
-  zip unzip fonts-dejavu-core
+  libzip-dev libphysfs-dev libcli11-dev nlohmann-json3-dev
+  zip unzip python3 fonts-dejavu-core
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 wine
 )
 
@@ -61,10 +61,10 @@ case "$command" in
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
       run_suite "$build/sanitize"
-    # The core for Windows x64 (cmake/MinGW-w64.cmake), its tests under Wine, and draxel-assets.exe
-    # against the native program: same archives, same output.
+    # The core for Windows x64 (cmake/MinGW-w64.cmake) and its tests under Wine. draxel-assets
+    # is not part of it yet: its platform file (tools/Platform.h) has only a POSIX side.
     configure_and_build "$build/mingw" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/MinGW-w64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASSETS_NATIVE_TOOL="$build/dev/tools/draxel-assets"
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASSETS_BUILD_TOOLS=OFF
     run_suite "$build/mingw"
     # The thread test under ThreadSanitizer: a build of just the core and that test.
     local_launcher=()

@@ -1,9 +1,9 @@
 // The benchmarks: this library beside libzip, PhysFS and the machine's raw limits, over the
-// corpus of Corpus.h, in one process. After the runs a table of ratios (our time over each
+// corpus of testing/BenchCorpus.h, in one process. After the runs a table of ratios (our time over each
 // peer's) is printed, and one line "ratio CASE PEER VALUE" per pair for machines to read.
 //
 //   assets_bench --corpus DIR --divisor N [benchmark options]
-#include "Corpus.h"
+#include "BenchCorpus.h"
 #include "LibraryBenchmarks.h"
 
 #include <Assets/ArchiveVolume.h>

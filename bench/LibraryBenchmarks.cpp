@@ -2,7 +2,7 @@
 // one archive, and two threads at once.
 #include "LibraryBenchmarks.h"
 
-#include "Corpus.h"
+#include "BenchCorpus.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <Assets/AssetLibrary.h>

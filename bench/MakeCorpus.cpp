@@ -1,5 +1,5 @@
 // Writes the benchmark corpus: assets_make_corpus DIR [DIVISOR] (1 = full, 10 = quick).
-#include "Corpus.h"
+#include "BenchCorpus.h"
 
 #include <cstdlib>
 #include <exception>

@@ -3,7 +3,10 @@
 // that throws and, in one mode, with one that returns. Every name the central directory
 // lists, some of their prefixes and a few names it does not hold are asked for with Exists
 // and opened in both modes; Text must be Binary with CR LF folded.
-#include "FuzzSupport.h"
+#include "CentralWalk.h"
+#include "EnsureCounter.h"
+#include "MemoryVolume.h"
+#include "StreamReading.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <QorDebug.h>
@@ -12,7 +15,7 @@
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
-using namespace fuzz_support;
+using namespace testing_support;
 
 // A stream holds no more than its archive, whatever the local header claims, so no input of
 // the fuzzer's size may ask for 32 MiB: std::bad_alloc is a finding.

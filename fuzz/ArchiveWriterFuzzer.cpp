@@ -2,7 +2,9 @@
 // given key, scrambled carrying its key) read back by ArchiveVolume. The round trip must be
 // exact: no check fails, every file opens with its bytes, every directory and every folder
 // the names imply exists.
-#include "FuzzSupport.h"
+#include "EnsureCounter.h"
+#include "MemoryVolume.h"
+#include "StreamReading.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <Assets/ArchiveWriter.h>
@@ -15,7 +17,7 @@
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
-using namespace fuzz_support;
+using namespace testing_support;
 
 namespace {
 

@@ -26,6 +26,7 @@
 #include "EntryStream.h"
 #include "FileStream.h"
 #include "Messages.h"
+#include "Scramble.h"
 #include "ZipFormat.h"
 
 #include <boost/iostreams/device/array.hpp>
@@ -168,6 +169,18 @@ void Unscramble(T* p_buffer, std::size_t p_count, std::int32_t p_position, const
     UnscrambleRuns(reinterpret_cast<unsigned char*>(p_buffer), p_count * sizeof(T), KeyIndex(p_position, keyLength),
                    pattern, patternLength);
 }
+
+} // namespace
+
+void UnscrambleRun(char* p_bytes, std::size_t p_count, std::int64_t p_runStart, std::uint64_t p_skip,
+                   const std::string& p_key)
+{
+    const std::size_t keyLength = p_key.size();
+    const std::size_t start = KeyIndex(Position32(p_runStart), keyLength);
+    Unscramble(p_bytes, p_count, static_cast<std::int32_t>((start + p_skip % keyLength) % keyLength), p_key);
+}
+
+namespace {
 
 // ---------------------------------------------------------------------------------------
 // The record reader. The record comes in zeroed; whatever could not be read stays zero, so a

@@ -30,6 +30,16 @@ constexpr std::uint16_t MadeByUnix = (3 << 8) | 20;
 constexpr std::uint16_t DosTime = 0;
 constexpr std::uint16_t DosDate = (1 << 5) | 1; // 1980-01-01
 
+// A name with any byte past ASCII is marked as UTF-8 (bit 11), so that other tools do not
+// read it in their legacy code page; the names a host gives are UTF-8.
+std::uint16_t NameFlags(const std::string& p_name)
+{
+    for (const char character : p_name)
+        if (static_cast<unsigned char>(character) >= 0x80)
+            return Zip::FlagUtf8;
+    return 0;
+}
+
 struct CentralRecord {
     std::string name;
     std::uint32_t crc;
@@ -99,7 +109,7 @@ struct ArchiveWriter::State {
         std::string header;
         EncodeFixed32(header, Zip::Local::Signature);
         EncodeFixed16(header, p_directory ? VersionDirectory : VersionStored);
-        EncodeFixed16(header, 0); // flags
+        EncodeFixed16(header, NameFlags(p_name));
         EncodeFixed16(header, Zip::MethodStored);
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);
@@ -180,7 +190,7 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
         EncodeFixed32(header, Zip::Central::Signature);
         EncodeFixed16(header, MadeByUnix);
         EncodeFixed16(header, record.directory ? VersionDirectory : VersionStored);
-        EncodeFixed16(header, 0); // flags
+        EncodeFixed16(header, NameFlags(record.name));
         EncodeFixed16(header, Zip::MethodStored);
         EncodeFixed16(header, DosTime);
         EncodeFixed16(header, DosDate);

@@ -2,7 +2,7 @@
 // of the same archive: the same names, the same bytes, plain and scrambled, alone and mounted.
 #include "TestSupport.h"
 
-#include "../bench/Corpus.h"
+#include "BenchCorpus.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <Assets/AssetLibrary.h>

@@ -1,6 +1,6 @@
 // The archive volume: the walk over the central directory, implied folders, Open with its
 // checks, scrambled archives, archives inside other volumes, archives made by Info-ZIP.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>

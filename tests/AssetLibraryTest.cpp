@@ -1,6 +1,6 @@
 // The mount table: search order, the mount-point rule, preconditions and log lines, mixed
 // volumes, and views below a sub-path.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>

@@ -2,7 +2,7 @@
 // created, removed and renamed, shadowing and un-shadowing, mounts after the watcher, an
 // archive replaced on disk, and a burst of changes larger than the kernel's notice queue.
 // Changes are awaited by polling up to a generous deadline, never by sleeping a fixed time.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <Assets/AssetWatcher.h>

@@ -8,7 +8,10 @@
 // must stay bounded by the archive: no stream holds more than the archive does, whatever its
 // local header claims. CTest runs this program with an address-space limit (or the
 // sanitizer's allocation limit) under which 4 GiB cannot be allocated, and no claim may meet it.
-#include "../fuzz/FuzzSupport.h"
+#include "CentralWalk.h"
+#include "EnsureCounter.h"
+#include "MemoryVolume.h"
+#include "StreamReading.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
@@ -29,8 +32,7 @@
 #include <stdexcept>
 
 using namespace Qor::Draxel::Assets;
-using namespace fuzz_support;
-using testing_support::ReadAll;
+using namespace testing_support;
 using testing_support::ReadFile;
 
 namespace {

@@ -1,5 +1,5 @@
 // Image lookup and the image cache: one decode per path, the exception, null images.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "BuiltInArchive.h"
 #include "TestSupport.h"
 

@@ -1,6 +1,6 @@
 // The listing rules: archive entries and implied folders, the children of a directory in one
 // volume, and the merged children of a library, which must agree with Exists and Open.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>

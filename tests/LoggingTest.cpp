@@ -2,7 +2,7 @@
 // check, and each line is one statement on a fresh handle. A host whose GetLogger() gives
 // another logger at each call must receive every line whole, on the logger it was asked from,
 // and no line or report on a logger that an earlier call gave.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "BuiltInArchive.h"
 #include "TestSupport.h"
 

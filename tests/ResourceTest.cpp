@@ -1,6 +1,6 @@
 // Resource directories: construction order and checks, the built-in archive, the shader test
 // directory, the resource-root flag; the font catalogue and its fallback roads.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "BuiltInArchive.h"
 #include "TestSupport.h"
 

@@ -2,7 +2,7 @@
 // opens and reads the same entries of one archive volume (on disk and in memory) and of one
 // library, while streams made by one thread are read by another and outlive what made them.
 // Run under ThreadSanitizer in CI (tests/threads).
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>

@@ -1,8 +1,9 @@
 // draxel-assets, run as a user runs it: every subcommand on archives and trees made here,
 // exit statuses, and one-line errors.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "BuiltInArchive.h"
 #include "TestSupport.h"
+#include "ToolRunner.h"
 
 #include <Assets/ArchiveVolume.h>
 
@@ -15,49 +16,6 @@ using namespace Qor::Draxel::Assets;
 using testing_support::ReadFile;
 using testing_support::ScratchDir;
 
-namespace {
-
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-class Tool : public ::testing::Test {
-protected:
-    // Runs draxel-assets with p_arguments (shell words) in the scratch directory.
-    Result Run(const std::string& p_arguments)
-    {
-        const std::string out = _dir / ".out", err = _dir / ".err";
-        const int status = testing_support::RunShell("cd " + _dir.path() + " && " DRAXEL_ASSETS_TOOL " " + p_arguments +
-                                                " >" + out + " 2>" + err + " </dev/null");
-        return Result{status, ReadFile(out), ReadFile(err)};
-    }
-
-    static bool HaveCommand(const char* p_name)
-    {
-        return testing_support::RunShell(std::string("command -v ") + p_name + " >/dev/null 2>&1") == 0;
-    }
-
-    // A small tree: a.txt, sub/b.txt (with CR LF), sub/deeper/c.bin.
-    void MakeTree(const std::string& p_root)
-    {
-        _dir.Write(p_root + "/a.txt", "alpha\n");
-        _dir.Write(p_root + "/sub/b.txt", "one\r\ntwo\r\n");
-        _dir.Write(p_root + "/sub/deeper/c.bin", std::string("\0\1\2\3", 4));
-    }
-
-    std::string WriteArchive(const std::string& p_name, const std::vector<testing_support::ArchiveItem>& p_items)
-    {
-        return _dir.Write(p_name, testing_support::MakeArchive(p_items));
-    }
-
-    static std::size_t Lines(const std::string& p_text) { return std::count(p_text.begin(), p_text.end(), '\n'); }
-
-    ScratchDir _dir;
-};
-
-} // namespace
 
 TEST_F(Tool, PackThenListCheckCatRoundTrip)
 {
@@ -163,8 +121,7 @@ TEST_F(Tool, CheckReportsEachProblemInOneLine)
     WriteArchive("dup.zip", {{"x.txt", "one"}, {"x.txt", "two"}});
     Result duplicate = Run("check dup.zip");
     EXPECT_EQ(duplicate.status, 1);
-    EXPECT_NE(duplicate.err.find("dup.zip: duplicate file entry found in archive"), std::string::npos)
-        << duplicate.err;
+    EXPECT_NE(duplicate.err.find("dup.zip: x.txt: duplicate name"), std::string::npos) << duplicate.err;
 
     bytes = ReadFile(WriteArchive("comment.zip", {{"a", "a"}}));
     bytes[bytes.size() - 2] = 1; // a one-byte comment, then the byte
@@ -172,7 +129,7 @@ TEST_F(Tool, CheckReportsEachProblemInOneLine)
     _dir.Write("comment.zip", bytes);
     Result comment = Run("check comment.zip");
     EXPECT_EQ(comment.status, 1);
-    EXPECT_NE(comment.err.find("comment.zip: no end-of-central-directory record"), std::string::npos) << comment.err;
+    EXPECT_NE(comment.err.find("comment.zip: archive comment"), std::string::npos) << comment.err;
 
     // Method 12 (bzip2) in the second central header: listed, and named once.
     bytes = ReadFile(WriteArchive("odd.zip", {{"plain.txt", "p"}, {"odd.bin", "o"}}));

@@ -1,7 +1,7 @@
 // draxel-assets watch, run as a user runs it: started in the background over a directory
 // above an archive, it prints the changes made afterwards (the archive replaced too), one
 // line each, with their source.
-#include "ArchiveTestSupport.h"
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

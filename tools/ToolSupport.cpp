@@ -1,14 +1,21 @@
 // Error lines, report explanations, keys and the progress bar of draxel-assets.
 #include "ToolSupport.h"
-#include "ToolPlatform.h"
+
+#include "Platform.h"
+
+#include "Messages.h"
 
 #include <QorDraxelUtility.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
+
 
 namespace draxel_tool {
 
@@ -37,11 +44,6 @@ const char* LevelName(qordebug::level p_level)
     return "log";
 }
 
-bool StartsWith(const std::string& p_text, const std::string& p_prefix)
-{
-    return p_text.compare(0, p_prefix.size(), p_prefix) == 0;
-}
-
 } // namespace
 
 void PrintError(const std::string& p_subject, const std::string& p_message)
@@ -52,64 +54,137 @@ void PrintError(const std::string& p_subject, const std::string& p_message)
     std::cerr << p_message << std::endl;
 }
 
+namespace {
+
+// Standard output through one buffer that keeps the system's reason of a failed write: a
+// stream's state alone does not say why.
+class CheckedOutput : public std::streambuf {
+public:
+    CheckedOutput() { setp(_buffer, _buffer + sizeof _buffer); }
+    int Error() const { return _error; }
+
+protected:
+    int_type overflow(int_type p_character) override
+    {
+        if (!Drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(p_character, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(p_character);
+            pbump(1);
+        }
+        return traits_type::not_eof(p_character);
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    bool Drain()
+    {
+        const std::size_t count = static_cast<std::size_t>(pptr() - pbase());
+        setp(_buffer, _buffer + sizeof _buffer);
+        if (_error != 0)
+            return false;
+        errno = 0;
+        if ((count > 0 && std::fwrite(_buffer, 1, count, stdout) != count) || std::fflush(stdout) != 0) {
+            _error = errno != 0 ? errno : EIO;
+            return false;
+        }
+        return true;
+    }
+
+    char _buffer[1 << 16];
+    int _error = 0;
+};
+
+CheckedOutput g_outputBuffer;
+std::ostream g_output(&g_outputBuffer);
+
+[[noreturn]] void WriteFailed()
+{
+    throw Failure(std::string(), std::string("write error: ") + std::strerror(g_outputBuffer.Error() != 0 ? g_outputBuffer.Error() : EIO));
+}
+
+} // namespace
+
+std::ostream& StandardOutput()
+{
+    return g_output;
+}
+
+void WriteOut(const char* p_bytes, std::size_t p_count)
+{
+    g_output.write(p_bytes, static_cast<std::streamsize>(p_count));
+    if (!g_output)
+        WriteFailed();
+}
+
+void WriteOut(const std::string& p_text)
+{
+    WriteOut(p_text.data(), p_text.size());
+}
+
+void FinishOutput()
+{
+    g_output.flush();
+    if (!g_output)
+        WriteFailed();
+    // Whatever went to std::cout (help texts) is flushed and checked too.
+    std::cout.flush();
+    errno = 0;
+    if (!std::cout || std::fflush(stdout) != 0)
+        throw Failure(std::string(), std::string("write error: ") + std::strerror(errno != 0 ? errno : EIO));
+}
+
 std::string Explain(const std::string& p_report)
 {
-    // A report is "EXPRESSION" - SIGNATURE, where the expression may carry an explanation
-    // joined with && "TEXT".
-    std::string expression = p_report;
-    if (!expression.empty() && expression.front() == '"') {
-        const std::size_t end = expression.find("\" - ", 1);
-        expression = expression.substr(1, end == std::string::npos ? std::string::npos : end - 1);
-    }
-
+    namespace M = Qor::Draxel::Assets::Messages;
     struct Known {
-        const char* prefix;
+        const char* message;
         const char* text;
     };
+    static const char* const truncated = "the archive ends inside a record (truncated, or an offset points past the end)";
     static const Known known[] = {
-        {"endOfCentralDirectory.Valid()",
-         "no end-of-central-directory record at the end (not a ZIP archive, a wrong key, or an archive comment, "
-         "which is not supported)"},
-        {"!source.eof()", "the archive ends inside a record (truncated, or an offset points past the end)"},
-        {"source.gcount() == sizeof(T)", "the archive ends inside a record (truncated, or an offset points past the end)"},
-        {"header.Valid()", "damaged central directory header"},
-        {"filenameLength > 0", "a central directory entry has an empty name"},
-        {"localHeader.Valid()", "damaged local file header"},
-        {"archive->good()", "cannot read the archive"},
-        {"*archive", "cannot read the archive"},
-        {"archive", "cannot open the archive"},
-        {"asset != _state->directory.end()", "no such entry"},
-        {"_state->priorities.find( p_source ) == _state->priorities.end()", "mounted twice"},
-        {"pos != _state->priorities.end()", "not mounted"},
-        {"library->Exists(shaderDir)", "the tree has no Shaders directory (no built-in archive and no Shaders/Tests)"},
-        {"library->Exists( shaderTestDir )", "Shaders/Tests is not in the tree"},
-        {"p_root.valid()", "an empty directory path"},
-        {"direxists(p_root)", "the root directory does not exist"},
-        {"direxists(p_image)", "the image directory does not exist"},
-        {"direxists(p_font)", "the font directory does not exist"},
-        {"path.valid() && fileexists(path)", "no such image file"},
-        {"p_mode == Text", "unknown open mode"},
-        {"stream->good()", "cannot open the file (is it a directory?)"},
+        {M::EndRecordInvalid, "no end-of-central-directory record at the end (not a ZIP archive, a wrong key, or an "
+                              "archive comment, which is not supported)"},
+        {M::EndRecordEof, truncated},
+        {M::EndRecordCount, truncated},
+        {M::CentralHeaderEof, truncated},
+        {M::CentralHeaderCount, truncated},
+        {M::LocalHeaderEof, truncated},
+        {M::LocalHeaderCount, truncated},
+        {M::HeaderInvalid, "damaged central directory header"},
+        {M::NameEmpty, "a central directory entry has an empty name"},
+        {M::Encrypted, "encrypted entries are not supported"},
+        {M::MethodUnsupported, "compression method unsupported"},
+        {M::DuplicateFile, "duplicate file entry found in archive"},
+        {M::VolumeStreamMissing, "cannot open the archive"},
+        {M::VolumeStreamFailed, "cannot read the archive"},
+        {M::ArchiveFileFailed, "cannot open the archive"},
+        {M::EntryMissing, "no such entry"},
+        {M::EntryIsDirectory, "is a directory entry, which cannot be opened as a stream"},
+        {M::ArchiveNotGood, "cannot read the archive"},
+        {M::LocalHeaderInvalid, "damaged local file header"},
+        {M::EntryCompressed, "compressed entries cannot be opened"},
+        {M::DirectoryModeNotText, "unknown open mode"},
+        {M::DirectoryStreamFailed, "cannot open the file (is it a directory?)"},
+        {M::MountDirectoryMissing, "the directory does not exist"},
+        {M::MountDirectoryTwice, "mounted twice"},
+        {M::MountArchiveMissing, "the archive file does not exist"},
+        {M::MountArchiveTwice, "mounted twice"},
+        {M::UnmountNotMounted, "not mounted"},
+        {M::UnmountNoGroup, "not mounted"},
+        {M::ResourceInvalidPaths, "an empty directory path"},
+        {M::ResourceNoRoot, "the root directory does not exist"},
+        {M::ResourceNoImage, "the image directory does not exist"},
+        {M::ResourceNoFont, "the font directory does not exist"},
+        {M::ResourceNoFonts, "no font files found"},
+        {M::ResourceNoShaderTests, "Shaders/Tests is not in the tree"},
+        {M::ResourceNoShaders, "the tree has no Shaders directory (no built-in archive and no Shaders/Tests)"},
+        {M::ImageFileMissing, "no such image file"},
     };
     for (const Known& entry : known)
-        if (StartsWith(expression, entry.prefix))
+        if (p_report == entry.message)
             return entry.text;
-
-    const std::size_t explanation = expression.find("&& \"");
-    if (explanation != std::string::npos) {
-        std::string text = expression.substr(explanation + 4);
-        if (!text.empty() && text.back() == '"')
-            text.pop_back();
-        for (const char* prefix : {"ERROR: ", "AssetLibrary: "})
-            if (StartsWith(text, prefix))
-                text.erase(0, std::char_traits<char>::length(prefix));
-        if (!text.empty())
-            text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-        while (!text.empty() && (text.back() == '.' || text.back() == '!'))
-            text.pop_back();
-        return text;
-    }
-    return "check failed: " + expression;
+    return "unexpected report: " + p_report;
 }
 
 Reports::Reports(Mode p_mode)
@@ -175,7 +250,7 @@ std::string ResolveKey(const std::string& p_text, const std::string& p_file)
 }
 
 Progress::Progress(const std::string& p_label, std::size_t p_total)
-    : _label(p_label), _total(p_total), _terminal(StandardErrorIsTerminal())
+    : _label(p_label), _total(p_total), _terminal(platform::StandardErrorIsTerminal())
 {
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,7 +28,15 @@ struct Failure : std::runtime_error {
 // Writes one error line on standard error.
 void PrintError(const std::string& p_subject, const std::string& p_message);
 
-// A precondition report of the library ("expression" - signature) as a short sentence.
+// Standard output, checked: a failed write ends the command as the Failure "write error:
+// REASON" with the system's reason. FinishOutput flushes and checks what is still buffered.
+// StandardOutput is the stream all of it goes through (for writers that take a stream).
+std::ostream& StandardOutput();
+void WriteOut(const char* p_bytes, std::size_t p_count);
+void WriteOut(const std::string& p_text);
+void FinishOutput();
+
+// A precondition report of the library (one of its message constants) as a short sentence.
 std::string Explain(const std::string& p_report);
 
 // How the library's ensure reports are handled while a Reports object lives. Throw: the

@@ -1,7 +1,10 @@
 // draxel-assets watch: polls an AssetWatcher over the mounted sources and prints each change,
 // one line each, with the volume that serves the path now.
 #include "WatchCommand.h"
+
+#include "Commands.h"
 #include "ToolSupport.h"
+#include "TreeCommands.h"
 
 #include <Assets/AssetWatcher.h>
 
@@ -9,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -121,27 +125,29 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
     fs::remove_all(edits, ignored);
 }
 
-void AddWatchCommand(CLI::App& p_app, WatchCommand& p_watch)
-{
-    p_watch.command = p_app.add_subcommand(
-        "watch", "Print each change of the merged tree below PATHs (default: all of it) as it happens, with the "
-                 "source that serves the path now; Ctrl-C stops");
-    p_watch.mount = p_watch.command
-                        ->add_option("-m,--mount", p_watch.mounts,
-                                     "Mount SRC (a directory or an archive) at TARGET (default: the root) with "
-                                     "priority PRIO (default 0); repeatable")
-                        ->type_name("SRC[:TARGET[:PRIO]]")
-                        ->allow_extra_args(false);
-    p_watch.key = p_watch.command
-                      ->add_option("--key", p_watch.keys, "Scramble key of the archive named by the -m before it")
-                      ->allow_extra_args(false);
-    p_watch.command->add_option("--count", p_watch.count, "Stop after this many changes (default: never)");
-    p_watch.command->add_option("PATH", p_watch.paths, "Asset paths to watch, each with everything below it");
-}
+namespace {
 
-int RunWatch(const WatchCommand& p_watch, const boost::shared_ptr<AssetLibrary>& p_library)
+// The watch subcommand's options; -m, --key and --key-file are the tree commands' own.
+struct WatchOptions {
+    CLI::App* command = nullptr;
+    CLI::Option* mount = nullptr;
+    CLI::Option* key = nullptr;
+    CLI::Option* keyFile = nullptr;
+    std::vector<std::string> mounts;
+    std::vector<std::string> keys;
+    std::vector<std::string> keyFiles;
+    std::vector<std::string> paths;
+    std::size_t count = 0;
+};
+
+// Watches the paths of p_watch (the whole tree when none) and prints one line per change until
+// interrupted, or until p_watch.count changes when that is not 0.
+int RunWatch(const WatchOptions& p_watch)
 {
-    AssetWatcher watcher(p_library);
+    Reports reports(Reports::Throw);
+    const boost::shared_ptr<AssetLibrary> library =
+        MountedLibrary(*p_watch.command, p_watch.mount, p_watch.key, p_watch.keyFile, reports);
+    AssetWatcher watcher(library);
     std::vector<std::string> paths = p_watch.paths;
     if (paths.empty())
         paths.push_back(std::string());
@@ -154,12 +160,40 @@ int RunWatch(const WatchCommand& p_watch, const boost::shared_ptr<AssetLibrary>&
     std::size_t printed = 0;
     for (;;) {
         for (const AssetWatcher::Change& change : watcher.Poll()) {
-            PrintChange(change, std::cout);
+            PrintChange(change, StandardOutput());
+            FinishOutput(); // each line as it happens, and a failed write ends the watch
             if (p_watch.count != 0 && ++printed >= p_watch.count)
                 return Success;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+} // namespace
+
+void AddWatchCommand(CommandSet& p_commands)
+{
+    auto watch = std::make_shared<WatchOptions>();
+    watch->command = p_commands.Add(
+        "watch",
+        "Print each change of the merged tree below PATHs (default: all of it) as it happens, with the source that "
+        "serves the path now; Ctrl-C stops",
+        [watch] { return RunWatch(*watch); });
+    watch->mount = watch->command
+                       ->add_option("-m,--mount", watch->mounts,
+                                    "Mount SRC (a directory or an archive) at TARGET (default: the root; a leading "
+                                    "slash is dropped) with priority PRIO (default 0); repeatable")
+                       ->type_name("SRC[:TARGET[:PRIO]]")
+                       ->allow_extra_args(false);
+    watch->key = watch->command
+                     ->add_option("--key", watch->keys, "Scramble key of the archive named by the -m before it")
+                     ->allow_extra_args(false);
+    watch->keyFile = watch->command
+                         ->add_option("--key-file", watch->keyFiles,
+                                      "Scramble key of the archive named by the -m before it: the bytes of this file")
+                         ->allow_extra_args(false);
+    watch->command->add_option("--count", watch->count, "Stop after this many changes (default: never)");
+    watch->command->add_option("PATH", watch->paths, "Asset paths to watch, each with everything below it");
 }
 
 } // namespace draxel_tool

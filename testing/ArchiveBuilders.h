@@ -1,4 +1,4 @@
-// Building archives for tests: our writer into a string, byte patches, and Info-ZIP.
+// Building archives for tests, fuzz targets and benchmarks: our writer into a string, byte patches.
 #pragma once
 
 #include <Assets/ArchiveWriter.h>

@@ -1,5 +1,5 @@
-// Archive builders for tests.
-#include "ArchiveTestSupport.h"
+// Archive builders: our writer into a string, scrambling and little-endian patches.
+#include "ArchiveBuilders.h"
 
 #include <sstream>
 #include <stdexcept>

@@ -1,12 +1,15 @@
-// The demo: what a host sees when it builds a Resource, step by step.
-#include "Demo.h"
+// draxel-assets demo: what a host sees when it builds a Resource over an example resource tree,
+// step by step.
+#include "Commands.h"
 #include "ToolSupport.h"
+#include "TreeCommands.h"
 #include "WatchCommand.h"
 
 #include <Assets/ImageCache.h>
 #include <Assets/Resource.h>
 
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 
 namespace draxel_tool {
@@ -36,8 +39,8 @@ std::string FileName(const qorfile::filepath& p_path)
     return p_path.name().str();
 }
 
-} // namespace
-
+// Builds a Resource over p_root (Shaders/ with Tests/, images/, fonts/, assets/) and writes
+// the tour to p_out. Returns the exit status.
 int RunDemo(const std::string& p_root, std::ostream& p_out)
 {
     if (!fs::is_directory(p_root))
@@ -133,6 +136,19 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
     reports.TakeLines();
     p_out << std::flush;
     return Success;
+}
+
+} // namespace
+
+void AddDemoCommand(CommandSet& p_commands)
+{
+    auto root = std::make_shared<std::string>(DRAXEL_DEMO_ROOT);
+    CLI::App* demo = p_commands.Add("demo", "A guided tour of the library over an example resource tree",
+                                    [root] { return RunDemo(*root, StandardOutput()); });
+    demo->add_option("ROOT", *root,
+                     "Resource tree with Shaders/ (and Shaders/Tests/), images/, fonts/ and assets/ (the built-in "
+                     "archive); default: the tree the build prepares")
+        ->capture_default_str();
 }
 
 } // namespace draxel_tool

@@ -1,0 +1,183 @@
+// ArchiveInspection: what it finds in damaged and foreign archives, named by entry, and that
+// the data it reads in chunks is exactly what the archive volume opens.
+#include "ArchiveBuilders.h"
+#include "TestSupport.h"
+
+#include <Assets/ArchiveInspection.h>
+#include <Assets/ArchiveVolume.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace Qor::Draxel::Assets;
+using testing_support::ArchiveItem;
+using testing_support::CentralHeaderOffset;
+using testing_support::MakeArchive;
+using testing_support::Put16;
+using testing_support::Put32;
+using Kind = ArchiveInspection::Kind;
+
+namespace {
+
+class ArchiveInspectionTest : public ::testing::Test {
+protected:
+    std::string Write(const std::string& p_name, const std::string& p_bytes) { return _dir.Write(p_name, p_bytes); }
+
+    // The findings as "kind:entry", in order.
+    static std::vector<std::string> Found(const ArchiveInspection& p_inspection)
+    {
+        std::vector<std::string> found;
+        for (const ArchiveInspection::Finding& finding : p_inspection.Findings())
+            found.push_back(std::string(ArchiveInspection::KindName(finding.kind)) + ":" + finding.entry);
+        return found;
+    }
+
+    static bool Has(const ArchiveInspection& p_inspection, Kind p_kind, const std::string& p_entry = std::string())
+    {
+        for (const ArchiveInspection::Finding& finding : p_inspection.Findings())
+            if (finding.kind == p_kind && finding.entry == p_entry)
+                return true;
+        return false;
+    }
+
+    static std::string Data(const ArchiveInspection& p_inspection, std::size_t p_index, std::size_t p_chunk)
+    {
+        std::string bytes;
+        EXPECT_TRUE(p_inspection.ReadData(p_inspection.Entries().at(p_index),
+                                          [&](const char* p_bytes, std::size_t p_count) {
+                                              bytes.append(p_bytes, p_count);
+                                              return true;
+                                          },
+                                          p_chunk));
+        return bytes;
+    }
+
+    testing_support::ScratchDir _dir;
+    std::vector<ArchiveItem> _items{{"a.txt", "alpha"}, {"dir/", "", true}, {"dir/b.bin", std::string(300, 'b')}};
+};
+
+} // namespace
+
+TEST_F(ArchiveInspectionTest, WellFormedArchivesHaveNoFindingsAndReadAsTheVolumeOpens)
+{
+    const std::string key = "0123456789abcdef0123456789ABCDEF";
+    for (const auto& made : {std::make_pair(std::string("plain.zip"), MakeArchive(_items)),
+                             std::make_pair(std::string("carried.pak"), MakeArchive(_items, key, true)),
+                             std::make_pair(std::string("seven.dat"), MakeArchive(_items, "7bytes!"))}) {
+        SCOPED_TRACE(made.first);
+        const std::string file = Write(made.first, made.second);
+        const std::string given = made.first == "seven.dat" ? "7bytes!" : "";
+        ArchiveInspection inspection(file, given);
+        EXPECT_TRUE(inspection.Findings().empty()) << ::testing::PrintToString(Found(inspection));
+        EXPECT_FALSE(inspection.Incomplete());
+        ASSERT_EQ(inspection.Entries().size(), 3u);
+        EXPECT_EQ(inspection.Entries()[1].name, "dir/");
+        EXPECT_TRUE(inspection.Entries()[1].isDirectory);
+
+        ArchiveVolume volume(AssetPath(file), AssetPath(), 0, given);
+        const std::string opened = testing_support::ReadAll(*volume.Open(AssetPath("dir/b.bin"), Volume::Binary));
+        // Chunks of any size, odd ones included, give the bytes the volume opens.
+        for (std::size_t chunk : {std::size_t(1), std::size_t(7), std::size_t(64), std::size_t(1) << 20})
+            EXPECT_EQ(Data(inspection, 2, chunk), opened) << chunk;
+        EXPECT_EQ(opened, std::string(300, 'b'));
+    }
+}
+
+TEST_F(ArchiveInspectionTest, TheNameRuleAndPlainReading)
+{
+    const std::string file = Write("renamed.jar", MakeArchive(_items));
+    ArchiveInspection byName(file, std::string());
+    EXPECT_TRUE(byName.Incomplete());
+    EXPECT_EQ(Found(byName), std::vector<std::string>{"no end record:"});
+    ArchiveInspection plain(file, std::string(), ArchiveInspection::Reading::Plain);
+    EXPECT_TRUE(plain.Findings().empty());
+    EXPECT_FALSE(plain.Scrambled());
+    EXPECT_EQ(plain.Entries().size(), 3u);
+
+    ArchiveInspection missing(_dir / "missing.zip", std::string());
+    EXPECT_EQ(Found(missing), std::vector<std::string>{"unreadable:"});
+    EXPECT_TRUE(missing.Incomplete());
+}
+
+TEST_F(ArchiveInspectionTest, ArchiveWideFindings)
+{
+    std::string bytes = MakeArchive(_items);
+    std::string commented = bytes;
+    Put16(commented, commented.size() - 2, 3);
+    ArchiveInspection comment(Write("comment.zip", commented + "abc"), std::string());
+    EXPECT_EQ(Found(comment), std::vector<std::string>{"archive comment:"});
+    EXPECT_TRUE(comment.Incomplete());
+    EXPECT_EQ(comment.Entries().size(), 3u); // found behind the comment, listed all the same
+
+    // A ZIP64 locator in front of the end record, as zipfile writes past 65 535 entries.
+    std::string zip64 = bytes;
+    std::string locator(20, '\0');
+    Put32(locator, 0, 0x07064b50);
+    zip64.insert(zip64.size() - 22, locator);
+    ArchiveInspection sixtyFour(Write("zip64.zip", zip64), std::string());
+    EXPECT_TRUE(Has(sixtyFour, Kind::Zip64));
+    EXPECT_TRUE(sixtyFour.Incomplete());
+
+    // A central directory that claims to lie past the end, and 65 535 headers.
+    std::string far = bytes;
+    Put32(far, far.size() - 22 + 16, 0x7fffffff);
+    Put16(far, far.size() - 22 + 8, 0xfffe);
+    ArchiveInspection farAway(Write("far.zip", far), std::string());
+    EXPECT_TRUE(Has(farAway, Kind::BadCentral));
+    EXPECT_TRUE(farAway.Entries().empty());
+
+    ArchiveInspection junk(Write("junk.zip", "not an archive, and not long enough to be one either"), std::string());
+    EXPECT_EQ(Found(junk), std::vector<std::string>{"no end record:"});
+}
+
+TEST_F(ArchiveInspectionTest, EntryFindingsNameTheirEntryOnce)
+{
+    std::vector<ArchiveItem> items{{"claims.bin", "12345"},   {"crc.txt", "c"},  {"descriptor.txt", "d"},
+                                   {"locked.txt", "l"},       {"deflated.txt", "f"}, {"bzip.txt", "z"},
+                                   {"twice.txt", "one"},      {"twice.txt", "two"}, {"empty", "e"}};
+    std::string bytes = MakeArchive(items);
+    Put32(bytes, 22, 0xffffffffu);                            // claims.bin: local size 4 GiB - 1
+    Put32(bytes, CentralHeaderOffset(bytes, 1) + 16, 0x1234); // crc.txt: central CRC differs
+    Put16(bytes, CentralHeaderOffset(bytes, 2) + 8, 8);       // descriptor.txt: bit 3
+    Put16(bytes, CentralHeaderOffset(bytes, 3) + 8, 1);       // locked.txt: encrypted
+    Put16(bytes, CentralHeaderOffset(bytes, 4) + 10, 8);      // deflated.txt
+    Put16(bytes, CentralHeaderOffset(bytes, 5) + 10, 12);     // bzip.txt
+    // empty: its local header offset moved onto claims.bin's, so the two share bytes.
+    Put32(bytes, CentralHeaderOffset(bytes, 8) + 42, 0);
+    ArchiveInspection inspection(Write("entries.zip", bytes), std::string());
+    EXPECT_FALSE(inspection.Incomplete());
+    EXPECT_TRUE(Has(inspection, Kind::SizeMismatch, "claims.bin"));
+    EXPECT_TRUE(Has(inspection, Kind::DataPastEnd, "claims.bin"));
+    EXPECT_TRUE(Has(inspection, Kind::CrcMismatch, "crc.txt"));
+    EXPECT_TRUE(Has(inspection, Kind::DataDescriptor, "descriptor.txt"));
+    EXPECT_TRUE(Has(inspection, Kind::Encrypted, "locked.txt"));
+    EXPECT_TRUE(Has(inspection, Kind::Deflated, "deflated.txt"));
+    EXPECT_TRUE(Has(inspection, Kind::Compressed, "bzip.txt"));
+    EXPECT_TRUE(Has(inspection, Kind::DuplicateName, "twice.txt"));
+    EXPECT_TRUE(Has(inspection, Kind::Overlap, "empty"));
+    // Each kind once per entry (the two entries named twice.txt aside).
+    std::vector<std::string> found;
+    for (const std::string& text : Found(inspection))
+        if (text.find("twice.txt") == std::string::npos)
+            found.push_back(text);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(std::adjacent_find(found.begin(), found.end()), found.end());
+
+    // The data it reads is what the archive holds, never what the header claims.
+    const ArchiveInspection::InspectedEntry& claims = inspection.Entries()[0];
+    EXPECT_EQ(claims.localSize, 0xffffffffu);
+    EXPECT_EQ(claims.heldSize, bytes.size() - claims.dataOffset);
+}
+
+TEST_F(ArchiveInspectionTest, DamagedLocalHeadersAndEmptyNames)
+{
+    std::string bytes = MakeArchive({{"first.txt", "1"}, {"second.txt", "2"}});
+    Put32(bytes, 30 + 9 + 1, 0xdeadbeef);                              // second local header's signature
+    Put16(bytes, CentralHeaderOffset(bytes, 0) + 28, 0);               // first name: 0 bytes
+    Put16(bytes, CentralHeaderOffset(bytes, 0) + 32, 9);               // ... the name becomes its comment
+    ArchiveInspection inspection(Write("local.zip", bytes), std::string());
+    EXPECT_TRUE(Has(inspection, Kind::EmptyName, ""));
+    EXPECT_TRUE(Has(inspection, Kind::BadLocal, "second.txt"));
+    EXPECT_FALSE(inspection.Entries()[1].localValid);
+}

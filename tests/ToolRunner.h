@@ -1,0 +1,54 @@
+// Running draxel-assets in a scratch directory as a user runs it, for the tool's tests.
+#pragma once
+
+#include "ArchiveBuilders.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class Tool : public ::testing::Test {
+protected:
+    // Runs draxel-assets with p_arguments (shell words) in the scratch directory; p_prefix
+    // (shell words too) goes before the program, e.g. a ulimit or a user switch.
+    Result Run(const std::string& p_arguments, const std::string& p_prefix = std::string())
+    {
+        const std::string out = _dir / ".out", err = _dir / ".err";
+        const int status =
+            testing_support::RunShell("cd " + _dir.path() + " && " + p_prefix + " " DRAXEL_ASSETS_TOOL " " +
+                                      p_arguments + " >" + out + " 2>" + err + " </dev/null");
+        return Result{status, testing_support::ReadFile(out), testing_support::ReadFile(err)};
+    }
+
+    static bool HaveCommand(const char* p_name)
+    {
+        return testing_support::RunShell(std::string("command -v ") + p_name + " >/dev/null 2>&1") == 0;
+    }
+
+    // A small tree: a.txt, sub/b.txt (with CR LF), sub/deeper/c.bin.
+    void MakeTree(const std::string& p_root)
+    {
+        _dir.Write(p_root + "/a.txt", "alpha\n");
+        _dir.Write(p_root + "/sub/b.txt", "one\r\ntwo\r\n");
+        _dir.Write(p_root + "/sub/deeper/c.bin", std::string("\0\1\2\3", 4));
+    }
+
+    std::string WriteArchive(const std::string& p_name, const std::vector<testing_support::ArchiveItem>& p_items)
+    {
+        return _dir.Write(p_name, testing_support::MakeArchive(p_items));
+    }
+
+    static std::size_t Lines(const std::string& p_text) { return std::count(p_text.begin(), p_text.end(), '\n'); }
+
+    testing_support::ScratchDir _dir;
+};
+

@@ -1,0 +1,170 @@
+// Inspecting archives for the archive commands, and streaming their entries.
+#include "ArchiveReading.h"
+
+#include "ToolSupport.h"
+
+#include <Assets/AssetPath.h>
+
+#include "ZipFormat.h"
+
+#include <QorFile.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+
+namespace draxel_tool {
+
+namespace fs = std::filesystem;
+using namespace Qor::Draxel::Assets;
+
+namespace {
+
+bool HasEndRecord(const Inspection& p_inspection)
+{
+    for (const Inspection::Finding& finding : p_inspection.Findings())
+        if (finding.kind == Inspection::Kind::NoEndRecord || finding.kind == Inspection::Kind::Unreadable)
+            return false;
+    return true;
+}
+
+} // namespace
+
+void AddArchiveOptions(CLI::App& p_command, ArchiveOptions& p_options)
+{
+    p_command.add_option("ARCHIVE", p_options.file, "The archive")->required();
+    AddKeyOptions(p_command, p_options.key);
+    p_command.add_flag("--plain", p_options.plain,
+                       "Read the archive as a plain ZIP whatever its name (a name that does not end in zip is "
+                       "otherwise read as scrambled)");
+}
+
+std::unique_ptr<Inspection> InspectArchive(const ArchiveOptions& p_options)
+{
+    const std::string& file = p_options.file;
+    if (fs::is_directory(file))
+        throw Failure(file, "is a directory, not an archive");
+    if (!fs::exists(file))
+        throw Failure(file, "no such file");
+    const std::string key = ResolveKey(p_options.key.text, p_options.key.file);
+    auto inspection = std::make_unique<Inspection>(file, key,
+                                                   p_options.plain ? Inspection::Reading::Plain : Inspection::Reading::ByName);
+    for (const Inspection::Finding& finding : inspection->Findings())
+        if (finding.kind == Inspection::Kind::Unreadable)
+            throw Failure(file, "cannot read: " + finding.detail);
+    if (HasEndRecord(*inspection))
+        return inspection;
+
+    const bool scrambledName =
+        !p_options.plain && Zip::IsScrambledExtension(AssetPath(qorfile::filepath(file)).Extension());
+    if (scrambledName && key.empty() && HasEndRecord(Inspection(file, std::string(), Inspection::Reading::Plain)))
+        throw Failure(file, "a name that does not end in zip is read as scrambled with the key in its last 32 bytes, "
+                            "but this is a plain ZIP archive: read it with --plain (or name it .zip)");
+    if (scrambledName)
+        throw Failure(file, key.empty() ? "not a scrambled archive that carries its key (no ZIP end record): "
+                                          "give its key with --key or --key-file"
+                                        : "no ZIP end record: not an archive, or a wrong key");
+    throw Failure(file, key.empty() ? "not a ZIP archive (no end record at its end)"
+                                    : "no ZIP end record: not an archive, or a wrong key");
+}
+
+std::string IncompleteReason(const Inspection& p_inspection)
+{
+    if (!p_inspection.Incomplete())
+        return std::string();
+    for (const Inspection::Finding& finding : p_inspection.Findings()) {
+        switch (finding.kind) {
+        case Inspection::Kind::Comment:
+            return "archive comments are not supported (" + finding.detail + ")";
+        case Inspection::Kind::Zip64:
+            return "ZIP64 archives are not supported (" + finding.detail + ")";
+        case Inspection::Kind::BadCentral:
+            return "damaged central directory: " + finding.detail;
+        case Inspection::Kind::NoEndRecord:
+        case Inspection::Kind::Unreadable:
+            return finding.detail;
+        default:
+            break;
+        }
+    }
+    return "the archive cannot be read whole";
+}
+
+std::vector<const InspectedEntry*> InPathOrder(const Inspection& p_inspection)
+{
+    struct Keyed {
+        AssetPath path;
+        const InspectedEntry* entry;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(p_inspection.Entries().size());
+    for (const InspectedEntry& entry : p_inspection.Entries())
+        keyed.push_back(Keyed{AssetPath(entry.name), &entry});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& p_a, const Keyed& p_b) { return p_a.path < p_b.path; });
+    std::vector<const InspectedEntry*> ordered;
+    ordered.reserve(keyed.size());
+    for (const Keyed& item : keyed)
+        ordered.push_back(item.entry);
+    return ordered;
+}
+
+bool Readable(const InspectedEntry& p_entry)
+{
+    return !p_entry.isDirectory && p_entry.localValid && p_entry.method == Zip::MethodStored &&
+           !(p_entry.flags & Zip::FlagEncrypted);
+}
+
+bool StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, bool p_text,
+                 const std::function<void(const char*, std::size_t)>& p_sink)
+{
+    if (!p_text)
+        return p_inspection.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
+            p_sink(p_bytes, p_count);
+            return true;
+        });
+    // Text mode: a CR at the end of a chunk waits for the next chunk's first byte.
+    bool pendingCr = false;
+    std::string folded;
+    const bool read = p_inspection.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
+        folded.clear();
+        std::size_t i = 0;
+        if (pendingCr) {
+            pendingCr = false;
+            if (p_bytes[0] != '\n')
+                folded += '\r';
+        }
+        for (; i < p_count; ++i) {
+            if (p_bytes[i] != '\r') {
+                folded += p_bytes[i];
+            } else if (i + 1 == p_count) {
+                pendingCr = true;
+            } else if (p_bytes[i + 1] != '\n') {
+                folded += '\r';
+            }
+        }
+        p_sink(folded.data(), folded.size());
+        return true;
+    });
+    if (pendingCr)
+        p_sink("\r", 1);
+    return read;
+}
+
+std::string MethodName(std::uint16_t p_method)
+{
+    if (p_method == Zip::MethodStored)
+        return "stored";
+    if (p_method == Zip::MethodDeflate)
+        return "deflate";
+    return "method" + std::to_string(p_method);
+}
+
+std::string Hex32(std::uint32_t p_value)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08" PRIx32, p_value);
+    return text;
+}
+
+} // namespace draxel_tool

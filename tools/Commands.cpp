@@ -1,0 +1,34 @@
+// The command set of draxel-assets and the key options its commands share.
+#include "Commands.h"
+
+#include "ToolSupport.h"
+
+namespace draxel_tool {
+
+CommandSet::CommandSet(CLI::App& p_app) : _app(p_app)
+{
+}
+
+CLI::App* CommandSet::Add(const std::string& p_name, const std::string& p_help, std::function<int()> p_run)
+{
+    CLI::App* command = _app.add_subcommand(p_name, p_help);
+    _commands.push_back(Command{command, std::move(p_run)});
+    return command;
+}
+
+int CommandSet::RunChosen() const
+{
+    for (const Command& command : _commands)
+        if (*command.command)
+            return command.run();
+    return Success;
+}
+
+void AddKeyOptions(CLI::App& p_command, KeyOptions& p_key)
+{
+    CLI::Option* text = p_command.add_option("--key", p_key.text, "Scramble key, as text");
+    CLI::Option* file = p_command.add_option("--key-file", p_key.file, "Scramble key: the bytes of this file");
+    text->excludes(file);
+}
+
+} // namespace draxel_tool

@@ -1,0 +1,165 @@
+// draxel-assets extract: an archive's entries written below a directory, safely: nothing is
+// written outside it or through a symbolic link, no existing file is replaced unless asked,
+// and what cannot be extracted is named.
+#include "ArchiveReading.h"
+#include "Commands.h"
+#include "Platform.h"
+#include "ToolSupport.h"
+
+#include <Assets/AssetPath.h>
+
+#include "ZipFormat.h"
+
+#include <cctype>
+
+namespace draxel_tool {
+
+using namespace Qor::Draxel::Assets;
+
+namespace {
+
+// Why a stored name would land outside the extraction directory; empty when it is safe.
+std::string HostileName(const std::string& p_name)
+{
+    if (p_name.empty())
+        return "empty name";
+    if (p_name.front() == '/' || p_name.front() == '\\')
+        return "absolute name";
+    if (p_name.size() >= 2 && std::isalpha(static_cast<unsigned char>(p_name[0])) && p_name[1] == ':')
+        return "name with a drive letter";
+    std::size_t begin = 0;
+    while (begin <= p_name.size()) {
+        std::size_t end = p_name.find_first_of("/\\", begin);
+        if (end == std::string::npos)
+            end = p_name.size();
+        if (p_name.compare(begin, end - begin, "..") == 0)
+            return "name with a '..' component";
+        begin = end + 1;
+    }
+    return std::string();
+}
+
+// Why an entry is skipped rather than extracted; empty when it can be.
+std::string Unextractable(const InspectedEntry& p_entry)
+{
+    if (p_entry.flags & Zip::FlagEncrypted)
+        return "skipped, encrypted entry";
+    if (p_entry.method == Zip::MethodDeflate)
+        return "skipped, deflated entry (only stored entries are extracted; pack --from converts the archive)";
+    if (p_entry.method != Zip::MethodStored)
+        return "skipped, compression method " + std::to_string(p_entry.method);
+    if (!p_entry.localValid)
+        return "skipped, damaged local header";
+    if (p_entry.heldSize < p_entry.dataSize)
+        return "skipped, its data runs past the end of the archive";
+    return std::string();
+}
+
+struct ExtractOptions {
+    ArchiveOptions archive;
+    std::string directory;
+    bool overwrite = false;
+};
+
+// Writes one entry; the reason when it could not be written.
+std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, const std::string& p_path,
+                       platform::ExtractDirectory& p_directory, bool p_overwrite)
+{
+    const std::size_t slash = p_path.rfind('/');
+    if (slash != std::string::npos) {
+        const std::string error = p_directory.MakeFolders(p_path.substr(0, slash));
+        if (!error.empty())
+            return error;
+    }
+    std::unique_ptr<platform::OutputFile> out;
+    std::string error = p_directory.CreateFile(p_path, p_overwrite, out);
+    if (!error.empty())
+        return error;
+    const bool read = StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
+        if (error.empty())
+            error = out->Write(p_bytes, p_count);
+    });
+    const std::string closed = out->Close();
+    if (!read)
+        return "cannot read its data from the archive";
+    if (!error.empty())
+        return "write error: " + error;
+    if (!closed.empty())
+        return "write error: " + closed;
+    return std::string();
+}
+
+int ExtractArchive(const ExtractOptions& p_options)
+{
+    const std::string& file = p_options.archive.file;
+    const std::unique_ptr<Inspection> inspection = InspectArchive(p_options.archive);
+    const std::string incomplete = IncompleteReason(*inspection);
+    if (!incomplete.empty())
+        throw Failure(file, incomplete);
+
+    std::string error;
+    std::unique_ptr<platform::ExtractDirectory> directory = platform::OpenExtractDirectory(p_options.directory, error);
+    if (!directory)
+        throw Failure(p_options.directory, "cannot create the directory: " + error);
+
+    bool failed = false;
+    std::size_t written = 0;
+    const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
+    Progress progress("extracting", entries.size());
+    for (const InspectedEntry* entry : entries) {
+        progress.Step();
+        const std::string subject = file + ": " + entry->name;
+        auto fail = [&](const std::string& p_reason) {
+            PrintError(subject, p_reason);
+            failed = true;
+        };
+        const std::string hostile = HostileName(entry->name);
+        if (!hostile.empty()) {
+            fail("refused, " + hostile + " would land outside " + p_options.directory);
+            continue;
+        }
+        const std::string path = AssetPath(entry->name).str();
+        if (path.empty()) {
+            fail("refused, the name has no path");
+            continue;
+        }
+        if (entry->isDirectory) {
+            const std::string made = directory->MakeFolders(path);
+            if (!made.empty())
+                fail("cannot make the folder: " + made);
+            continue;
+        }
+        const std::string skipped = Unextractable(*entry);
+        if (!skipped.empty()) {
+            fail(skipped);
+            continue;
+        }
+        const std::string problem = WriteEntry(*inspection, *entry, path, *directory, p_options.overwrite);
+        if (!problem.empty()) {
+            fail(problem);
+            continue;
+        }
+        ++written;
+    }
+    WriteOut(file + ": " + std::to_string(written) + (written == 1 ? " file" : " files") + " extracted into " +
+             p_options.directory + "\n");
+    FinishOutput();
+    return failed ? Failed : Success;
+}
+
+} // namespace
+
+void AddExtractCommand(CommandSet& p_commands)
+{
+    auto options = std::make_shared<ExtractOptions>();
+    CLI::App* extract = p_commands.Add(
+        "extract",
+        "Write the entries of an archive below a directory. Nothing is written outside DIR or through a symbolic "
+        "link; existing files stay unless --overwrite; encrypted and compressed entries are skipped, each named",
+        [options] { return ExtractArchive(*options); });
+    AddArchiveOptions(*extract, options->archive);
+    extract->add_option("DIR", options->directory, "The directory to write into (created when missing)")->required();
+    extract->add_flag("--overwrite", options->overwrite, "Replace existing files (never a symbolic link)");
+}
+
+} // namespace draxel_tool

@@ -1,0 +1,366 @@
+// draxel-assets pack: an archive of stored entries from directories, or converted from any ZIP
+// archive libzip reads, written beside its target and renamed into place only when complete.
+//
+// Nothing is lost silently: a file or folder that cannot be read ends the command naming it
+// (with --skip-unreadable: a warning each, and exit status 1). Symbolic links are followed,
+// to files and to folders alike, except a link to a folder that contains it (a loop), which
+// is an error; a link that leads nowhere is an unreadable file. The archive being written, and
+// the file it replaces, are never packed into it.
+#include "Commands.h"
+#include "Platform.h"
+#include "ToolSupport.h"
+
+#include <Assets/ArchiveWriter.h>
+#include <Assets/AssetPath.h>
+#include "BuiltInArchive.h"
+#include "ZipFormat.h"
+
+#include <zip.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+
+namespace draxel_tool {
+
+namespace fs = std::filesystem;
+using namespace Qor::Draxel::Assets;
+
+namespace {
+
+struct PackOptions {
+    std::string out;
+    std::vector<std::string> directories;
+    std::string from;
+    KeyOptions key;
+    bool trailer = false;
+    bool builtIn = false;
+    bool directoryEntries = false;
+    bool skipUnreadable = false;
+};
+
+// One entry to write: a host file, a directory entry, or an entry of the --from archive.
+struct Item {
+    std::string file; // empty for a directory entry or an archive entry
+    bool directory = false;
+    zip_int64_t fromIndex = -1;
+    std::string origin; // where the name came from, for the duplicate message
+};
+
+class Collector {
+public:
+    Collector(const PackOptions& p_options, const std::vector<fs::path>& p_ownFiles)
+        : _options(p_options), _ownFiles(p_ownFiles)
+    {
+    }
+
+    std::map<std::string, Item>& Items() { return _items; }
+    std::size_t Skipped() const { return _skipped; }
+
+    void AddDirectoryTree(const std::string& p_root)
+    {
+        std::error_code error;
+        const fs::file_status status = fs::status(p_root, error);
+        if (!fs::is_directory(status))
+            throw Failure(p_root, error ? error.message() : "not a directory");
+        Walk(fs::path(p_root), fs::path(), {fs::weakly_canonical(p_root, error)});
+    }
+
+    void Add(const std::string& p_name, Item p_item)
+    {
+        auto known = _items.find(p_name);
+        if (known != _items.end()) {
+            if (p_item.directory && known->second.directory)
+                return;
+            throw Failure(p_item.file.empty() ? p_item.origin : p_item.file,
+                          "duplicate entry name " + p_name + " (also in " + known->second.origin + ")");
+        }
+        _items.emplace(p_name, std::move(p_item));
+    }
+
+    // A path that cannot be packed: the command ends, or with --skip-unreadable it goes on.
+    void Unreadable(const fs::path& p_path, const std::string& p_reason)
+    {
+        if (!_options.skipUnreadable)
+            throw Failure(p_path.string(), p_reason + " (--skip-unreadable packs the rest)");
+        PrintError(p_path.string(), "skipped: " + p_reason);
+        ++_skipped;
+    }
+
+private:
+    // p_ancestors: the canonical folders on the way down, to tell a link loop.
+    void Walk(const fs::path& p_folder, const fs::path& p_relative, const std::vector<fs::path>& p_ancestors)
+    {
+        std::error_code error;
+        fs::directory_iterator listing(p_folder, error);
+        if (error) {
+            Unreadable(p_folder, error.message());
+            return;
+        }
+        for (fs::directory_iterator end; listing != end; listing.increment(error)) {
+            if (error) {
+                Unreadable(p_folder, error.message());
+                return;
+            }
+            const fs::path path = listing->path();
+            const fs::path relative = p_relative / path.filename();
+            std::error_code statusError;
+            const fs::file_status status = fs::status(path, statusError);
+            if (statusError) {
+                Unreadable(path, fs::is_symlink(fs::symlink_status(path, error)) ? "a symbolic link that leads nowhere"
+                                                                                  : statusError.message());
+                continue;
+            }
+            if (fs::is_directory(status)) {
+                const fs::path canonical = fs::canonical(path, error);
+                if (error) {
+                    Unreadable(path, error.message());
+                    continue;
+                }
+                bool loop = false;
+                for (const fs::path& ancestor : p_ancestors)
+                    loop = loop || ancestor == canonical;
+                if (loop)
+                    throw Failure(path.string(), "a symbolic link to a folder that contains it (a loop)");
+                if (_options.directoryEntries)
+                    Add(relative.generic_string(), Item{std::string(), true, -1, p_folder.string()});
+                std::vector<fs::path> ancestors = p_ancestors;
+                ancestors.push_back(canonical);
+                Walk(path, relative, ancestors);
+                continue;
+            }
+            if (!fs::is_regular_file(status))
+                continue; // sockets, pipes and devices hold no file content
+            if (IsOwnFile(path))
+                continue;
+            std::ifstream probe(path, std::ios_base::binary);
+            if (!probe) {
+                Unreadable(path, std::strerror(errno));
+                continue;
+            }
+            Add(relative.generic_string(), Item{path.string(), false, -1, p_folder.string()});
+        }
+    }
+
+    bool IsOwnFile(const fs::path& p_path) const
+    {
+        std::error_code error;
+        for (const fs::path& own : _ownFiles)
+            if (fs::equivalent(p_path, own, error))
+                return true;
+        return false;
+    }
+
+    const PackOptions& _options;
+    std::vector<fs::path> _ownFiles;
+    std::map<std::string, Item> _items;
+    std::size_t _skipped = 0;
+};
+
+// An archive libzip reads: every entry, decompressed by libzip.
+class SourceArchive {
+public:
+    explicit SourceArchive(const std::string& p_path) : _path(p_path)
+    {
+        int error = 0;
+        _archive = zip_open(p_path.c_str(), ZIP_RDONLY, &error);
+        if (!_archive) {
+            zip_error_t reason;
+            zip_error_init_with_code(&reason, error);
+            const std::string text = zip_error_strerror(&reason);
+            zip_error_fini(&reason);
+            throw Failure(p_path, "cannot read the archive: " + text);
+        }
+    }
+    ~SourceArchive() { zip_discard(_archive); }
+    SourceArchive(const SourceArchive&) = delete;
+    SourceArchive& operator=(const SourceArchive&) = delete;
+
+    void Collect(Collector& p_collector) const
+    {
+        const zip_int64_t count = zip_get_num_entries(_archive, 0);
+        for (zip_int64_t index = 0; index < count; ++index) {
+            const char* name = zip_get_name(_archive, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_GUESS);
+            if (!name)
+                throw Failure(_path, "entry " + std::to_string(index) + ": " + zip_strerror(_archive));
+            std::string text = name;
+            const bool directory = !text.empty() && text.back() == '/';
+            if (directory)
+                text.pop_back();
+            if (text.empty())
+                continue;
+            p_collector.Add(text, Item{std::string(), directory, index, _path});
+        }
+    }
+
+    // The entry's bytes, decompressed.
+    std::string Read(zip_int64_t p_index, const std::string& p_name) const
+    {
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(_archive, static_cast<zip_uint64_t>(p_index), 0, &stat) != 0)
+            throw Failure(_path + ": " + p_name, zip_strerror(_archive));
+        zip_file_t* file = zip_fopen_index(_archive, static_cast<zip_uint64_t>(p_index), 0);
+        if (!file)
+            throw Failure(_path + ": " + p_name, std::string("cannot read the entry: ") + zip_strerror(_archive));
+        std::string bytes;
+        std::vector<char> chunk(std::size_t(1) << 16);
+        zip_int64_t got = 0;
+        while ((got = zip_fread(file, chunk.data(), chunk.size())) > 0)
+            bytes.append(chunk.data(), static_cast<std::size_t>(got));
+        const std::string error = got < 0 ? zip_file_strerror(file) : std::string();
+        zip_fclose(file);
+        if (got < 0)
+            throw Failure(_path + ": " + p_name, "cannot read the entry: " + error);
+        if ((stat.valid & ZIP_STAT_SIZE) && bytes.size() != stat.size)
+            throw Failure(_path + ": " + p_name, "the entry's data is shorter than its size");
+        return bytes;
+    }
+
+private:
+    std::string _path;
+    zip_t* _archive = nullptr;
+};
+
+void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_items, const SourceArchive* p_from)
+{
+    Progress progress("packing", p_items.size());
+    for (const auto& entry : p_items) {
+        const Item& item = entry.second;
+        try {
+            if (item.directory)
+                p_writer.AddDirectory(entry.first);
+            else if (item.fromIndex >= 0)
+                p_writer.AddBytes(entry.first, p_from->Read(item.fromIndex, entry.first));
+            else
+                p_writer.AddFile(entry.first, qorfile::filepath(item.file));
+        } catch (const std::length_error& error) {
+            throw Failure(item.file.empty() ? entry.first : item.file, error.what());
+        } catch (const std::invalid_argument& error) {
+            throw Failure(item.file.empty() ? entry.first : item.file, error.what());
+        }
+        progress.Step();
+    }
+}
+
+int PackArchive(const PackOptions& p_options)
+{
+    std::string key = ResolveKey(p_options.key.text, p_options.key.file);
+    std::string out = p_options.out;
+    const bool toStandardOutput = out == "-";
+    bool trailer = p_options.trailer;
+    if (p_options.builtIn) {
+        // The built-in archive is mounted with the library's own key, so it carries none.
+        const BuiltInArchive builtIn = BuiltInArchives().front();
+        key = builtIn.key;
+        trailer = false;
+        if (fs::is_directory(out))
+            out = (fs::path(out) / builtIn.name).string();
+    }
+    if (trailer && key.size() != Zip::KeyTrailerLength)
+        throw Failure("pack", "--trailer needs a key of exactly 32 bytes (this key has " + std::to_string(key.size()) +
+                                  ")",
+                      BadUsage);
+    if (p_options.directories.empty() && p_options.from.empty())
+        throw Failure("pack", "nothing to pack: give directories, or --from ARCHIVE", BadUsage);
+    if (!toStandardOutput) {
+        const bool zipName = !Zip::IsScrambledExtension(AssetPath(std::string(out)).Extension());
+        if (zipName && !key.empty())
+            throw Failure(out, "a scrambled archive must not be named .zip (its data would be read unscrambled)",
+                          BadUsage);
+        if (!zipName && key.empty())
+            throw Failure(out, "an unscrambled archive must be named .zip (any other name is read as scrambled)",
+                          BadUsage);
+    }
+
+    const fs::path target(out);
+    const fs::path temporary =
+        target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(platform::ProcessId()));
+    std::vector<fs::path> ownFiles;
+    if (!toStandardOutput)
+        ownFiles = {target, temporary};
+    Collector collector(p_options, ownFiles);
+    for (const std::string& directory : p_options.directories)
+        collector.AddDirectoryTree(directory);
+    std::unique_ptr<SourceArchive> from;
+    if (!p_options.from.empty()) {
+        from = std::make_unique<SourceArchive>(p_options.from);
+        from->Collect(collector);
+    }
+    const std::map<std::string, Item>& items = collector.Items();
+
+    if (toStandardOutput) {
+        try {
+            ArchiveWriter writer(StandardOutput(), key);
+            WriteItems(writer, items, from.get());
+            writer.Finish(trailer);
+        } catch (const std::runtime_error&) {
+            FinishOutput(); // the reason of a failed write, when that was it
+            throw;
+        }
+        FinishOutput();
+    } else {
+        platform::RemoveOnSignal(temporary.string());
+        try {
+            std::ofstream file(temporary, std::ios_base::binary | std::ios_base::trunc);
+            if (!file)
+                throw Failure(out, std::string("cannot write here: ") + std::strerror(errno));
+            ArchiveWriter writer(file, key);
+            WriteItems(writer, items, from.get());
+            writer.Finish(trailer);
+            file.close();
+            if (!file)
+                throw Failure(out, std::string("write error: ") + std::strerror(errno));
+            fs::rename(temporary, target);
+        } catch (...) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            platform::RemoveOnSignal(std::string());
+            throw;
+        }
+        platform::RemoveOnSignal(std::string());
+        std::cerr << std::flush;
+        WriteOut(out + ": " + std::to_string(items.size()) + (items.size() == 1 ? " entry" : " entries") +
+                 (key.empty() ? "" : trailer ? ", scrambled, key in trailer" : ", scrambled") + "\n");
+    }
+    if (collector.Skipped() > 0) {
+        PrintError(out, std::to_string(collector.Skipped()) + " unreadable path(s) skipped");
+        return Failed;
+    }
+    return Success;
+}
+
+} // namespace
+
+void AddPackCommand(CommandSet& p_commands)
+{
+    auto options = std::make_shared<PackOptions>();
+    CLI::App* pack = p_commands.Add(
+        "pack",
+        "Write an archive of stored entries from directories (or converted from another ZIP archive with --from). "
+        "Symbolic links are followed, except one to a folder that contains it (an error); an unreadable file or "
+        "folder is an error unless --skip-unreadable",
+        [options] { return PackArchive(*options); });
+    pack->add_option("OUT", options->out,
+                     "The archive to write, or - for standard output (with --builtin: or the assets directory)")
+        ->required();
+    pack->add_option("DIR", options->directories, "Directories whose content goes to the archive's root");
+    pack->add_option("--from", options->from,
+                     "Convert this ZIP archive (deflated, ZIP64, data descriptors, comments: whatever libzip reads) "
+                     "into stored entries");
+    AddKeyOptions(*pack, options->key);
+    CLI::Option* trailer =
+        pack->add_flag("--trailer", options->trailer, "Append the 32-byte key, so the archive carries its key");
+    CLI::Option* builtIn = pack->add_flag("--builtin", options->builtIn,
+                                          "Scramble with the library's built-in archive key (no trailer: the library "
+                                          "gives the key when it mounts the built-in archive)");
+    builtIn->excludes(trailer)->excludes("--key")->excludes("--key-file");
+    pack->add_flag("-d,--directories", options->directoryEntries, "Store directory entries too");
+    pack->add_flag("--skip-unreadable", options->skipUnreadable,
+                   "Pack what can be read: each unreadable path is a warning, and the exit status is 1");
+}
+
+} // namespace draxel_tool

@@ -1,0 +1,231 @@
+// The platform interface of draxel-assets on POSIX systems (Linux: openat2 where the kernel
+// has it).
+#include "Platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/openat2.h>
+#endif
+
+namespace draxel_tool {
+namespace platform {
+
+namespace {
+
+// The path a signal removes: a fixed buffer, since a handler may not allocate.
+char g_removeOnSignal[4096];
+
+extern "C" void RemoveAndEnd(int p_signal)
+{
+    if (g_removeOnSignal[0] != '\0')
+        ::unlink(g_removeOnSignal);
+    std::signal(p_signal, SIG_DFL);
+    ::raise(p_signal);
+}
+
+std::string Reason(int p_error)
+{
+    return std::strerror(p_error);
+}
+
+class PosixOutputFile : public OutputFile {
+public:
+    explicit PosixOutputFile(int p_descriptor) : _descriptor(p_descriptor) {}
+    ~PosixOutputFile() override
+    {
+        if (_descriptor >= 0)
+            ::close(_descriptor);
+    }
+
+    std::string Write(const char* p_bytes, std::size_t p_count) override
+    {
+        while (p_count > 0) {
+            const ssize_t written = ::write(_descriptor, p_bytes, p_count);
+            if (written < 0) {
+                if (errno == EINTR)
+                    continue;
+                return Reason(errno);
+            }
+            p_bytes += written;
+            p_count -= static_cast<std::size_t>(written);
+        }
+        return std::string();
+    }
+
+    std::string Close() override
+    {
+        const int descriptor = _descriptor;
+        _descriptor = -1;
+        return ::close(descriptor) == 0 ? std::string() : Reason(errno);
+    }
+
+private:
+    int _descriptor;
+};
+
+std::vector<std::string> Components(const std::string& p_relative)
+{
+    std::vector<std::string> parts;
+    std::size_t begin = 0;
+    while (begin <= p_relative.size()) {
+        std::size_t end = p_relative.find('/', begin);
+        if (end == std::string::npos)
+            end = p_relative.size();
+        if (end > begin)
+            parts.push_back(p_relative.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return parts;
+}
+
+// openat2 below p_root without links; -1 with errno ENOSYS where the kernel lacks it.
+int OpenBeneath(int p_root, const std::string& p_relative, int p_flags, mode_t p_mode)
+{
+#if defined(__linux__) && defined(SYS_openat2)
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = static_cast<std::uint64_t>(p_flags);
+    how.mode = (p_flags & O_CREAT) ? p_mode : 0;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, p_root, p_relative.c_str(), &how, sizeof how));
+#else
+    (void)p_root, (void)p_relative, (void)p_flags, (void)p_mode;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+class PosixExtractDirectory : public ExtractDirectory {
+public:
+    explicit PosixExtractDirectory(int p_root) : _root(p_root) {}
+    ~PosixExtractDirectory() override { ::close(_root); }
+
+    std::string MakeFolders(const std::string& p_relative) override
+    {
+        int folder = -1;
+        return WalkFolders(Components(p_relative), true, folder);
+    }
+
+    std::string CreateFile(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
+    {
+        const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (p_replace ? O_TRUNC : O_EXCL);
+        int descriptor = OpenBeneath(_root, p_relative, flags, 0666);
+        if (descriptor < 0 && (errno == ENOSYS || errno == EPERM)) {
+            // No openat2 (or a filter refuses it): the folders one by one, then the leaf.
+            std::vector<std::string> parts = Components(p_relative);
+            const std::string leaf = parts.empty() ? std::string() : parts.back();
+            if (!parts.empty())
+                parts.pop_back();
+            int folder = -1;
+            const std::string error = WalkFolders(parts, false, folder);
+            if (!error.empty())
+                return error;
+            descriptor = ::openat(folder, leaf.c_str(), flags, 0666);
+            const int saved = errno;
+            if (folder != _root)
+                ::close(folder);
+            errno = saved;
+        }
+        if (descriptor < 0) {
+            if (errno == EEXIST) {
+                struct stat status;
+                if (::fstatat(_root, p_relative.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode))
+                    return "a symbolic link is in the way";
+                return p_replace ? Reason(errno) : "exists (--overwrite replaces it)";
+            }
+            if (errno == ELOOP || errno == EXDEV)
+                return "a symbolic link is in the way";
+            return Reason(errno);
+        }
+        struct stat status;
+        if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(descriptor);
+            return "not a regular file";
+        }
+        p_file = std::make_unique<PosixOutputFile>(descriptor);
+        return std::string();
+    }
+
+private:
+    // Opens each folder below the root without following a link, creating it when p_create;
+    // p_folder receives the last (the root itself for none; the caller closes any other).
+    std::string WalkFolders(const std::vector<std::string>& p_parts, bool p_create, int& p_folder)
+    {
+        int folder = _root;
+        for (const std::string& part : p_parts) {
+            if (p_create && ::mkdirat(folder, part.c_str(), 0777) != 0 && errno != EEXIST) {
+                const std::string error = Reason(errno);
+                if (folder != _root)
+                    ::close(folder);
+                return error;
+            }
+            const int next = ::openat(folder, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int saved = errno;
+            if (folder != _root)
+                ::close(folder);
+            if (next < 0)
+                return saved == ELOOP || saved == ENOTDIR ? "a symbolic link or a file is in the way of " + part
+                                                          : Reason(saved);
+            folder = next;
+        }
+        if (p_create && folder != _root)
+            ::close(folder);
+        else
+            p_folder = folder;
+        return std::string();
+    }
+
+    int _root;
+};
+
+} // namespace
+
+bool StandardErrorIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+unsigned long ProcessId()
+{
+    return static_cast<unsigned long>(::getpid());
+}
+
+void RemoveOnSignal(const std::string& p_path)
+{
+    // The handler sees either the whole path or an empty one: clear, copy, then install.
+    g_removeOnSignal[0] = '\0';
+    if (p_path.empty() || p_path.size() >= sizeof g_removeOnSignal)
+        return;
+    std::memcpy(g_removeOnSignal + 1, p_path.c_str() + 1, p_path.size());
+    g_removeOnSignal[0] = p_path[0];
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = RemoveAndEnd;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+std::unique_ptr<ExtractDirectory> OpenExtractDirectory(const std::string& p_path, std::string& p_error)
+{
+    std::error_code error;
+    std::filesystem::create_directories(p_path, error);
+    const int root = ::open(p_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) {
+        p_error = error ? error.message() : Reason(errno);
+        return nullptr;
+    }
+    return std::make_unique<PosixExtractDirectory>(root);
+}
+
+} // namespace platform
+} // namespace draxel_tool
