@@ -18,7 +18,7 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/FileStream.cpp
   ${ASSETS_ROOT}/src/FileSystemVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveDirectory.cpp
-  ${ASSETS_ROOT}/src/ArchiveInspection.cpp
+  ${ASSETS_ROOT}/src/ArchiveDiagnostics.cpp
   ${ASSETS_ROOT}/src/ArchiveVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveVolumeListing.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp

@@ -31,7 +31,7 @@ RulesFor() { # library file name
       allowed='
         Qor::Draxel::Assets::AssetPath Qor::Draxel::Assets::Volume Qor::Draxel::Assets::AssetVolume
         Qor::Draxel::Assets::FileSystemVolume Qor::Draxel::Assets::ArchiveVolume
-        Qor::Draxel::Assets::ArchiveWriter Qor::Draxel::Assets::ArchiveInspection Qor::Draxel::Assets::AssetLibrary
+        Qor::Draxel::Assets::ArchiveWriter Qor::Draxel::Assets::ArchiveDiagnostics Qor::Draxel::Assets::AssetLibrary
         Qor::Draxel::Assets::AssetWatcher
         Qor::Draxel::Assets::Resource
         Qor::Draxel::Assets::ImageCache Qor::Draxel::Assets::ImageCache::NoImageFoundException

@@ -5,7 +5,7 @@
 
 #include "Commands.h"
 
-#include <Assets/ArchiveInspection.h>
+#include <Assets/ArchiveDiagnostics.h>
 
 #include <cstdint>
 #include <functional>
@@ -15,7 +15,7 @@
 
 namespace draxel_tool {
 
-using Inspection = Qor::Draxel::Assets::ArchiveInspection;
+using Inspection = Qor::Draxel::Assets::ArchiveDiagnostics;
 using InspectedEntry = Inspection::InspectedEntry;
 
 struct ArchiveOptions {

@@ -1,6 +1,6 @@
-// ArchiveInspection: a bounded walk over an archive file that reports, rather than follows,
+// ArchiveDiagnostics: a bounded walk over an archive file that reports, rather than follows,
 // whatever the archive volume cannot serve or the archive contradicts.
-#include <Assets/ArchiveInspection.h>
+#include <Assets/ArchiveDiagnostics.h>
 
 #include <Assets/AssetPath.h>
 
@@ -108,7 +108,7 @@ bool Inside(std::uint64_t p_offset, std::uint64_t p_count, std::uint64_t p_end)
 
 } // namespace
 
-struct ArchiveInspection::State {
+struct ArchiveDiagnostics::State {
     std::string file;
     std::string key;
     bool scrambled = false; // the data is unscrambled
@@ -156,7 +156,7 @@ struct ArchiveInspection::State {
 // The end record lies exactly 22 bytes before the end of the ZIP data, where the volume
 // reads it. When it is not there, the last 64 KiB are searched, so that a comment (or other
 // bytes behind the record) is told apart from an archive that is no ZIP at all.
-bool ArchiveInspection::State::FindEndRecord(WindowedFile& p_file, std::uint64_t& p_at, char* p_record)
+bool ArchiveDiagnostics::State::FindEndRecord(WindowedFile& p_file, std::uint64_t& p_at, char* p_record)
 {
     if (zipEnd < Zip::End::Size) {
         Archive(Kind::NoEndRecord, "the archive is " + Number(length) + " bytes, too short for a ZIP end record");
@@ -192,7 +192,7 @@ bool ArchiveInspection::State::FindEndRecord(WindowedFile& p_file, std::uint64_t
     return false;
 }
 
-void ArchiveInspection::State::ReadCentral(WindowedFile& p_file, std::uint64_t p_at, std::uint16_t p_count)
+void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t p_at, std::uint16_t p_count)
 {
     char header[Zip::Central::Size];
     for (std::size_t index = 0; index < p_count; ++index) {
@@ -234,7 +234,7 @@ void ArchiveInspection::State::ReadCentral(WindowedFile& p_file, std::uint64_t p
         Archive(Kind::Zip64, "more central headers than the end record's count of " + Number(p_count));
 }
 
-void ArchiveInspection::State::ReadLocal(WindowedFile& p_file, std::size_t p_index)
+void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_index)
 {
     InspectedEntry& entry = entries[p_index];
     const std::uint32_t escape = 0xffffffffu;
@@ -291,7 +291,7 @@ void ArchiveInspection::State::ReadLocal(WindowedFile& p_file, std::size_t p_ind
 
 // Local headers and data of different entries must not share bytes (a "zip bomb" reuses
 // them), nor run into the central directory.
-void ArchiveInspection::State::FindOverlaps(std::uint64_t p_centralOffset)
+void ArchiveDiagnostics::State::FindOverlaps(std::uint64_t p_centralOffset)
 {
     struct Span {
         std::uint64_t begin;
@@ -322,7 +322,7 @@ void ArchiveInspection::State::FindOverlaps(std::uint64_t p_centralOffset)
     }
 }
 
-ArchiveInspection::ArchiveInspection(const std::string& p_file, const std::string& p_key, Reading p_reading)
+ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::string& p_key, Reading p_reading)
     : _state(std::make_unique<State>())
 {
     State& state = *_state;
@@ -385,34 +385,34 @@ ArchiveInspection::ArchiveInspection(const std::string& p_file, const std::strin
     state.entryFindings.clear();
 }
 
-ArchiveInspection::~ArchiveInspection() = default;
+ArchiveDiagnostics::~ArchiveDiagnostics() = default;
 
-const std::vector<ArchiveInspection::InspectedEntry>& ArchiveInspection::Entries() const
+const std::vector<ArchiveDiagnostics::InspectedEntry>& ArchiveDiagnostics::Entries() const
 {
     return _state->entries;
 }
 
-const std::vector<ArchiveInspection::Finding>& ArchiveInspection::Findings() const
+const std::vector<ArchiveDiagnostics::Finding>& ArchiveDiagnostics::Findings() const
 {
     return _state->findings;
 }
 
-bool ArchiveInspection::Incomplete() const
+bool ArchiveDiagnostics::Incomplete() const
 {
     return _state->incomplete;
 }
 
-bool ArchiveInspection::Scrambled() const
+bool ArchiveDiagnostics::Scrambled() const
 {
     return _state->scrambled;
 }
 
-std::uint64_t ArchiveInspection::Length() const
+std::uint64_t ArchiveDiagnostics::Length() const
 {
     return _state->length;
 }
 
-bool ArchiveInspection::ReadData(const InspectedEntry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
+bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
                                  std::size_t p_chunk) const
 {
     if (p_entry.heldSize == 0)
@@ -438,7 +438,7 @@ bool ArchiveInspection::ReadData(const InspectedEntry& p_entry, const std::funct
     return true;
 }
 
-const char* ArchiveInspection::KindName(Kind p_kind)
+const char* ArchiveDiagnostics::KindName(Kind p_kind)
 {
     switch (p_kind) {
     case Kind::Unreadable:

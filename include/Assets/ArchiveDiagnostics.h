@@ -1,4 +1,4 @@
-// ArchiveInspection: what an archive file holds that ArchiveVolume cannot serve or that
+// ArchiveDiagnostics: what an archive file holds that ArchiveVolume cannot serve or that
 // disagrees with itself, as findings (a kind and the entry it concerns), and the entries'
 // data read in chunks.
 //
@@ -29,7 +29,7 @@ namespace Qor {
 namespace Draxel {
 namespace Assets {
 
-class ASSETS_API ArchiveInspection {
+class ASSETS_API ArchiveDiagnostics {
 public:
     // How the archive's bytes are read.
     enum class Reading {
@@ -86,10 +86,10 @@ public:
     };
 
     // Inspects the archive file p_file with p_key (empty for none).
-    ArchiveInspection(const std::string& p_file, const std::string& p_key, Reading p_reading = Reading::ByName);
-    ~ArchiveInspection();
-    ArchiveInspection(const ArchiveInspection&) = delete;
-    ArchiveInspection& operator=(const ArchiveInspection&) = delete;
+    ArchiveDiagnostics(const std::string& p_file, const std::string& p_key, Reading p_reading = Reading::ByName);
+    ~ArchiveDiagnostics();
+    ArchiveDiagnostics(const ArchiveDiagnostics&) = delete;
+    ArchiveDiagnostics& operator=(const ArchiveDiagnostics&) = delete;
 
     // The central headers in stored order; those behind a damaged one are not listed.
     const std::vector<InspectedEntry>& Entries() const;

@@ -1,9 +1,9 @@
-// ArchiveInspection: what it finds in damaged and foreign archives, named by entry, and that
+// ArchiveDiagnostics: what it finds in damaged and foreign archives, named by entry, and that
 // the data it reads in chunks is exactly what the archive volume opens.
 #include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
-#include <Assets/ArchiveInspection.h>
+#include <Assets/ArchiveDiagnostics.h>
 #include <Assets/ArchiveVolume.h>
 
 #include <gtest/gtest.h>
@@ -16,32 +16,32 @@ using testing_support::CentralHeaderOffset;
 using testing_support::MakeArchive;
 using testing_support::Put16;
 using testing_support::Put32;
-using Kind = ArchiveInspection::Kind;
+using Kind = ArchiveDiagnostics::Kind;
 
 namespace {
 
-class ArchiveInspectionTest : public ::testing::Test {
+class ArchiveDiagnosticsTest : public ::testing::Test {
 protected:
     std::string Write(const std::string& p_name, const std::string& p_bytes) { return _dir.Write(p_name, p_bytes); }
 
     // The findings as "kind:entry", in order.
-    static std::vector<std::string> Found(const ArchiveInspection& p_inspection)
+    static std::vector<std::string> Found(const ArchiveDiagnostics& p_inspection)
     {
         std::vector<std::string> found;
-        for (const ArchiveInspection::Finding& finding : p_inspection.Findings())
-            found.push_back(std::string(ArchiveInspection::KindName(finding.kind)) + ":" + finding.entry);
+        for (const ArchiveDiagnostics::Finding& finding : p_inspection.Findings())
+            found.push_back(std::string(ArchiveDiagnostics::KindName(finding.kind)) + ":" + finding.entry);
         return found;
     }
 
-    static bool Has(const ArchiveInspection& p_inspection, Kind p_kind, const std::string& p_entry = std::string())
+    static bool Has(const ArchiveDiagnostics& p_inspection, Kind p_kind, const std::string& p_entry = std::string())
     {
-        for (const ArchiveInspection::Finding& finding : p_inspection.Findings())
+        for (const ArchiveDiagnostics::Finding& finding : p_inspection.Findings())
             if (finding.kind == p_kind && finding.entry == p_entry)
                 return true;
         return false;
     }
 
-    static std::string Data(const ArchiveInspection& p_inspection, std::size_t p_index, std::size_t p_chunk)
+    static std::string Data(const ArchiveDiagnostics& p_inspection, std::size_t p_index, std::size_t p_chunk)
     {
         std::string bytes;
         EXPECT_TRUE(p_inspection.ReadData(p_inspection.Entries().at(p_index),
@@ -59,7 +59,7 @@ protected:
 
 } // namespace
 
-TEST_F(ArchiveInspectionTest, WellFormedArchivesHaveNoFindingsAndReadAsTheVolumeOpens)
+TEST_F(ArchiveDiagnosticsTest, WellFormedArchivesHaveNoFindingsAndReadAsTheVolumeOpens)
 {
     const std::string key = "0123456789abcdef0123456789ABCDEF";
     for (const auto& made : {std::make_pair(std::string("plain.zip"), MakeArchive(_items)),
@@ -68,7 +68,7 @@ TEST_F(ArchiveInspectionTest, WellFormedArchivesHaveNoFindingsAndReadAsTheVolume
         SCOPED_TRACE(made.first);
         const std::string file = Write(made.first, made.second);
         const std::string given = made.first == "seven.dat" ? "7bytes!" : "";
-        ArchiveInspection inspection(file, given);
+        ArchiveDiagnostics inspection(file, given);
         EXPECT_TRUE(inspection.Findings().empty()) << ::testing::PrintToString(Found(inspection));
         EXPECT_FALSE(inspection.Incomplete());
         ASSERT_EQ(inspection.Entries().size(), 3u);
@@ -84,28 +84,28 @@ TEST_F(ArchiveInspectionTest, WellFormedArchivesHaveNoFindingsAndReadAsTheVolume
     }
 }
 
-TEST_F(ArchiveInspectionTest, TheNameRuleAndPlainReading)
+TEST_F(ArchiveDiagnosticsTest, TheNameRuleAndPlainReading)
 {
     const std::string file = Write("renamed.jar", MakeArchive(_items));
-    ArchiveInspection byName(file, std::string());
+    ArchiveDiagnostics byName(file, std::string());
     EXPECT_TRUE(byName.Incomplete());
     EXPECT_EQ(Found(byName), std::vector<std::string>{"no end record:"});
-    ArchiveInspection plain(file, std::string(), ArchiveInspection::Reading::Plain);
+    ArchiveDiagnostics plain(file, std::string(), ArchiveDiagnostics::Reading::Plain);
     EXPECT_TRUE(plain.Findings().empty());
     EXPECT_FALSE(plain.Scrambled());
     EXPECT_EQ(plain.Entries().size(), 3u);
 
-    ArchiveInspection missing(_dir / "missing.zip", std::string());
+    ArchiveDiagnostics missing(_dir / "missing.zip", std::string());
     EXPECT_EQ(Found(missing), std::vector<std::string>{"unreadable:"});
     EXPECT_TRUE(missing.Incomplete());
 }
 
-TEST_F(ArchiveInspectionTest, ArchiveWideFindings)
+TEST_F(ArchiveDiagnosticsTest, ArchiveWideFindings)
 {
     std::string bytes = MakeArchive(_items);
     std::string commented = bytes;
     Put16(commented, commented.size() - 2, 3);
-    ArchiveInspection comment(Write("comment.zip", commented + "abc"), std::string());
+    ArchiveDiagnostics comment(Write("comment.zip", commented + "abc"), std::string());
     EXPECT_EQ(Found(comment), std::vector<std::string>{"archive comment:"});
     EXPECT_TRUE(comment.Incomplete());
     EXPECT_EQ(comment.Entries().size(), 3u); // found behind the comment, listed all the same
@@ -115,7 +115,7 @@ TEST_F(ArchiveInspectionTest, ArchiveWideFindings)
     std::string locator(20, '\0');
     Put32(locator, 0, 0x07064b50);
     zip64.insert(zip64.size() - 22, locator);
-    ArchiveInspection sixtyFour(Write("zip64.zip", zip64), std::string());
+    ArchiveDiagnostics sixtyFour(Write("zip64.zip", zip64), std::string());
     EXPECT_TRUE(Has(sixtyFour, Kind::Zip64));
     EXPECT_TRUE(sixtyFour.Incomplete());
 
@@ -123,15 +123,15 @@ TEST_F(ArchiveInspectionTest, ArchiveWideFindings)
     std::string far = bytes;
     Put32(far, far.size() - 22 + 16, 0x7fffffff);
     Put16(far, far.size() - 22 + 8, 0xfffe);
-    ArchiveInspection farAway(Write("far.zip", far), std::string());
+    ArchiveDiagnostics farAway(Write("far.zip", far), std::string());
     EXPECT_TRUE(Has(farAway, Kind::BadCentral));
     EXPECT_TRUE(farAway.Entries().empty());
 
-    ArchiveInspection junk(Write("junk.zip", "not an archive, and not long enough to be one either"), std::string());
+    ArchiveDiagnostics junk(Write("junk.zip", "not an archive, and not long enough to be one either"), std::string());
     EXPECT_EQ(Found(junk), std::vector<std::string>{"no end record:"});
 }
 
-TEST_F(ArchiveInspectionTest, EntryFindingsNameTheirEntryOnce)
+TEST_F(ArchiveDiagnosticsTest, EntryFindingsNameTheirEntryOnce)
 {
     std::vector<ArchiveItem> items{{"claims.bin", "12345"},   {"crc.txt", "c"},  {"descriptor.txt", "d"},
                                    {"locked.txt", "l"},       {"deflated.txt", "f"}, {"bzip.txt", "z"},
@@ -145,7 +145,7 @@ TEST_F(ArchiveInspectionTest, EntryFindingsNameTheirEntryOnce)
     Put16(bytes, CentralHeaderOffset(bytes, 5) + 10, 12);     // bzip.txt
     // empty: its local header offset moved onto claims.bin's, so the two share bytes.
     Put32(bytes, CentralHeaderOffset(bytes, 8) + 42, 0);
-    ArchiveInspection inspection(Write("entries.zip", bytes), std::string());
+    ArchiveDiagnostics inspection(Write("entries.zip", bytes), std::string());
     EXPECT_FALSE(inspection.Incomplete());
     EXPECT_TRUE(Has(inspection, Kind::SizeMismatch, "claims.bin"));
     EXPECT_TRUE(Has(inspection, Kind::DataPastEnd, "claims.bin"));
@@ -165,18 +165,18 @@ TEST_F(ArchiveInspectionTest, EntryFindingsNameTheirEntryOnce)
     EXPECT_EQ(std::adjacent_find(found.begin(), found.end()), found.end());
 
     // The data it reads is what the archive holds, never what the header claims.
-    const ArchiveInspection::InspectedEntry& claims = inspection.Entries()[0];
+    const ArchiveDiagnostics::InspectedEntry& claims = inspection.Entries()[0];
     EXPECT_EQ(claims.localSize, 0xffffffffu);
     EXPECT_EQ(claims.heldSize, bytes.size() - claims.dataOffset);
 }
 
-TEST_F(ArchiveInspectionTest, DamagedLocalHeadersAndEmptyNames)
+TEST_F(ArchiveDiagnosticsTest, DamagedLocalHeadersAndEmptyNames)
 {
     std::string bytes = MakeArchive({{"first.txt", "1"}, {"second.txt", "2"}});
     Put32(bytes, 30 + 9 + 1, 0xdeadbeef);                              // second local header's signature
     Put16(bytes, CentralHeaderOffset(bytes, 0) + 28, 0);               // first name: 0 bytes
     Put16(bytes, CentralHeaderOffset(bytes, 0) + 32, 9);               // ... the name becomes its comment
-    ArchiveInspection inspection(Write("local.zip", bytes), std::string());
+    ArchiveDiagnostics inspection(Write("local.zip", bytes), std::string());
     EXPECT_TRUE(Has(inspection, Kind::EmptyName, ""));
     EXPECT_TRUE(Has(inspection, Kind::BadLocal, "second.txt"));
     EXPECT_FALSE(inspection.Entries()[1].localValid);
