@@ -4,7 +4,7 @@
 //             plain and scrambled;
 //   writer/   inputs of the writer target;
 //   path/     texts for the path target.
-#include <Assets/ArchiveWriter.h>
+#include "ArchiveBuilders.h"
 
 #include <fstream>
 #include <iostream>
@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-using Qor::Draxel::Assets::ArchiveWriter;
+using testing_support::ArchiveItem;
+using testing_support::MakeArchive;
+using testing_support::Scramble;
 
 namespace {
 
@@ -26,33 +28,6 @@ void Write(const std::string& p_path, const std::string& p_bytes)
     out << p_bytes;
 }
 
-std::string Scramble(std::string p_bytes, const std::string& p_key)
-{
-    for (std::size_t i = 0; i < p_bytes.size(); ++i)
-        p_bytes[i] = static_cast<char>(p_bytes[i] ^ p_key[i % p_key.size()]);
-    return p_bytes;
-}
-
-struct Item {
-    std::string name;
-    std::string bytes;
-    bool directory;
-};
-
-std::string Archive(const std::vector<Item>& p_items, const std::string& p_key, bool p_trailer)
-{
-    std::ostringstream out;
-    ArchiveWriter writer(out, p_key);
-    for (const Item& item : p_items) {
-        if (item.directory)
-            writer.AddDirectory(item.name);
-        else
-            writer.AddBytes(item.name, item.bytes);
-    }
-    writer.Finish(p_trailer);
-    return out.str();
-}
-
 } // namespace
 
 int main(int p_count, char** p_arguments)
@@ -62,7 +37,7 @@ int main(int p_count, char** p_arguments)
         return 2;
     }
     const std::string root = p_arguments[1];
-    const std::vector<std::vector<Item>> sets = {
+    const std::vector<std::vector<ArchiveItem>> sets = {
         {{"a.txt", "hello\r\nworld\r", false}},
         {{"shaders/", "", true}, {"shaders/basic.vert", "void main() {}\r\n", false}, {"img/logo/a.png", "PNG", false}},
         {{"empty", "", false}, {"dir\\file", "x", false}, {"lib", "L", false}, {"lib/", "", true}},
@@ -70,9 +45,9 @@ int main(int p_count, char** p_arguments)
     int index = 0;
     for (const auto& items : sets) {
         const std::string name = root + "/archive/writer" + std::to_string(index++);
-        Write(name + "-plain", Archive(items, std::string(), false));
-        Write(name + "-given", Archive(items, GivenKey, false));
-        Write(name + "-trailer", Archive(items, TrailerKey, true));
+        Write(name + "-plain", MakeArchive(items, std::string(), false));
+        Write(name + "-given", MakeArchive(items, GivenKey, false));
+        Write(name + "-trailer", MakeArchive(items, TrailerKey, true));
     }
     for (int i = 2; i < p_count; ++i) {
         std::ifstream in(p_arguments[i], std::ios_base::binary);

@@ -278,12 +278,7 @@ int ShowTree(const AssetLibrary& p_library, const std::string& p_path, bool p_js
 
 struct TreeOptions {
     CLI::App* command = nullptr;
-    CLI::Option* mount = nullptr;
-    CLI::Option* key = nullptr;
-    CLI::Option* keyFile = nullptr;
-    std::vector<std::string> mounts;
-    std::vector<std::string> keys;
-    std::vector<std::string> keyFiles;
+    MountOptions mounting;
     std::string path;
     bool text = false;
     bool json = false;
@@ -293,7 +288,7 @@ enum class TreeCommand { Cat, Exists, Tree };
 
 int RunTreeCommand(TreeCommand p_which, const TreeOptions& p_options)
 {
-    std::vector<Mount> mounts = CollectMounts(*p_options.command, p_options.mount, p_options.key, p_options.keyFile);
+    std::vector<Mount> mounts = CollectMounts(*p_options.command, p_options.mounting.mount, p_options.mounting.key, p_options.mounting.keyFile);
     Reports reports(Reports::Throw);
     boost::shared_ptr<AssetLibrary> library = BuildLibrary(mounts, reports);
     switch (p_which) {
@@ -312,20 +307,7 @@ std::shared_ptr<TreeOptions> AddTreeCommand(CommandSet& p_commands, TreeCommand 
 {
     auto options = std::make_shared<TreeOptions>();
     options->command = p_commands.Add(p_name, p_help, [p_which, options] { return RunTreeCommand(p_which, *options); });
-    options->mount = options->command
-                         ->add_option("-m,--mount", options->mounts,
-                                      "Mount SRC (a directory or an archive) at TARGET (default: the root; a "
-                                      "leading slash is dropped, as tree paths have none) with priority PRIO "
-                                      "(default 0); repeatable")
-                         ->type_name("SRC[:TARGET[:PRIO]]")
-                         ->allow_extra_args(false);
-    options->key = options->command
-                       ->add_option("--key", options->keys, "Scramble key of the archive named by the -m before it")
-                       ->allow_extra_args(false);
-    options->keyFile = options->command
-                           ->add_option("--key-file", options->keyFiles,
-                                        "Scramble key of the archive named by the -m before it: the bytes of this file")
-                           ->allow_extra_args(false);
+    AddMountOptions(*options->command, options->mounting);
     CLI::Option* path = options->command->add_option("PATH", options->path, "Asset path");
     if (p_pathRequired)
         path->required();
@@ -334,11 +316,26 @@ std::shared_ptr<TreeOptions> AddTreeCommand(CommandSet& p_commands, TreeCommand 
 
 } // namespace
 
-boost::shared_ptr<AssetLibrary> MountedLibrary(const CLI::App& p_command, const CLI::Option* p_mount,
-                                               const CLI::Option* p_key, const CLI::Option* p_keyFile,
-                                               Reports& p_reports)
+void AddMountOptions(CLI::App& p_command, MountOptions& p_options)
 {
-    std::vector<Mount> mounts = CollectMounts(p_command, p_mount, p_key, p_keyFile);
+    p_options.mount = p_command
+                          .add_option("-m,--mount", p_options.mounts,
+                                      "Mount SRC (a directory or an archive) at TARGET (default: the root; a "
+                                      "leading slash is dropped, as tree paths have none) with priority PRIO "
+                                      "(default 0); repeatable")
+                          ->type_name("SRC[:TARGET[:PRIO]]")
+                          ->allow_extra_args(false);
+    p_options.key = p_command.add_option("--key", p_options.keys, "Scramble key of the archive named by the -m before it")
+                        ->allow_extra_args(false);
+    p_options.keyFile = p_command
+                            .add_option("--key-file", p_options.keyFiles,
+                                        "Scramble key of the archive named by the -m before it: the bytes of this file")
+                            ->allow_extra_args(false);
+}
+
+boost::shared_ptr<AssetLibrary> MountedLibrary(const CLI::App& p_command, const MountOptions& p_options, Reports& p_reports)
+{
+    std::vector<Mount> mounts = CollectMounts(p_command, p_options.mount, p_options.key, p_options.keyFile);
     return BuildLibrary(mounts, p_reports);
 }
 

@@ -130,12 +130,7 @@ namespace {
 // The watch subcommand's options; -m, --key and --key-file are the tree commands' own.
 struct WatchOptions {
     CLI::App* command = nullptr;
-    CLI::Option* mount = nullptr;
-    CLI::Option* key = nullptr;
-    CLI::Option* keyFile = nullptr;
-    std::vector<std::string> mounts;
-    std::vector<std::string> keys;
-    std::vector<std::string> keyFiles;
+    MountOptions mounting;
     std::vector<std::string> paths;
     std::size_t count = 0;
 };
@@ -146,7 +141,7 @@ int RunWatch(const WatchOptions& p_watch)
 {
     Reports reports(Reports::Throw);
     const boost::shared_ptr<AssetLibrary> library =
-        MountedLibrary(*p_watch.command, p_watch.mount, p_watch.key, p_watch.keyFile, reports);
+        MountedLibrary(*p_watch.command, p_watch.mounting, reports);
     AssetWatcher watcher(library);
     std::vector<std::string> paths = p_watch.paths;
     if (paths.empty())
@@ -179,19 +174,7 @@ void AddWatchCommand(CommandSet& p_commands)
         "Print each change of the merged tree below PATHs (default: all of it) as it happens, with the source that "
         "serves the path now; Ctrl-C stops",
         [watch] { return RunWatch(*watch); });
-    watch->mount = watch->command
-                       ->add_option("-m,--mount", watch->mounts,
-                                    "Mount SRC (a directory or an archive) at TARGET (default: the root; a leading "
-                                    "slash is dropped) with priority PRIO (default 0); repeatable")
-                       ->type_name("SRC[:TARGET[:PRIO]]")
-                       ->allow_extra_args(false);
-    watch->key = watch->command
-                     ->add_option("--key", watch->keys, "Scramble key of the archive named by the -m before it")
-                     ->allow_extra_args(false);
-    watch->keyFile = watch->command
-                         ->add_option("--key-file", watch->keyFiles,
-                                      "Scramble key of the archive named by the -m before it: the bytes of this file")
-                         ->allow_extra_args(false);
+    AddMountOptions(*watch->command, watch->mounting);
     watch->command->add_option("--count", watch->count, "Stop after this many changes (default: never)");
     watch->command->add_option("PATH", watch->paths, "Asset paths to watch, each with everything below it");
 }
