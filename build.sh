@@ -61,10 +61,10 @@ case "$command" in
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
       run_suite "$build/sanitize"
-    # The core for Windows x64 (cmake/MinGW-w64.cmake) and its tests under Wine. draxel-assets
-    # is not part of it yet: its platform file (tools/Platform.h) has only a POSIX side.
+    # The core and draxel-assets for Windows x64 (cmake/MinGW-w64.cmake), with the core's tests
+    # and the program against the native one under Wine.
     configure_and_build "$build/mingw" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/MinGW-w64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASSETS_BUILD_TOOLS=OFF
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASSETS_NATIVE_TOOL="$build/dev/tools/draxel-assets"
     run_suite "$build/mingw"
     # The thread test under ThreadSanitizer: a build of just the core and that test.
     local_launcher=()

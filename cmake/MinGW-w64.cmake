@@ -21,11 +21,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 find_program(ASSETS_WINE NAMES wine wine64 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${ASSETS_WINE})
 
-# The header-only libraries of the build machine (boost, CLI11) are used as they are. They
+# The header-only libraries of the build machine (boost, CLI11, nlohmann/json) are used as they are. They
 # are staged one by one: adding /usr/include itself would put Linux's C headers before the
 # cross compiler's own.
 set(ASSETS_STAGED_HEADERS ${CMAKE_BINARY_DIR}/staged-headers)
-foreach(header IN ITEMS boost CLI)
+foreach(header IN ITEMS boost CLI nlohmann)
   if(NOT EXISTS ${ASSETS_STAGED_HEADERS}/${header})
     file(MAKE_DIRECTORY ${ASSETS_STAGED_HEADERS})
     file(CREATE_LINK /usr/include/${header} ${ASSETS_STAGED_HEADERS}/${header} SYMBOLIC)
@@ -34,6 +34,7 @@ endforeach()
 set(Boost_INCLUDE_DIR ${ASSETS_STAGED_HEADERS} CACHE PATH "boost's headers (staged from the build machine)")
 set(Boost_NO_BOOST_CMAKE ON)
 set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw CACHE PATH "CLI11's package (header-only, staged)")
+set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw CACHE PATH "nlohmann/json's package (header-only, staged)")
 
 # The compiler's runtime DLLs, and zlib's, go beside the programs (see CMakeLists.txt).
 set(ASSETS_RUNTIME_DLLS)

@@ -43,9 +43,9 @@ void AddArchiveOptions(CLI::App& p_command, ArchiveOptions& p_options)
 std::unique_ptr<Inspection> InspectArchive(const ArchiveOptions& p_options)
 {
     const std::string& file = p_options.file;
-    if (fs::is_directory(file))
+    if (fs::is_directory(fs::u8path(file)))
         throw Failure(file, "is a directory, not an archive");
-    if (!fs::exists(file))
+    if (!fs::exists(fs::u8path(file)))
         throw Failure(file, "no such file");
     const std::string key = ResolveKey(p_options.key.text, p_options.key.file);
     auto inspection = std::make_unique<Inspection>(file, key,

@@ -1,5 +1,6 @@
-// draxel-assets pack: an archive of stored entries from directories, or converted from any ZIP
-// archive libzip reads, written beside its target and renamed into place only when complete.
+// draxel-assets pack: an archive of stored entries from directories, or converted from another
+// ZIP archive (SourceArchive.h), written beside its target and renamed into place only when
+// complete.
 //
 // Nothing is lost silently: a file or folder that cannot be read ends the command naming it
 // (with --skip-unreadable: a warning each, and exit status 1). Symbolic links are followed,
@@ -8,14 +9,13 @@
 // the file it replaces, are never packed into it.
 #include "Commands.h"
 #include "Platform.h"
+#include "SourceArchive.h"
 #include "ToolSupport.h"
 
 #include <Assets/ArchiveWriter.h>
 #include <Assets/AssetPath.h>
 #include "BuiltInArchive.h"
 #include "ZipFormat.h"
-
-#include <zip.h>
 
 #include <cerrno>
 #include <cstring>
@@ -46,7 +46,7 @@ struct PackOptions {
 struct Item {
     std::string file; // empty for a directory entry or an archive entry
     bool directory = false;
-    zip_int64_t fromIndex = -1;
+    const SourceArchive::Entry* from = nullptr;
     std::string origin; // where the name came from, for the duplicate message
 };
 
@@ -63,10 +63,11 @@ public:
     void AddDirectoryTree(const std::string& p_root)
     {
         std::error_code error;
-        const fs::file_status status = fs::status(p_root, error);
+        const fs::path root = fs::u8path(p_root);
+        const fs::file_status status = fs::status(root, error);
         if (!fs::is_directory(status))
             throw Failure(p_root, error ? error.message() : "not a directory");
-        Walk(fs::path(p_root), fs::path(), {fs::weakly_canonical(p_root, error)});
+        Walk(root, fs::path(), {fs::weakly_canonical(root, error)});
     }
 
     void Add(const std::string& p_name, Item p_item)
@@ -85,8 +86,8 @@ public:
     void Unreadable(const fs::path& p_path, const std::string& p_reason)
     {
         if (!_options.skipUnreadable)
-            throw Failure(p_path.string(), p_reason + " (--skip-unreadable packs the rest)");
-        PrintError(p_path.string(), "skipped: " + p_reason);
+            throw Failure(p_path.u8string(), p_reason + " (--skip-unreadable packs the rest)");
+        PrintError(p_path.u8string(), "skipped: " + p_reason);
         ++_skipped;
     }
 
@@ -124,9 +125,9 @@ private:
                 for (const fs::path& ancestor : p_ancestors)
                     loop = loop || ancestor == canonical;
                 if (loop)
-                    throw Failure(path.string(), "a symbolic link to a folder that contains it (a loop)");
+                    throw Failure(path.u8string(), "a symbolic link to a folder that contains it (a loop)");
                 if (_options.directoryEntries)
-                    Add(relative.generic_string(), Item{std::string(), true, -1, p_folder.string()});
+                    Add(relative.generic_u8string(), Item{std::string(), true, nullptr, p_folder.u8string()});
                 std::vector<fs::path> ancestors = p_ancestors;
                 ancestors.push_back(canonical);
                 Walk(path, relative, ancestors);
@@ -141,7 +142,7 @@ private:
                 Unreadable(path, std::strerror(errno));
                 continue;
             }
-            Add(relative.generic_string(), Item{path.string(), false, -1, p_folder.string()});
+            Add(relative.generic_u8string(), Item{path.u8string(), false, nullptr, p_folder.u8string()});
         }
     }
 
@@ -160,72 +161,7 @@ private:
     std::size_t _skipped = 0;
 };
 
-// An archive libzip reads: every entry, decompressed by libzip.
-class SourceArchive {
-public:
-    explicit SourceArchive(const std::string& p_path) : _path(p_path)
-    {
-        int error = 0;
-        _archive = zip_open(p_path.c_str(), ZIP_RDONLY, &error);
-        if (!_archive) {
-            zip_error_t reason;
-            zip_error_init_with_code(&reason, error);
-            const std::string text = zip_error_strerror(&reason);
-            zip_error_fini(&reason);
-            throw Failure(p_path, "cannot read the archive: " + text);
-        }
-    }
-    ~SourceArchive() { zip_discard(_archive); }
-    SourceArchive(const SourceArchive&) = delete;
-    SourceArchive& operator=(const SourceArchive&) = delete;
-
-    void Collect(Collector& p_collector) const
-    {
-        const zip_int64_t count = zip_get_num_entries(_archive, 0);
-        for (zip_int64_t index = 0; index < count; ++index) {
-            const char* name = zip_get_name(_archive, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_GUESS);
-            if (!name)
-                throw Failure(_path, "entry " + std::to_string(index) + ": " + zip_strerror(_archive));
-            std::string text = name;
-            const bool directory = !text.empty() && text.back() == '/';
-            if (directory)
-                text.pop_back();
-            if (text.empty())
-                continue;
-            p_collector.Add(text, Item{std::string(), directory, index, _path});
-        }
-    }
-
-    // The entry's bytes, decompressed.
-    std::string Read(zip_int64_t p_index, const std::string& p_name) const
-    {
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(_archive, static_cast<zip_uint64_t>(p_index), 0, &stat) != 0)
-            throw Failure(_path + ": " + p_name, zip_strerror(_archive));
-        zip_file_t* file = zip_fopen_index(_archive, static_cast<zip_uint64_t>(p_index), 0);
-        if (!file)
-            throw Failure(_path + ": " + p_name, std::string("cannot read the entry: ") + zip_strerror(_archive));
-        std::string bytes;
-        std::vector<char> chunk(std::size_t(1) << 16);
-        zip_int64_t got = 0;
-        while ((got = zip_fread(file, chunk.data(), chunk.size())) > 0)
-            bytes.append(chunk.data(), static_cast<std::size_t>(got));
-        const std::string error = got < 0 ? zip_file_strerror(file) : std::string();
-        zip_fclose(file);
-        if (got < 0)
-            throw Failure(_path + ": " + p_name, "cannot read the entry: " + error);
-        if ((stat.valid & ZIP_STAT_SIZE) && bytes.size() != stat.size)
-            throw Failure(_path + ": " + p_name, "the entry's data is shorter than its size");
-        return bytes;
-    }
-
-private:
-    std::string _path;
-    zip_t* _archive = nullptr;
-};
-
-void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_items, const SourceArchive* p_from)
+void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_items, const SourceArchive* p_source)
 {
     Progress progress("packing", p_items.size());
     for (const auto& entry : p_items) {
@@ -233,8 +169,8 @@ void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_it
         try {
             if (item.directory)
                 p_writer.AddDirectory(entry.first);
-            else if (item.fromIndex >= 0)
-                p_writer.AddBytes(entry.first, p_from->Read(item.fromIndex, entry.first));
+            else if (item.from)
+                p_writer.AddBytes(entry.first, p_source->Read(item.from->index, item.from->name));
             else
                 p_writer.AddFile(entry.first, qorfile::filepath(item.file));
         } catch (const std::length_error& error) {
@@ -257,8 +193,8 @@ int PackArchive(const PackOptions& p_options)
         const BuiltInArchive builtIn = BuiltInArchives().front();
         key = builtIn.key;
         trailer = false;
-        if (fs::is_directory(out))
-            out = (fs::path(out) / builtIn.name).string();
+        if (fs::is_directory(fs::u8path(out)))
+            out = (fs::u8path(out) / builtIn.name).u8string();
     }
     if (trailer && key.size() != Zip::KeyTrailerLength)
         throw Failure("pack", "--trailer needs a key of exactly 32 bytes (this key has " + std::to_string(key.size()) +
@@ -276,9 +212,9 @@ int PackArchive(const PackOptions& p_options)
                           BadUsage);
     }
 
-    const fs::path target(out);
+    const fs::path target = fs::u8path(out);
     const fs::path temporary =
-        target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(platform::ProcessId()));
+        target.parent_path() / fs::u8path("." + target.filename().u8string() + ".tmp" + std::to_string(platform::ProcessId()));
     std::vector<fs::path> ownFiles;
     if (!toStandardOutput)
         ownFiles = {target, temporary};
@@ -286,9 +222,12 @@ int PackArchive(const PackOptions& p_options)
     for (const std::string& directory : p_options.directories)
         collector.AddDirectoryTree(directory);
     std::unique_ptr<SourceArchive> from;
+    std::vector<SourceArchive::Entry> fromEntries;
     if (!p_options.from.empty()) {
-        from = std::make_unique<SourceArchive>(p_options.from);
-        from->Collect(collector);
+        from = OpenSourceArchive(p_options.from);
+        fromEntries = from->Entries();
+        for (const SourceArchive::Entry& entry : fromEntries)
+            collector.Add(entry.name, Item{std::string(), entry.directory, &entry, p_options.from});
     }
     const std::map<std::string, Item>& items = collector.Items();
 
@@ -303,7 +242,7 @@ int PackArchive(const PackOptions& p_options)
         }
         FinishOutput();
     } else {
-        platform::RemoveOnSignal(temporary.string());
+        platform::RemoveOnSignal(temporary.u8string());
         try {
             std::ofstream file(temporary, std::ios_base::binary | std::ios_base::trunc);
             if (!file)
@@ -349,8 +288,7 @@ void AddPackCommand(CommandSet& p_commands)
         ->required();
     pack->add_option("DIR", options->directories, "Directories whose content goes to the archive's root");
     pack->add_option("--from", options->from,
-                     "Convert this ZIP archive (deflated, ZIP64, data descriptors, comments: whatever libzip reads) "
-                     "into stored entries");
+                     std::string("Convert this ZIP archive (") + SourceArchiveReads() + ") into stored entries");
     AddKeyOptions(*pack, options->key);
     CLI::Option* trailer =
         pack->add_flag("--trailer", options->trailer, "Append the 32-byte key, so the archive carries its key");

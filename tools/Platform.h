@@ -1,14 +1,27 @@
 // What draxel-assets needs of the operating system beyond standard C++, behind one small
-// interface: PlatformPosix.cpp implements it for Linux and other POSIX systems; a port
-// implements these few calls and nothing else of the tool changes.
+// interface: PlatformPosix.cpp implements it for Linux and other POSIX systems,
+// PlatformWindows.cpp for Windows; nothing else of the tool names a platform.
+//
+// Text crossing this interface is UTF-8, whatever the system's code page: paths given to the
+// tool are UTF-8, as the library's are (std::filesystem paths are made with u8path and read
+// back with u8string for the same reason).
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace draxel_tool {
 namespace platform {
+
+// The command line as UTF-8 (on Windows taken from the wide command line, not from argv,
+// which holds it in the ANSI code page).
+std::vector<std::string> Arguments(int p_argc, char** p_argv);
+
+// Standard output writes bytes as they are: no LF -> CR LF translation where the C runtime
+// has a text mode, so that cat and pack to "-" give the entry's or archive's exact bytes.
+void BinaryStandardOutput();
 
 bool StandardErrorIsTerminal();
 
@@ -29,8 +42,10 @@ public:
 
 // A directory that files are extracted into. Nothing below it is reached through a symbolic
 // link, and nothing outside it is touched: each path is resolved below the directory without
-// following links (openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it,
-// otherwise one component at a time with O_NOFOLLOW).
+// following links (POSIX: openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel
+// has it, otherwise one component at a time with O_NOFOLLOW; Windows: each component opened
+// without following reparse points, and names Windows would alias refused: a device name
+// such as NUL or COM1, a ':' that would name a data stream, a trailing dot or space).
 class ExtractDirectory {
 public:
     virtual ~ExtractDirectory() = default;

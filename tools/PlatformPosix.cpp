@@ -189,6 +189,16 @@ private:
 
 } // namespace
 
+std::vector<std::string> Arguments(int p_argc, char** p_argv)
+{
+    return std::vector<std::string>(p_argv, p_argv + p_argc);
+}
+
+void BinaryStandardOutput()
+{
+    // POSIX streams have no text mode.
+}
+
 bool StandardErrorIsTerminal()
 {
     return ::isatty(STDERR_FILENO) == 1;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -240,7 +241,7 @@ std::string ResolveKey(const std::string& p_text, const std::string& p_file)
 {
     if (p_file.empty())
         return p_text;
-    std::ifstream in(p_file, std::ios_base::binary);
+    std::ifstream in(std::filesystem::u8path(p_file), std::ios_base::binary);
     if (!in)
         throw Failure(p_file, "cannot read the key file");
     std::string key((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -106,11 +106,11 @@ boost::shared_ptr<AssetLibrary> BuildLibrary(std::vector<Mount>& p_mounts, Repor
     for (Mount& mount : p_mounts) {
         p_reports.SetSubject(mount.source);
         const qorfile::filepath source(mount.source);
-        if (fs::is_directory(mount.source)) {
+        if (fs::is_directory(fs::u8path(mount.source))) {
             if (mount.keyGiven)
                 throw Failure(mount.source, "--key applies to archives, and this is a directory", BadUsage);
             library->MountDirectory(source, mount.target, mount.priority);
-        } else if (fs::is_regular_file(mount.source)) {
+        } else if (fs::is_regular_file(fs::u8path(mount.source))) {
             ArchiveOptions options;
             options.file = mount.source;
             options.key = mount.key;

@@ -68,7 +68,7 @@ void WriteShader(const std::filesystem::path& p_file, const std::string& p_text)
     out << p_text;
     out.close();
     if (!out)
-        throw Failure(p_file.string(), "cannot write the shader");
+        throw Failure(p_file.u8string(), "cannot write the shader");
 }
 
 void ShowShader(const AssetLibrary& p_library, const AssetPath& p_path, std::ostream& p_out)
@@ -90,7 +90,7 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
                    std::ostream& p_out)
 {
     namespace fs = std::filesystem;
-    const fs::path edits = fs::path(p_temporary) / "shader-edits";
+    const fs::path edits = fs::u8path(p_temporary) / "shader-edits";
     const AssetPath shader(std::string("Shaders/Tests/colour.frag"));
     std::error_code ignored;
     fs::remove_all(edits, ignored);
@@ -101,7 +101,7 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
     p_out << "   An AssetWatcher watches Shaders (" << watcher.WatchedFiles() << " files, "
           << (watcher.IsNative() ? "inotify" : "polling") << "). A working directory is mounted above\n"
           << "   everything at Shaders (priority 3), and a shader is edited there on disk:\n";
-    p_library->MountDirectory(qorfile::filepath(edits.generic_string()), AssetPath(std::string("Shaders")), 3);
+    p_library->MountDirectory(qorfile::filepath(edits.generic_u8string()), AssetPath(std::string("Shaders")), 3);
     watcher.Poll(); // the mount itself: an empty directory changes nothing
 
     p_out << "   - colour.frag written to the working directory shadows the test directory's:\n";
@@ -121,7 +121,7 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
     AwaitChange(watcher, p_out);
     ShowShader(*p_library, shader, p_out);
 
-    p_library->Unmount(qorfile::filepath(edits.generic_string()));
+    p_library->Unmount(qorfile::filepath(edits.generic_u8string()));
     fs::remove_all(edits, ignored);
 }
 

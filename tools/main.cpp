@@ -1,17 +1,22 @@
 // draxel-assets: the command-line program of the library. Reads the command line, runs the
 // command it names, and turns what ends a command into one error line and an exit status.
 #include "Commands.h"
+#include "Platform.h"
 #include "ToolSupport.h"
 
 #include <CLI/CLI.hpp>
 
 #include <exception>
 #include <iostream>
+#include <string>
+#include <vector>
 
 using namespace draxel_tool;
 
 int main(int argc, char** argv)
 {
+    platform::BinaryStandardOutput();
+    const std::vector<std::string> arguments = platform::Arguments(argc, argv);
     CLI::App app{"draxel-assets: the command-line companion of Qor.Draxel.Assets, a read-only virtual tree of\n"
                  "assets over directories and ZIP archives (plain or XOR-scrambled)."};
     app.require_subcommand(1);
@@ -29,15 +34,18 @@ int main(int argc, char** argv)
     AddTreeCommands(commands);
     AddWatchCommand(commands);
 
-    bool known = argc < 2 || argv[1][0] == '-';
+    bool known = arguments.size() < 2 || arguments[1].empty() || arguments[1][0] == '-';
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
-        known = known || command->get_name() == argv[1];
+        known = known || command->get_name() == arguments[1];
     if (!known) {
-        PrintError(std::string(), std::string("unknown subcommand ") + argv[1] + " (see --help)");
+        PrintError(std::string(), "unknown subcommand " + arguments[1] + " (see --help)");
         return BadUsage;
     }
     try {
-        app.parse(argc, argv);
+        std::vector<const char*> pointers;
+        for (const std::string& argument : arguments)
+            pointers.push_back(argument.c_str());
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0)
             return app.exit(error);

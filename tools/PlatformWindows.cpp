@@ -1,0 +1,305 @@
+// The platform interface of draxel-assets on Windows: wide-character (UTF-16) system calls
+// for UTF-8 text, binary standard output, and extraction that neither follows reparse points
+// (symbolic links, junctions) nor writes to a name Windows reads as something else.
+#include "Platform.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <filesystem>
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+namespace draxel_tool {
+namespace platform {
+
+namespace {
+
+std::wstring Widen(const std::string& p_text)
+{
+    if (p_text.empty())
+        return std::wstring();
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, p_text.data(), static_cast<int>(p_text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(CP_UTF8, 0, p_text.data(), static_cast<int>(p_text.size()), &wide[0], length);
+    return wide;
+}
+
+std::string Narrow(const wchar_t* p_text)
+{
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, p_text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1)
+        return std::string();
+    std::string text(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, p_text, -1, &text[0], length, nullptr, nullptr);
+    text.resize(static_cast<std::size_t>(length - 1));
+    return text;
+}
+
+// The system's text for an error code, as one line.
+std::string Reason(DWORD p_error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, p_error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string reason = length > 0 ? Narrow(text) : std::string();
+    ::LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
+                               reason.back() == '.'))
+        reason.pop_back();
+    return reason.empty() ? "system error " + std::to_string(p_error) : reason;
+}
+
+// The path a signal removes, converted before the signal can come: a handler may not allocate.
+wchar_t g_removeOnSignal[32768];
+
+extern "C" void RemoveAndEnd(int p_signal)
+{
+    if (g_removeOnSignal[0] != L'\0')
+        ::DeleteFileW(g_removeOnSignal);
+    std::signal(p_signal, SIG_DFL);
+    std::raise(p_signal);
+}
+
+class WindowsOutputFile : public OutputFile {
+public:
+    explicit WindowsOutputFile(HANDLE p_file) : _file(p_file) {}
+    ~WindowsOutputFile() override
+    {
+        if (_file != INVALID_HANDLE_VALUE)
+            ::CloseHandle(_file);
+    }
+
+    std::string Write(const char* p_bytes, std::size_t p_count) override
+    {
+        while (p_count > 0) {
+            const DWORD chunk = static_cast<DWORD>(p_count < (DWORD(1) << 30) ? p_count : (DWORD(1) << 30));
+            DWORD written = 0;
+            if (!::WriteFile(_file, p_bytes, chunk, &written, nullptr))
+                return Reason(::GetLastError());
+            p_bytes += written;
+            p_count -= written;
+        }
+        return std::string();
+    }
+
+    std::string Close() override
+    {
+        const HANDLE file = _file;
+        _file = INVALID_HANDLE_VALUE;
+        return ::CloseHandle(file) ? std::string() : Reason(::GetLastError());
+    }
+
+private:
+    HANDLE _file;
+};
+
+std::vector<std::string> Components(const std::string& p_relative)
+{
+    std::vector<std::string> parts;
+    std::size_t begin = 0;
+    while (begin <= p_relative.size()) {
+        std::size_t end = p_relative.find('/', begin);
+        if (end == std::string::npos)
+            end = p_relative.size();
+        if (end > begin)
+            parts.push_back(p_relative.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return parts;
+}
+
+// Why Windows would not store p_part under its own name; empty when it would. A device name
+// (with any extension) opens the device, a ':' names a data stream of another file, and a
+// trailing dot or space is dropped, so that two names would meet in one file.
+std::string AliasedName(const std::string& p_part)
+{
+    for (const char character : p_part)
+        if (static_cast<unsigned char>(character) < 32 || std::strchr("<>:\"|?*\\", character) != nullptr)
+            return "its name holds a character Windows does not allow in a file name: " + p_part;
+    if (p_part.back() == '.' || p_part.back() == ' ')
+        return "its name ends in a dot or a space, which Windows drops: " + p_part;
+    std::string stem = p_part.substr(0, p_part.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char& character : stem)
+        character = static_cast<char>(std::toupper(static_cast<unsigned char>(character)));
+    static const char* const devices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                          "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
+    for (const char* device : devices)
+        if (stem == device)
+            return "its name is the Windows device name " + stem + ": " + p_part;
+    return std::string();
+}
+
+// The attributes of p_path without following a final reparse point; INVALID_FILE_ATTRIBUTES
+// with the error in p_error when it is not there or cannot be told.
+DWORD AttributesOf(const std::wstring& p_path, DWORD& p_error)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(p_path.c_str(), GetFileExInfoStandard, &data)) {
+        p_error = ::GetLastError();
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return data.dwFileAttributes;
+}
+
+class WindowsExtractDirectory : public ExtractDirectory {
+public:
+    explicit WindowsExtractDirectory(std::wstring p_root) : _root(std::move(p_root)) {}
+
+    std::string MakeFolders(const std::string& p_relative) override
+    {
+        std::wstring folder;
+        return WalkFolders(Components(p_relative), true, folder);
+    }
+
+    std::string CreateFile(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
+    {
+        std::vector<std::string> parts = Components(p_relative);
+        if (parts.empty())
+            return "the name has no path";
+        const std::string leaf = parts.back();
+        parts.pop_back();
+        std::wstring folder;
+        std::string error = WalkFolders(parts, false, folder);
+        if (!error.empty())
+            return error;
+        error = AliasedName(leaf);
+        if (!error.empty())
+            return error;
+        const std::wstring path = folder + L'\\' + Widen(leaf);
+        // The leaf is opened, never followed: a reparse point in its place is found on the handle.
+        const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, p_replace ? OPEN_ALWAYS : CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD code = ::GetLastError();
+            DWORD ignored = 0;
+            const DWORD attributes = AttributesOf(path, ignored);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                return "a symbolic link is in the way";
+            if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+                return "exists (--overwrite replaces it)";
+            return Reason(code);
+        }
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!::GetFileInformationByHandle(file, &information)) {
+            const std::string reason = Reason(::GetLastError());
+            ::CloseHandle(file);
+            return reason;
+        }
+        if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            ::CloseHandle(file);
+            return "a symbolic link is in the way";
+        }
+        if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ::CloseHandle(file);
+            return "not a regular file";
+        }
+        if (p_replace && !::SetEndOfFile(file)) {
+            const std::string reason = Reason(::GetLastError());
+            ::CloseHandle(file);
+            return reason;
+        }
+        p_file = std::make_unique<WindowsOutputFile>(file);
+        return std::string();
+    }
+
+private:
+    // Goes down p_parts below the root, creating missing folders when p_create; a reparse
+    // point or a file on the way is an error. p_folder receives the last folder's path.
+    std::string WalkFolders(const std::vector<std::string>& p_parts, bool p_create, std::wstring& p_folder)
+    {
+        std::wstring folder = _root;
+        for (const std::string& part : p_parts) {
+            const std::string aliased = AliasedName(part);
+            if (!aliased.empty())
+                return aliased;
+            folder += L'\\';
+            folder += Widen(part);
+            if (p_create && !::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+                return Reason(::GetLastError());
+            DWORD error = 0;
+            const DWORD attributes = AttributesOf(folder, error);
+            if (attributes == INVALID_FILE_ATTRIBUTES)
+                return Reason(error);
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return "a symbolic link or a file is in the way of " + part;
+        }
+        p_folder = folder;
+        return std::string();
+    }
+
+    std::wstring _root;
+};
+
+} // namespace
+
+std::vector<std::string> Arguments(int p_argc, char** p_argv)
+{
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide)
+        return std::vector<std::string>(p_argv, p_argv + p_argc);
+    std::vector<std::string> arguments;
+    for (int index = 0; index < count; ++index)
+        arguments.push_back(Narrow(wide[index]));
+    ::LocalFree(wide);
+    return arguments;
+}
+
+void BinaryStandardOutput()
+{
+    std::fflush(stdout);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+}
+
+bool StandardErrorIsTerminal()
+{
+    return ::_isatty(::_fileno(stderr)) != 0;
+}
+
+unsigned long ProcessId()
+{
+    return static_cast<unsigned long>(::GetCurrentProcessId());
+}
+
+void RemoveOnSignal(const std::string& p_path)
+{
+    // The handler sees either the whole path or an empty one: clear, copy, then install.
+    g_removeOnSignal[0] = L'\0';
+    const std::wstring wide = Widen(p_path);
+    if (wide.empty() || wide.size() >= sizeof g_removeOnSignal / sizeof g_removeOnSignal[0])
+        return;
+    std::wmemcpy(g_removeOnSignal + 1, wide.c_str() + 1, wide.size());
+    g_removeOnSignal[0] = wide[0];
+    std::signal(SIGINT, RemoveAndEnd);
+    std::signal(SIGTERM, RemoveAndEnd);
+    std::signal(SIGBREAK, RemoveAndEnd);
+}
+
+std::unique_ptr<ExtractDirectory> OpenExtractDirectory(const std::string& p_path, std::string& p_error)
+{
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::u8path(p_path);
+    std::filesystem::create_directories(path, error);
+    if (!std::filesystem::is_directory(path)) {
+        p_error = error ? error.message() : "not a directory";
+        return nullptr;
+    }
+    std::wstring root = path.wstring();
+    while (root.size() > 1 && (root.back() == L'\\' || root.back() == L'/') && root[root.size() - 2] != L':')
+        root.pop_back();
+    return std::make_unique<WindowsExtractDirectory>(root);
+}
+
+} // namespace platform
+} // namespace draxel_tool
