@@ -16,6 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# pkg-config sees the target's packages only, never the build machine's (its libzip is Linux's).
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${ASSETS_MINGW_TRIPLE}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
 
 # Programs built here run under Wine: ctest and the build's own steps use it as the emulator.
 find_program(ASSETS_WINE NAMES wine wine64 REQUIRED)

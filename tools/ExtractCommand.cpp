@@ -72,7 +72,7 @@ std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_e
             return error;
     }
     std::unique_ptr<platform::OutputFile> out;
-    std::string error = p_directory.CreateFile(p_path, p_overwrite, out);
+    std::string error = p_directory.CreateOutput(p_path, p_overwrite, out);
     if (!error.empty())
         return error;
     const bool read = StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {

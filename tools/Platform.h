@@ -54,7 +54,7 @@ public:
     virtual std::string MakeFolders(const std::string& p_relative) = 0;
     // Creates the file p_relative (its folders must exist); an existing file is an error unless
     // p_replace, and a symbolic link always is.
-    virtual std::string CreateFile(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) = 0;
+    virtual std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) = 0;
 };
 
 // Opens p_path, creating it (and its parents) when missing; null with p_error set on failure.

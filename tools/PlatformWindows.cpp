@@ -121,11 +121,15 @@ std::vector<std::string> Components(const std::string& p_relative)
 // trailing dot or space is dropped, so that two names would meet in one file.
 std::string AliasedName(const std::string& p_part)
 {
+    const std::string quoted = "\"" + p_part + "\"";
     for (const char character : p_part)
         if (static_cast<unsigned char>(character) < 32 || std::strchr("<>:\"|?*\\", character) != nullptr)
-            return "its name holds a character Windows does not allow in a file name: " + p_part;
+            return "refused, Windows does not allow " +
+                   (static_cast<unsigned char>(character) < 32 ? "control characters"
+                                                               : "'" + std::string(1, character) + "'") +
+                   " in a file name (" + quoted + ")";
     if (p_part.back() == '.' || p_part.back() == ' ')
-        return "its name ends in a dot or a space, which Windows drops: " + p_part;
+        return "refused, Windows drops the trailing dot or space of " + quoted;
     std::string stem = p_part.substr(0, p_part.find('.'));
     while (!stem.empty() && stem.back() == ' ')
         stem.pop_back();
@@ -136,7 +140,7 @@ std::string AliasedName(const std::string& p_part)
                                           "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
     for (const char* device : devices)
         if (stem == device)
-            return "its name is the Windows device name " + stem + ": " + p_part;
+            return "refused, Windows opens the device " + stem + " for " + quoted;
     return std::string();
 }
 
@@ -162,7 +166,7 @@ public:
         return WalkFolders(Components(p_relative), true, folder);
     }
 
-    std::string CreateFile(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
+    std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
     {
         std::vector<std::string> parts = Components(p_relative);
         if (parts.empty())
