@@ -1,6 +1,7 @@
 // The platform interface of draxel-assets on POSIX systems (Linux: openat2 where the kernel
 // has it).
 #include "Platform.h"
+#include "ToolSupport.h"
 
 #include <cerrno>
 #include <csignal>
@@ -72,21 +73,6 @@ private:
     int _descriptor;
 };
 
-std::vector<std::string> Components(const std::string& p_relative)
-{
-    std::vector<std::string> parts;
-    std::size_t begin = 0;
-    while (begin <= p_relative.size()) {
-        std::size_t end = p_relative.find('/', begin);
-        if (end == std::string::npos)
-            end = p_relative.size();
-        if (end > begin)
-            parts.push_back(p_relative.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return parts;
-}
-
 // openat2 below p_root without links; -1 with errno ENOSYS where the kernel lacks it.
 int OpenBeneath(int p_root, const std::string& p_relative, int p_flags, mode_t p_mode)
 {
@@ -112,7 +98,7 @@ public:
     std::string MakeFolders(const std::string& p_relative) override
     {
         int folder = -1;
-        return WalkFolders(Components(p_relative), true, folder);
+        return WalkFolders(PathComponents(p_relative), true, folder);
     }
 
     std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
@@ -121,7 +107,7 @@ public:
         int descriptor = OpenBeneath(_root, p_relative, flags, 0666);
         if (descriptor < 0 && (errno == ENOSYS || errno == EPERM)) {
             // No openat2 (or a filter refuses it): the folders one by one, then the leaf.
-            std::vector<std::string> parts = Components(p_relative);
+            std::vector<std::string> parts = PathComponents(p_relative);
             const std::string leaf = parts.empty() ? std::string() : parts.back();
             if (!parts.empty())
                 parts.pop_back();

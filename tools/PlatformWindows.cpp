@@ -2,6 +2,7 @@
 // for UTF-8 text, binary standard output, and extraction that neither follows reparse points
 // (symbolic links, junctions) nor writes to a name Windows reads as something else.
 #include "Platform.h"
+#include "ToolSupport.h"
 
 #include <cctype>
 #include <csignal>
@@ -101,21 +102,6 @@ private:
     HANDLE _file;
 };
 
-std::vector<std::string> Components(const std::string& p_relative)
-{
-    std::vector<std::string> parts;
-    std::size_t begin = 0;
-    while (begin <= p_relative.size()) {
-        std::size_t end = p_relative.find('/', begin);
-        if (end == std::string::npos)
-            end = p_relative.size();
-        if (end > begin)
-            parts.push_back(p_relative.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return parts;
-}
-
 // Why Windows would not store p_part under its own name; empty when it would. A device name
 // (with any extension) opens the device, a ':' names a data stream of another file, and a
 // trailing dot or space is dropped, so that two names would meet in one file.
@@ -163,12 +149,12 @@ public:
     std::string MakeFolders(const std::string& p_relative) override
     {
         std::wstring folder;
-        return WalkFolders(Components(p_relative), true, folder);
+        return WalkFolders(PathComponents(p_relative), true, folder);
     }
 
     std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
     {
-        std::vector<std::string> parts = Components(p_relative);
+        std::vector<std::string> parts = PathComponents(p_relative);
         if (parts.empty())
             return "the name has no path";
         const std::string leaf = parts.back();

@@ -237,6 +237,21 @@ std::vector<Reports::Line> Reports::TakeLines()
     return taken;
 }
 
+std::vector<std::string> PathComponents(const std::string& p_relative)
+{
+    std::vector<std::string> parts;
+    std::size_t begin = 0;
+    while (begin <= p_relative.size()) {
+        std::size_t end = p_relative.find('/', begin);
+        if (end == std::string::npos)
+            end = p_relative.size();
+        if (end > begin)
+            parts.push_back(p_relative.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return parts;
+}
+
 std::string ResolveKey(const std::string& p_text, const std::string& p_file)
 {
     if (p_file.empty())

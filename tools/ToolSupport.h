@@ -1,5 +1,5 @@
 // What every subcommand of draxel-assets shares: the one-line error, the library's reports
-// turned into short messages, keys, and the progress bar.
+// turned into short messages, keys, path components and the progress bar.
 #pragma once
 
 #include <cstddef>
@@ -63,6 +63,9 @@ public:
     void CaptureLines(bool p_capture);
     std::vector<Line> TakeLines();
 };
+
+// The non-empty components of a '/'-separated relative path.
+std::vector<std::string> PathComponents(const std::string& p_relative);
 
 // The key of --key TEXT or --key-file FILE (the file's bytes, unchanged); empty for none.
 std::string ResolveKey(const std::string& p_text, const std::string& p_file);
