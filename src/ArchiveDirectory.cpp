@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace Qor {
 namespace Draxel {
@@ -92,29 +93,57 @@ void Directory::SortByKey()
 }
 
 // Each prefix of a key up to one of its slashes, normalised, is a folder. A slash that lies
-// inside the part shared with the previous key gave its folder already.
+// inside the part shared with the previous key gave its folder already. Normalising cuts the
+// prefix back to the start of the run of slashes it ends in, so within a run only the first
+// slash gives a folder of its own (the prefix at a slash at 1 is "/" whatever the first byte
+// is, the one at 0 is empty): the others repeat the folder of the slash before them.
+//
+// The work is linear in the keys' bytes however many slashes they hold. The prefixes of a
+// key are hashed in one pass (PrefixHashes); a folder that is known already is a prefix of
+// every key between its first and this one, the previous key among them, so beyond the shared
+// part at most the folder at its end is found (its text compared) and the others are new.
+// The index gets its room first: its texts overlap, and rehashing them would cost their
+// lengths summed.
 void Directory::AddFolders()
 {
-    std::string_view previous;
-    for (const Entry& entry : _entries) {
-        const std::string_view key = Key(entry);
-        std::size_t shared = 0;
-        while (shared < key.size() && shared < previous.size() && key[shared] == previous[shared])
-            ++shared;
-        for (std::size_t slash = key.find(AssetPath::DirectorySeparator, shared); slash != std::string_view::npos;
-             slash = key.find(AssetPath::DirectorySeparator, slash + 1)) {
-            std::size_t length = slash;
-            while (length > 1 && key[length - 1] == AssetPath::DirectorySeparator)
-                --length;
-            const std::string_view folder(key.data(), length);
-            // A folder that is a key, too, is found as the key.
-            if (_index.Find(folder, KeyOf()) < 0) {
-                _folders.push_back(Folder{entry.keyOffset, static_cast<std::uint16_t>(length)});
-                _index.Add(folder, static_cast<std::uint32_t>(_entries.size() + _folders.size() - 1), KeyOf());
+    const auto givesFolder = [](std::string_view p_key, std::size_t p_slash) {
+        return p_slash < 2 || p_key[p_slash - 1] != AssetPath::DirectorySeparator;
+    };
+    const auto forEachFolder = [&](auto p_visit) {
+        std::string_view previous;
+        for (const Entry& entry : _entries) {
+            const std::string_view key = Key(entry);
+            std::size_t shared = 0;
+            while (shared < key.size() && shared < previous.size() && key[shared] == previous[shared])
+                ++shared;
+            for (std::size_t slash = key.find(AssetPath::DirectorySeparator, shared); slash != std::string_view::npos;
+                 slash = key.find(AssetPath::DirectorySeparator, slash + 1)) {
+                if (givesFolder(key, slash))
+                    p_visit(entry, key, slash);
             }
+            previous = key;
         }
-        previous = key;
-    }
+    };
+
+    std::size_t most = _entries.size();
+    forEachFolder([&](const Entry&, std::string_view, std::size_t) { ++most; });
+    _index.Reserve(most, KeyOf());
+
+    const Entry* hashed = nullptr;
+    PrefixHashes hashes{std::string_view()};
+    forEachFolder([&](const Entry& p_entry, std::string_view p_key, std::size_t p_length) {
+        if (hashed != &p_entry) {
+            hashed = &p_entry;
+            hashes = PrefixHashes(p_key);
+        }
+        const std::string_view folder = p_key.substr(0, p_length);
+        const std::uint64_t hash = hashes.Of(p_length);
+        // A folder that is a key, too, is found as the key.
+        if (_index.Find(folder, hash, KeyOf()) < 0) {
+            _folders.push_back(Folder{p_entry.keyOffset, static_cast<std::uint16_t>(p_length)});
+            _index.Add(hash, static_cast<std::uint32_t>(_entries.size() + _folders.size() - 1), KeyOf());
+        }
+    });
 }
 
 } // namespace Archive
