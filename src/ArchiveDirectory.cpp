@@ -92,11 +92,10 @@ void Directory::SortByKey()
     _sorted = true;
 }
 
-// Each prefix of a key up to one of its slashes, normalised, is a folder. A slash that lies
-// inside the part shared with the previous key gave its folder already. Normalising cuts the
-// prefix back to the start of the run of slashes it ends in, so within a run only the first
-// slash gives a folder of its own (the prefix at a slash at 1 is "/" whatever the first byte
-// is, the one at 0 is empty): the others repeat the folder of the slash before them.
+// Each prefix of a key up to one of its slashes, normalised (trailing slashes cut, the first
+// byte kept), is a folder. A slash that lies inside the part shared with the previous key gave
+// its folder already. A slash right behind another one, past the second byte, gives the folder
+// of the slash before it: only the others are looked at, and their prefixes need no cutting.
 //
 // The work is linear in the keys' bytes however many slashes they hold. The prefixes of a
 // key are hashed in one pass (PrefixHashes); a folder that is known already is a prefix of
