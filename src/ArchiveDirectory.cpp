@@ -101,48 +101,36 @@ void Directory::SortByKey()
 // key are hashed in one pass (PrefixHashes); a folder that is known already is a prefix of
 // every key between its first and this one, the previous key among them, so beyond the shared
 // part at most the folder at its end is found (its text compared) and the others are new.
-// The index gets its room first: its texts overlap, and rehashing them would cost their
-// lengths summed.
+// When the index grows, the folders' hashes are taken as they were made: their texts overlap,
+// and hashing them again would cost their lengths summed.
 void Directory::AddFolders()
 {
-    const auto givesFolder = [](std::string_view p_key, std::size_t p_slash) {
-        return p_slash < 2 || p_key[p_slash - 1] != AssetPath::DirectorySeparator;
+    std::vector<std::uint64_t> folderHashes;
+    const auto hashOf = [&](std::uint32_t p_item) {
+        return p_item < _entries.size() ? HashText(Key(_entries[p_item])) : folderHashes[p_item - _entries.size()];
     };
-    const auto forEachFolder = [&](auto p_visit) {
-        std::string_view previous;
-        for (const Entry& entry : _entries) {
-            const std::string_view key = Key(entry);
-            std::size_t shared = 0;
-            while (shared < key.size() && shared < previous.size() && key[shared] == previous[shared])
-                ++shared;
-            for (std::size_t slash = key.find(AssetPath::DirectorySeparator, shared); slash != std::string_view::npos;
-                 slash = key.find(AssetPath::DirectorySeparator, slash + 1)) {
-                if (givesFolder(key, slash))
-                    p_visit(entry, key, slash);
+    std::string_view previous;
+    for (const Entry& entry : _entries) {
+        const std::string_view key = Key(entry);
+        std::size_t shared = 0;
+        while (shared < key.size() && shared < previous.size() && key[shared] == previous[shared])
+            ++shared;
+        PrefixHashes hashes(key);
+        for (std::size_t slash = key.find(AssetPath::DirectorySeparator, shared); slash != std::string_view::npos;
+             slash = key.find(AssetPath::DirectorySeparator, slash + 1)) {
+            if (slash >= 2 && key[slash - 1] == AssetPath::DirectorySeparator)
+                continue;
+            const std::string_view folder = key.substr(0, slash);
+            const std::uint64_t hash = hashes.Of(slash);
+            // A folder that is a key, too, is found as the key.
+            if (_index.Find(folder, hash, KeyOf()) < 0) {
+                _folders.push_back(Folder{entry.keyOffset, static_cast<std::uint16_t>(slash)});
+                folderHashes.push_back(hash);
+                _index.AddHashed(hash, static_cast<std::uint32_t>(_entries.size() + _folders.size() - 1), hashOf);
             }
-            previous = key;
         }
-    };
-
-    std::size_t most = _entries.size();
-    forEachFolder([&](const Entry&, std::string_view, std::size_t) { ++most; });
-    _index.Reserve(most, KeyOf());
-
-    const Entry* hashed = nullptr;
-    PrefixHashes hashes{std::string_view()};
-    forEachFolder([&](const Entry& p_entry, std::string_view p_key, std::size_t p_length) {
-        if (hashed != &p_entry) {
-            hashed = &p_entry;
-            hashes = PrefixHashes(p_key);
-        }
-        const std::string_view folder = p_key.substr(0, p_length);
-        const std::uint64_t hash = hashes.Of(p_length);
-        // A folder that is a key, too, is found as the key.
-        if (_index.Find(folder, hash, KeyOf()) < 0) {
-            _folders.push_back(Folder{p_entry.keyOffset, static_cast<std::uint16_t>(p_length)});
-            _index.Add(hash, static_cast<std::uint32_t>(_entries.size() + _folders.size() - 1), KeyOf());
-        }
-    });
+        previous = key;
+    }
 }
 
 } // namespace Archive

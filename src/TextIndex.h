@@ -84,7 +84,7 @@ public:
         while (capacity < 2 * p_items)
             capacity *= 2;
         if (capacity > _buckets.size())
-            Rehash(capacity, p_textOf);
+            Rehash(capacity, HashesOf(p_textOf));
     }
 
     // The item holding p_text, or -1. p_hash is HashText(p_text) where the caller has it.
@@ -109,18 +109,19 @@ public:
         }
     }
 
-    // Adds p_item under p_text, which the set does not hold yet. p_hash is HashText(p_text)
-    // where the caller has it.
+    // Adds p_item under p_text, which the set does not hold yet.
     template <class TextOf>
     void Add(std::string_view p_text, std::uint32_t p_item, const TextOf& p_textOf)
     {
-        Add(HashText(p_text), p_item, p_textOf);
+        AddHashed(HashText(p_text), p_item, HashesOf(p_textOf));
     }
-    template <class TextOf>
-    void Add(std::uint64_t p_hash, std::uint32_t p_item, const TextOf& p_textOf)
+    // Adds p_item under the text whose HashText is p_hash; p_hashOf(item) gives an item's
+    // hash, for where the caller has the hashes of texts that are long to hash again.
+    template <class HashOf>
+    void AddHashed(std::uint64_t p_hash, std::uint32_t p_item, const HashOf& p_hashOf)
     {
         if (2 * (_count + 1) > _buckets.size())
-            Rehash(_buckets.empty() ? 16 : 2 * _buckets.size(), p_textOf);
+            Rehash(_buckets.empty() ? 16 : 2 * _buckets.size(), p_hashOf);
         Place(p_hash, p_item);
         ++_count;
     }
@@ -149,14 +150,20 @@ private:
     }
 
     template <class TextOf>
-    void Rehash(std::size_t p_capacity, const TextOf& p_textOf)
+    static auto HashesOf(const TextOf& p_textOf)
+    {
+        return [&p_textOf](std::uint32_t p_item) { return HashText(p_textOf(p_item)); };
+    }
+
+    template <class HashOf>
+    void Rehash(std::size_t p_capacity, const HashOf& p_hashOf)
     {
         std::vector<Bucket> old(p_capacity, Bucket{0, 0});
         old.swap(_buckets);
         _mask = p_capacity - 1;
         for (const Bucket& bucket : old) {
             if (bucket.item != 0)
-                Place(HashText(p_textOf(bucket.item - 1)), bucket.item - 1);
+                Place(p_hashOf(bucket.item - 1), bucket.item - 1);
         }
     }
 
