@@ -7,6 +7,7 @@
 #include "LibraryBenchmarks.h"
 
 #include <Assets/ArchiveVolume.h>
+#include <Assets/ArchiveWriter.h>
 #include <Assets/AssetLibrary.h>
 #include <Assets/FileSystemVolume.h>
 
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iomanip>
 #include <iostream>
@@ -216,6 +218,28 @@ void MountOurs(benchmark::State& state)
         benchmark::DoNotOptimize(volume.get());
     }
     state.counters["resident"] = ResidentDelta("ours");
+}
+
+// An archive of one entry whose name of about 64 KiB is p_unit over and over: the prefixes up
+// to its slashes, its folders, overlap, and a run of slashes gives one folder. Written beside
+// the corpus on first use.
+void MountSlashes(benchmark::State& state, const std::string& p_unit)
+{
+    const std::string file = g_corpus.Path("slashes-" + std::to_string(p_unit.size()) + ".zip");
+    {
+        std::string name;
+        while (name.size() + p_unit.size() < 65000)
+            name += p_unit;
+        std::ofstream out(file, std::ios_base::binary);
+        Qor::Draxel::Assets::ArchiveWriter writer(out);
+        writer.AddBytes(name + "x", "x");
+        writer.Finish();
+    }
+    const qorfile::filepath path(file);
+    for (auto _ : state) {
+        boost::shared_ptr<Volume> volume = ArchiveVolume::Open(path, std::string());
+        benchmark::DoNotOptimize(volume.get());
+    }
 }
 
 void MountOursLibrary(benchmark::State& state)
@@ -626,6 +650,8 @@ void Register()
     fix(RegisterBenchmark("mount/ours_library", MountOursLibrary));
     fix(RegisterBenchmark("mount/libzip", MountLibzip));
     fix(RegisterBenchmark("mount/physfs", MountPhysfsCase));
+    fix(RegisterBenchmark("mount_slashes/ours_a_slash", MountSlashes, std::string("a/")));
+    fix(RegisterBenchmark("mount_slashes/ours_slashes", MountSlashes, std::string("/")));
     for (bool hits : {true, false}) {
         const std::string kind = hits ? "exists_hit/" : "exists_miss/";
         fix(RegisterBenchmark((kind + "ours").c_str(), ExistsOurs, hits));

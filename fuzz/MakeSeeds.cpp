@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets into a directory (fuzz/make-seeds calls it):
-//   archive/  archives by our writer, plain, scrambled with the targets' given key and
-//             carrying their own key, and the Info-ZIP archives named on the command line,
-//             plain and scrambled;
+//   archive/  archives by our writer (one of names made mostly of slashes), plain, scrambled
+//             with the targets' given key and carrying their own key, and the Info-ZIP
+//             archives named on the command line, plain and scrambled;
 //   writer/   inputs of the writer target;
 //   path/     texts for the path target.
 #include "ArchiveBuilders.h"
@@ -22,6 +22,14 @@ namespace {
 const std::string GivenKey = "fuzz-key";
 const std::string TrailerKey = "0123456789abcdef0123456789ABCDEF";
 
+std::string Repeat(const std::string& p_unit, std::size_t p_count)
+{
+    std::string text;
+    for (std::size_t i = 0; i < p_count; ++i)
+        text += p_unit;
+    return text;
+}
+
 void Write(const std::string& p_path, const std::string& p_bytes)
 {
     std::ofstream out(p_path, std::ios_base::binary);
@@ -41,6 +49,10 @@ int main(int p_count, char** p_arguments)
         {{"a.txt", "hello\r\nworld\r", false}},
         {{"shaders/", "", true}, {"shaders/basic.vert", "void main() {}\r\n", false}, {"img/logo/a.png", "PNG", false}},
         {{"empty", "", false}, {"dir\\file", "x", false}, {"lib", "L", false}, {"lib/", "", true}},
+        // Names of many slashes, in runs and between empty and deep components: about 64 KiB.
+        {{std::string(4000, '/') + Repeat("a//b///", 1500) + "c", "slashes", false},
+         {Repeat("d/", 5000) + "e", "deep", false},
+         {Repeat("d/", 2500) + "//", "", true}},
     };
     int index = 0;
     for (const auto& items : sets) {

@@ -4,6 +4,7 @@
 
 #include <Assets/AssetPath.h>
 
+#include "Platform.h"
 #include "Scramble.h"
 #include "ZipFormat.h"
 
@@ -30,9 +31,9 @@ constexpr std::size_t MaxComment = 0xffff;
 // The archive file, read by offset through one window.
 class WindowedFile {
 public:
-    explicit WindowedFile(const std::string& p_path) : _in(p_path, std::ios_base::binary)
+    explicit WindowedFile(const std::string& p_path)
     {
-        if (!_in) {
+        if (!Platform::OpenFileBuffer(*_in.rdbuf(), p_path.c_str(), std::ios_base::in | std::ios_base::binary)) {
             _error = std::strerror(errno);
             return;
         }
@@ -417,7 +418,9 @@ bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::func
 {
     if (p_entry.heldSize == 0)
         return true;
-    std::ifstream in(_state->file, std::ios_base::binary);
+    std::ifstream in;
+    if (!Platform::OpenFileBuffer(*in.rdbuf(), _state->file.c_str(), std::ios_base::in | std::ios_base::binary))
+        return false;
     in.seekg(static_cast<std::streamoff>(p_entry.dataOffset), std::ios_base::beg);
     if (!in)
         return false;

@@ -1,14 +1,22 @@
 // The sources the archive walk and Open read from: StreamSource over any std::istream (an
-// archive held in memory), FileSource over an archive file by positioned reads.
+// archive held in memory, which HoldArchive copies and OpenHeldArchive streams), FileSource
+// over an archive file by positioned reads.
 #pragma once
 
+#include "Messages.h"
 #include "Platform.h"
+
+#include <boost/iostreams/device/array.hpp>
+#include <boost/iostreams/stream.hpp>
+#include <boost/shared_ptr.hpp>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <istream>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace Qor {
 namespace Draxel {
@@ -65,6 +73,29 @@ public:
 private:
     std::istream& _stream;
 };
+
+// Copies the whole of p_stream, an archive inside another volume, into p_bytes, to be held in
+// memory. The length is where a seek to the end lands. A stream that cannot seek tells -1,
+// which as a size no string can take (std::length_error), as resizing to it would give.
+inline void HoldArchive(std::istream& p_stream, std::string& p_bytes)
+{
+    p_stream.seekg(0, std::ios_base::end);
+    const std::streamoff length = p_stream.tellg();
+    if (length < 0)
+        throw std::length_error("archive stream cannot seek");
+    p_bytes.resize(static_cast<std::size_t>(length));
+    if (p_bytes.empty())
+        throw std::out_of_range(Messages::NoBytes);
+    p_stream.seekg(0, std::ios_base::beg);
+    p_stream.read(&p_bytes[0], static_cast<std::streamsize>(p_bytes.size()));
+}
+
+// A stream over the bytes of an archive held in memory, which must outlive it.
+inline boost::shared_ptr<std::istream> OpenHeldArchive(const std::string& p_data)
+{
+    using ArrayStream = boost::iostreams::stream<boost::iostreams::basic_array_source<char>>;
+    return boost::shared_ptr<std::istream>(new ArrayStream(p_data.data(), p_data.data() + p_data.size()));
+}
 
 class FileSource {
 public:

@@ -29,12 +29,8 @@
 #include "Scramble.h"
 #include "ZipFormat.h"
 
-#include <boost/iostreams/device/array.hpp>
-#include <boost/iostreams/stream.hpp>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -49,6 +45,8 @@ using Archive::Entry;
 using Archive::FileInfo;
 using Archive::FileSource;
 using Archive::StreamSource;
+using Scrambling::RepeatKey;
+using Scrambling::UnscrambleRuns;
 
 // ---------------------------------------------------------------------------------------
 // Records. Each holds its bytes exactly as laid out in the file, so one read of sizeof fills
@@ -95,9 +93,8 @@ static_assert(sizeof(ZipLocalFileHeader) == 30, "local file header is 30 bytes")
 // first byte as a signed 32-bit value; it is reduced modulo the key length first, to the
 // key index in [0, length) that offset maps to.
 //
-// The work goes by runs of the key: a run of the buffer that starts at key index 0 is XORed
-// with the whole key, eight bytes at a time. A short key is first repeated into a pattern of
-// at least 64 bytes (a multiple of its length, so offsets map to the same key bytes).
+// The work goes by runs of the key (Scramble.h). A short key is first repeated into a pattern
+// of at least 64 bytes (a multiple of its length, so offsets map to the same key bytes).
 
 inline std::int32_t Position32(std::streamoff p_position)
 {
@@ -109,43 +106,6 @@ inline std::size_t KeyIndex(std::int32_t p_position, std::size_t p_keyLength)
     const std::int64_t length = static_cast<std::int64_t>(p_keyLength);
     const std::int64_t remainder = static_cast<std::int64_t>(p_position) % length;
     return static_cast<std::size_t>(remainder < 0 ? remainder + length : remainder);
-}
-
-inline void XorBytes(unsigned char* p_bytes, const unsigned char* p_key, std::size_t p_count)
-{
-    std::size_t i = 0;
-    for (; i + 8 <= p_count; i += 8) {
-        std::uint64_t word, key;
-        std::memcpy(&word, p_bytes + i, 8);
-        std::memcpy(&key, p_key + i, 8);
-        word ^= key;
-        std::memcpy(p_bytes + i, &word, 8);
-    }
-    for (; i < p_count; ++i)
-        p_bytes[i] ^= p_key[i];
-}
-
-// p_pattern is the key repeated a whole number of times; p_index is a key index below the
-// key's length, so it is the same offset's index into the pattern.
-inline void UnscrambleRuns(unsigned char* p_bytes, std::size_t p_count, std::size_t p_index,
-                           const unsigned char* p_pattern, std::size_t p_patternLength)
-{
-    while (p_count > 0) {
-        const std::size_t run = std::min(p_count, p_patternLength - p_index);
-        XorBytes(p_bytes, p_pattern + p_index, run);
-        p_bytes += run;
-        p_count -= run;
-        p_index = 0;
-    }
-}
-
-// The key repeated to at least p_least bytes, a whole number of times.
-inline std::string RepeatKey(const std::string& p_key, std::size_t p_least)
-{
-    std::string pattern = p_key;
-    while (!pattern.empty() && pattern.size() < p_least)
-        pattern += pattern;
-    return pattern;
 }
 
 // p_count is in elements of T.
@@ -213,32 +173,6 @@ void ReadStruct(Source& source, T& record, const std::string& key)
     Check(source.gcount() == static_cast<std::streamsize>(sizeof(T)), RecordMessages<T>::Count);
     if (!key.empty())
         Unscramble(&record, 1, Position32(position), key);
-}
-
-// ---------------------------------------------------------------------------------------
-// What Open hands out, and the in-memory archive's source stream.
-
-using ArraySource = boost::iostreams::basic_array_source<char>;
-using ArrayStream = boost::iostreams::stream<ArraySource>;
-
-// Text mode: every CR LF becomes LF, left to right, matches not overlapping; a lone CR stays.
-// Returns the count of bytes left.
-std::size_t FoldLineEnds(char* p_bytes, std::size_t p_count)
-{
-    char* end = p_bytes + p_count;
-    char* read = static_cast<char*>(std::memchr(p_bytes, '\r', p_count));
-    if (!read)
-        return p_count;
-    char* write = read;
-    while (read < end) {
-        if (read[0] == '\r' && read + 1 < end && read[1] == '\n') {
-            *write++ = '\n';
-            read += 2;
-        } else {
-            *write++ = *read++;
-        }
-    }
-    return static_cast<std::size_t>(write - p_bytes);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -353,7 +287,7 @@ boost::shared_ptr<std::istream> ArchiveVolume::OpenSourceStream() const
 {
     const std::string& data = _state->archiveData;
     if (!data.empty())
-        return boost::shared_ptr<std::istream>(new ArrayStream(data.data(), data.data() + data.size()));
+        return Archive::OpenHeldArchive(data);
     return boost::shared_ptr<std::istream>(OpenFileStream(_source, std::ios_base::binary).release());
 }
 
@@ -371,18 +305,7 @@ void ArchiveVolume::ParseArchive(const Volume& p_volume, const AssetPath& p_path
     if (!Check(!archive->fail(), Messages::VolumeStreamFailed))
         return;
 
-    // The length is where a seek to the end lands. A stream that cannot seek tells -1, which
-    // as a size no string can take (std::length_error), as resizing to it would give.
-    archive->seekg(0, std::ios_base::end);
-    const std::streamoff length = archive->tellg();
-    if (length < 0)
-        throw std::length_error("archive stream cannot seek");
-    _state->archiveData.resize(static_cast<std::size_t>(length));
-    if (_state->archiveData.empty())
-        throw std::out_of_range(Messages::NoBytes);
-    archive->seekg(0, std::ios_base::beg);
-    archive->read(&_state->archiveData[0], static_cast<std::streamsize>(_state->archiveData.size()));
-
+    Archive::HoldArchive(*archive, _state->archiveData);
     ParseArchive(*archive);
 }
 
@@ -496,28 +419,17 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
 
     Check(!p_file.compressed, Messages::EntryCompressed);
 
-    // The local header counts the entry's bytes, but the stream holds only what the archive
-    // holds of them: a claim past the archive's end takes no memory it does not fill. An entry
-    // of which nothing is held is as empty as one that claims nothing.
+    // The local header counts the entry's bytes (the stream holds only what the archive holds
+    // of them); an entry that claims none is empty. In scrambled mode the data is one run from
+    // its first byte.
     const std::size_t claimed = localHeader.uncompressedSize();
     if (claimed == 0)
         throw std::out_of_range(Messages::NoBytes);
-    const std::size_t held = p_archive.Available(claimed);
-    if (held == 0)
-        throw std::out_of_range(Messages::NoBytes);
-    boost::shared_ptr<EntryStream> entry = EntryStream::Make(held);
-    p_archive.read(entry->Bytes(), held);
-    // Fewer only when the file shrank since it was measured.
-    std::size_t count = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
-    if (count == 0)
-        throw std::out_of_range(Messages::NoBytes);
-    if (scrambled)
-        UnscrambleRuns(reinterpret_cast<unsigned char*>(entry->Bytes()), count,
-                       KeyIndex(Position32(dataOffset), key.size()),
-                       reinterpret_cast<const unsigned char*>(keyPattern.data()), keyPattern.size());
-    if (p_mode == Text)
-        count = FoldLineEnds(entry->Bytes(), count);
-    return EntryStream::Show(std::move(entry), count);
+    return EntryStream::Read(p_archive, claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
+        if (scrambled)
+            UnscrambleRuns(reinterpret_cast<unsigned char*>(p_bytes), p_count, KeyIndex(Position32(dataOffset), key.size()),
+                           reinterpret_cast<const unsigned char*>(keyPattern.data()), keyPattern.size());
+    });
 }
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const

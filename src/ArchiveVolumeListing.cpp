@@ -3,8 +3,12 @@
 // so that it does not depend on how the directory is held.
 #include "ArchiveVolumeState.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <map>
-#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -36,16 +40,45 @@ std::vector<ArchiveVolume::ListedEntry> ArchiveVolume::Entries() const
 
 std::vector<AssetPath> ArchiveVolume::Folders() const
 {
-    // Keys come in order, but the prefixes of consecutive keys do not ("a/b" < "a/b.txt" <
-    // "a/b/c"), so they are gathered in an ordered set.
-    std::set<std::string> folders;
+    // The prefixes of keys up to a slash, normalised, as the directory gathers them: a slash
+    // inside the part shared with the previous key, or right behind another slash (past the
+    // second byte), repeats a folder gathered already, and the others need no cutting back.
+    // Keys come in order, but their folders do not ("a/b" < "a/b.txt" < "a/b/c"): they are
+    // sorted at the end, as (key, length), where two prefixes of one key compare by length
+    // without comparing their bytes.
+    struct Prefix {
+        std::uint32_t key;
+        std::uint32_t length;
+    };
+    std::vector<std::string> keys;
+    std::vector<Prefix> folders;
     _state->VisitFrom(std::string_view(), [&](const std::string& p_key, const auto&) {
-        for (std::size_t slash = p_key.find(AssetPath::DirectorySeparator); slash != std::string::npos;
-             slash = p_key.find(AssetPath::DirectorySeparator, slash + 1))
-            folders.insert(AssetPath(p_key.substr(0, slash)).str());
+        std::size_t shared = 0;
+        if (!keys.empty()) {
+            const std::string& previous = keys.back();
+            while (shared < p_key.size() && shared < previous.size() && p_key[shared] == previous[shared])
+                ++shared;
+        }
+        const auto key = static_cast<std::uint32_t>(keys.size());
+        for (std::size_t slash = p_key.find(AssetPath::DirectorySeparator, shared); slash != std::string::npos;
+             slash = p_key.find(AssetPath::DirectorySeparator, slash + 1)) {
+            if (slash < 2 || p_key[slash - 1] != AssetPath::DirectorySeparator)
+                folders.push_back(Prefix{key, static_cast<std::uint32_t>(slash)});
+        }
+        keys.push_back(p_key);
         return true;
     });
-    return std::vector<AssetPath>(folders.begin(), folders.end());
+    const auto text = [&](const Prefix& p_prefix) { return std::string_view(keys[p_prefix.key]).substr(0, p_prefix.length); };
+    std::sort(folders.begin(), folders.end(), [&](const Prefix& p_a, const Prefix& p_b) {
+        return p_a.key == p_b.key ? p_a.length < p_b.length : text(p_a) < text(p_b);
+    });
+    std::vector<AssetPath> listed;
+    listed.reserve(folders.size());
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (i == 0 || text(folders[i - 1]) != text(folders[i]))
+            listed.emplace_back(std::string(text(folders[i])));
+    }
+    return listed;
 }
 
 std::vector<ListedChild> ArchiveVolume::Children(const AssetPath& p_directory) const

@@ -1,5 +1,6 @@
 // The stream ArchiveVolume::Open hands out: an std::istream over the bytes of one entry, which
-// it owns, so that it may outlive the volume.
+// it owns, so that it may outlive the volume; made by reading the entry's bytes from the
+// archive, decoding them and, in text mode, folding their line ends.
 //
 // Stream, buffer and bytes are one allocation: the returned shared pointer's control block
 // holds the stream, and the bytes follow it in the same block (only a big entry's bytes are
@@ -10,19 +11,42 @@
 #pragma once
 
 #include "EntryBytes.h"
+#include "Messages.h"
 
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <cstddef>
+#include <cstring>
 #include <istream>
 #include <new>
+#include <stdexcept>
 #include <streambuf>
 #include <utility>
 
 namespace Qor {
 namespace Draxel {
 namespace Assets {
+
+// Text mode: every CR LF becomes LF, left to right, matches not overlapping; a lone CR stays.
+// Returns the count of bytes left.
+inline std::size_t FoldLineEnds(char* p_bytes, std::size_t p_count)
+{
+    char* end = p_bytes + p_count;
+    char* read = static_cast<char*>(std::memchr(p_bytes, '\r', p_count));
+    if (!read)
+        return p_count;
+    char* write = read;
+    while (read < end) {
+        if (read[0] == '\r' && read + 1 < end && read[1] == '\n') {
+            *write++ = '\n';
+            read += 2;
+        } else {
+            *write++ = *read++;
+        }
+    }
+    return static_cast<std::size_t>(write - p_bytes);
+}
 
 class EntryBuffer : public std::streambuf {
 public:
@@ -61,6 +85,30 @@ public:
     EntryStream(const EntryStream&) = delete;
     EntryStream& operator=(const EntryStream&) = delete;
 
+    // The stream over the entry whose bytes come next in p_source, p_claimed of them as its
+    // local header counts them. It holds only what the source holds of those, so a claim past
+    // the archive's end takes no memory it does not fill. p_decode(bytes, count) runs over the
+    // bytes read, and in text mode their line ends are folded after it. An entry of which
+    // nothing is held or read is as empty as one that claims nothing: std::out_of_range.
+    template <class Source, class Decode>
+    static boost::shared_ptr<std::istream> Read(Source& p_source, std::size_t p_claimed, bool p_text, Decode p_decode)
+    {
+        const std::size_t held = p_source.Available(p_claimed);
+        if (held == 0)
+            throw std::out_of_range(Messages::NoBytes);
+        boost::shared_ptr<EntryStream> entry = Make(held);
+        p_source.read(entry->_bytes, held);
+        // Fewer only when the file shrank since it was measured.
+        std::size_t count = p_source.gcount() > 0 ? static_cast<std::size_t>(p_source.gcount()) : 0;
+        if (count == 0)
+            throw std::out_of_range(Messages::NoBytes);
+        p_decode(entry->_bytes, count);
+        if (p_text)
+            count = FoldLineEnds(entry->_bytes, count);
+        return Show(std::move(entry), count);
+    }
+
+private:
     // A stream with room for p_capacity bytes, not yet shown; std::bad_alloc when there is no
     // room for them.
     static boost::shared_ptr<EntryStream> Make(std::size_t p_capacity)
@@ -78,8 +126,6 @@ public:
         return entry;
     }
 
-    char* Bytes() { return _bytes; }
-
     // The stream over the first p_size bytes; it keeps the whole entry alive.
     static boost::shared_ptr<std::istream> Show(boost::shared_ptr<EntryStream> p_entry, std::size_t p_size)
     {
@@ -88,7 +134,6 @@ public:
         return boost::shared_ptr<std::istream>(std::move(p_entry), stream);
     }
 
-private:
     // Allocates what allocate_shared asks for with `trailing` bytes behind it, and tells where
     // those begin; the block goes whole. Only the one allocation of the control block uses it.
     template <class T>

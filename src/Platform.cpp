@@ -101,6 +101,11 @@ bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::ope
     return p_file.open(Widen(p_path).c_str(), p_mode) != nullptr;
 }
 
+std::filesystem::path FileSystemPath(const std::string& p_path)
+{
+    return std::filesystem::path(Widen(p_path.c_str()));
+}
+
 bool HostTranslatesText()
 {
     return true;
@@ -160,6 +165,11 @@ bool IsDirectory(const char* p_path)
 bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode)
 {
     return p_file.open(p_path, p_mode) != nullptr;
+}
+
+std::filesystem::path FileSystemPath(const std::string& p_path)
+{
+    return std::filesystem::path(p_path);
 }
 
 bool HostTranslatesText()

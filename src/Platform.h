@@ -1,12 +1,14 @@
 // What the library needs of the operating system beyond the C++ standard library: files read
-// at a position, large zero-filled blocks, file streams opened by a UTF-8 path, and whether the
-// host's C runtime translates text itself. Platform.cpp is the one source that knows which
+// at a position, large zero-filled blocks, file streams and std::filesystem paths made of a
+// UTF-8 path, and whether the host's C runtime translates text itself. Platform.cpp is the one source that knows which
 // system it runs on; everything else asks here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <string>
 
 namespace Qor {
 namespace Draxel {
@@ -43,6 +45,10 @@ bool IsDirectory(const char* p_path);
 // Opens p_file on the UTF-8 path with p_mode. Without std::ios_base::binary the host's C
 // runtime translates text where it does so (HostTranslatesText).
 bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode);
+
+// The std::filesystem path of the UTF-8 path: a path made of narrow text is read in the ANSI
+// code page on Windows.
+std::filesystem::path FileSystemPath(const std::string& p_path);
 
 // Whether a file stream opened without std::ios_base::binary already reads text in the host's
 // own way (CR LF to LF, a Ctrl-Z ends the text). Where it does not, the library imitates it.

@@ -10,6 +10,8 @@
 // portable polling fallback is needed anyway.
 #include "WatchNotifier.h"
 
+#include "Platform.h"
+
 #include <filesystem>
 #include <system_error>
 #include <unordered_map>
@@ -208,7 +210,7 @@ FileSignature SignatureOf(const std::string& p_hostPath)
     signature.device = status.st_dev;
 #else
     std::error_code error;
-    const std::filesystem::path path(p_hostPath);
+    const std::filesystem::path path = Platform::FileSystemPath(p_hostPath);
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (!std::filesystem::exists(status)) {
         if (std::filesystem::exists(std::filesystem::symlink_status(path, error)))

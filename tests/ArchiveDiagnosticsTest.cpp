@@ -5,10 +5,13 @@
 
 #include <Assets/ArchiveDiagnostics.h>
 #include <Assets/ArchiveVolume.h>
+#include <Assets/ArchiveWriter.h>
+#include <Assets/FileSystemVolume.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 using namespace Qor::Draxel::Assets;
 using testing_support::ArchiveItem;
@@ -82,6 +85,34 @@ TEST_F(ArchiveDiagnosticsTest, WellFormedArchivesHaveNoFindingsAndReadAsTheVolum
             EXPECT_EQ(Data(inspection, 2, chunk), opened) << chunk;
         EXPECT_EQ(opened, std::string(300, 'b'));
     }
+}
+
+// Paths are UTF-8 on every host. A file in a folder with a non-ASCII name is read by the
+// directory volume and packed by AddFile into an archive with a non-ASCII name, which the
+// diagnostics inspect and read, scrambled with the key it carries.
+TEST_F(ArchiveDiagnosticsTest, NonAsciiFolderAndArchiveNames)
+{
+    const std::string folder = "gr\xc3\xbcn \xe6\x97\xa5\xe6\x9c\xac";
+    const std::string source = Write(folder + "/\xc3\xa9t\xc3\xa9.txt", "line\r\nline");
+    const boost::shared_ptr<Volume> directory = FileSystemVolume::Open(qorfile::filepath(_dir / folder));
+    EXPECT_EQ(testing_support::ReadAll(*directory->Open(AssetPath("\xc3\xa9t\xc3\xa9.txt"), Volume::Text)), "line\nline");
+
+    const std::string key = "0123456789abcdef0123456789ABCDEF";
+    std::ostringstream packed;
+    ArchiveWriter writer(packed, key);
+    writer.AddFile("\xc3\xa9t\xc3\xa9.txt", qorfile::filepath(source));
+    writer.Finish(true);
+    const std::string archive = Write(folder + "/p\xc3\xa4" "ck.pak", packed.str());
+
+    ArchiveDiagnostics inspection(archive, std::string());
+    EXPECT_TRUE(inspection.Findings().empty()) << ::testing::PrintToString(Found(inspection));
+    EXPECT_TRUE(inspection.Scrambled());
+    ASSERT_EQ(inspection.Entries().size(), 1u);
+    EXPECT_EQ(inspection.Entries()[0].name, "\xc3\xa9t\xc3\xa9.txt");
+    EXPECT_EQ(Data(inspection, 0, 4), "line\r\nline");
+
+    ArchiveDiagnostics missing(_dir / folder + "/n\xc3\xb6ne.zip", std::string());
+    EXPECT_EQ(Found(missing), std::vector<std::string>{"unreadable:"});
 }
 
 TEST_F(ArchiveDiagnosticsTest, TheNameRuleAndPlainReading)

@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 
 using namespace Qor::Draxel::Assets;
 using namespace testing_support;
@@ -93,6 +97,65 @@ TEST(ArchiveListing, ChildrenSkipWholeSubtreesAndMergeFileAndFolder)
     EXPECT_TRUE(volume.Children(P("mnt/nothing")).empty());
     // A name that is only a prefix of a key's component is no directory.
     EXPECT_TRUE(volume.Children(P("mnt/a/b.")).empty());
+}
+
+// Names of runs of slashes, empty and deep components: the folders are every prefix up to a
+// slash, normalised (a run of slashes cut back to its start, a leading one to "/", the prefix
+// before a leading slash empty), and Exists answers for exactly the keys and those folders.
+TEST(ArchiveListing, SlashHeavyNamesImplyTheFoldersOfEveryPrefix)
+{
+    std::string deep;
+    for (int i = 0; i < 400; ++i)
+        deep += std::string(i % 3 == 0 ? "" : "d") + std::string(1 + i % 4, '/');
+    const std::vector<ArchiveItem> items = {{"///a//b///c", "1"},
+                                            {"//", "", true},
+                                            {"/x", "2"},
+                                            {"a//b//c//d", "3"},
+                                            {"a/b", "4"},
+                                            {"a/b.txt", "5"},
+                                            {"a//b", "6"},
+                                            {"x//", "", true},
+                                            {"\\\\server\\share\\\\f", "7"},
+                                            {std::string(1500, '/') + "z", "8"},
+                                            {"q/" + std::string(700, '/') + "r/" + std::string(300, '/') + "s", "", true},
+                                            {deep + "leaf", "9"},
+                                            {deep.substr(0, deep.size() / 2) + "mid", "10"}};
+    ScratchDir dir;
+    const std::string path = dir.Write("slashes.zip", MakeArchive(items));
+    // Under a mount point, so that a path that begins with a slash is asked as it is.
+    ArchiveVolume volume(AssetPath(qorfile::filepath(path)), P("m"), 0, std::string());
+
+    std::set<std::string> keys;
+    std::set<std::string> folders;
+    for (const ArchiveItem& item : items) {
+        const std::string key = AssetPath(item.name).str();
+        keys.insert(key);
+        for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+            folders.insert(AssetPath(key.substr(0, slash)).str());
+    }
+    std::vector<std::string> listed;
+    for (const AssetPath& folder : volume.Folders())
+        listed.push_back(folder.str());
+    EXPECT_EQ(listed, std::vector<std::string>(folders.begin(), folders.end()));
+    EXPECT_TRUE(folders.count(""));
+    EXPECT_TRUE(folders.count("/"));
+    EXPECT_TRUE(folders.count("//server/share"));
+    EXPECT_TRUE(folders.count("q/" + std::string(700, '/') + "r"));
+
+    // Every prefix of every key ("/" aside: behind a mount point it is the mount point).
+    for (const std::string& key : keys) {
+        for (std::size_t length = 0; length <= key.size(); ++length) {
+            const std::string prefix = AssetPath(key.substr(0, length)).str();
+            if (prefix != "/") {
+                EXPECT_EQ(volume.Exists(P("m/" + prefix)), keys.count(prefix) + folders.count(prefix) > 0) << prefix;
+            }
+        }
+    }
+
+    // A component behind a run of slashes is empty: a listing shows no nameless child.
+    EXPECT_EQ(Names(volume.Children(P("m"))), (std::vector<std::string>{"a/", "q/", "x/"}));
+    EXPECT_EQ(Names(volume.Children(P("m/a"))), (std::vector<std::string>{"b", "b.txt"}));
+    EXPECT_TRUE(volume.Children(P("m/a//b")).empty());
 }
 
 TEST(DirectoryListing, ChildrenComeFromTheDiskInNameOrder)
