@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <string>
 
 namespace Qor {
 namespace Draxel {
@@ -47,6 +48,13 @@ bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::ope
 // Whether a file stream opened without std::ios_base::binary already reads text in the host's
 // own way (CR LF to LF, a Ctrl-Z ends the text). Where it does not, the library imitates it.
 bool HostTranslatesText();
+
+#ifdef _WIN32
+// ---- Text for the wide-character API, which reads paths as UTF-16 (the narrow one would
+// read them in the ANSI code page).
+std::wstring Widen(const char* p_text);
+std::string Narrow(const wchar_t* p_text, std::size_t p_length);
+#endif
 
 // ---- Large zero-filled blocks, taken straight from the system: pages are committed only
 // where they are written. Null when the address space cannot hold the block.
