@@ -312,8 +312,9 @@ TEST_P(AssetWatcherTest, MissesNothingOfTenThousandRapidChanges)
     EXPECT_EQ("removed", Kinds(seen, "old.txt"));
     EXPECT_EQ(std::size_t(count), watcher->WatchedFiles());
 
-    // Two notices a file (created, written) overflow the kernel's default queue of 16384:
-    // the watched path is then reported as may-have-changed before what the rescan found.
+    // Two notices a file (created, written) overflow inotify's default queue of 16384 (and the
+    // 64 KiB that ReadDirectoryChangesW keeps): the watched path is then reported as
+    // may-have-changed before what the rescan found.
     std::ifstream limit("/proc/sys/fs/inotify/max_queued_events");
     long queued = 0;
     if (GetParam() == AssetWatcher::Native && (limit >> queued) && queued < 2 * count) {
