@@ -282,6 +282,28 @@ TEST_P(AssetWatcherTest, ReportsEveryPathOfAnArchiveReplacedOnDisk)
     EXPECT_EQ(2u, watcher->WatchedFiles());
 }
 
+TEST_P(AssetWatcherTest, SeesAnArchiveInsideAMountedDirectoryAndTheFilesBesideIt)
+{
+    // The archive's directory is watched first (at mount), the directory that holds it after.
+    dir.Write("data/readme.txt", "readme");
+    const std::string archive = dir.Write("data/packs/pack.zip", MakeArchive({{"a.txt", "one"}}));
+    library->MountArchive(qorfile::filepath(archive), P("pack"), 0, std::string());
+    library->MountDirectory(qorfile::filepath(dir / "data"), P(""), 1);
+    auto watcher = MakeWatcher();
+    EXPECT_EQ(3u, watcher->WatchedFiles());
+
+    Put("data/packs/pack.zip", MakeArchive({{"a.txt", "two"}}));
+    Seen seen = PollFor(*watcher, {"pack/a.txt", "packs/pack.zip"});
+    EXPECT_EQ("modified", Kinds(seen, "pack/a.txt"));
+    EXPECT_EQ("modified", Kinds(seen, "packs/pack.zip"));
+    EXPECT_EQ(Key(dir / "data"), Source(seen, "packs/pack.zip"));
+
+    Put("data/packs/new.txt", "new");
+    seen = PollFor(*watcher, {"packs/new.txt"});
+    EXPECT_EQ("created", Kinds(seen, "packs/new.txt"));
+    EXPECT_FALSE(seen.count("pack/a.txt"));
+}
+
 TEST_P(AssetWatcherTest, MissesNothingOfTenThousandRapidChanges)
 {
     const int count = 10000;
