@@ -48,9 +48,10 @@ public:
     virtual ~WatchNotifier();
 
     virtual bool Native() const = 0;
-    // Asks for notices about p_directory and its direct entries (a notifier may see more:
-    // what lies below too); a path that is no directory is skipped. False when the platform refuses a directory that exists (a watch limit):
-    // then this notifier can no longer be trusted and the caller falls back to polling.
+    // Asks for notices about p_directory and its direct entries (a notifier may see more: what
+    // lies below too); a path that is no directory is skipped. False when the platform refuses
+    // a directory that exists (a watch limit, a file system without notices): then this
+    // notifier can no longer be trusted and the caller falls back to polling.
     virtual bool WatchDirectory(const std::string& p_directory) = 0;
     // Forgets every watched directory.
     virtual void Clear() = 0;
