@@ -33,8 +33,6 @@ namespace Platform {
 
 #ifdef _WIN32
 
-namespace {
-
 std::wstring Widen(const char* p_text)
 {
     const int length = ::MultiByteToWideChar(CP_UTF8, 0, p_text, -1, nullptr, 0);
@@ -45,6 +43,21 @@ std::wstring Widen(const char* p_text)
     wide.resize(static_cast<std::size_t>(length - 1));
     return wide;
 }
+
+std::string Narrow(const wchar_t* p_text, std::size_t p_length)
+{
+    if (p_length == 0 || p_length > std::size_t(1) << 30)
+        return std::string();
+    const int count = static_cast<int>(p_length);
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, p_text, count, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return std::string();
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, p_text, count, &narrow[0], length, nullptr, nullptr);
+    return narrow;
+}
+
+namespace {
 
 HANDLE AsHandle(FileHandle p_file)
 {

@@ -1,7 +1,7 @@
 // WatchNotifier: the platform's word on changes below host directories, for AssetWatcher.
 //
-// The only platform-specific part of watching. A native notifier (inotify on Linux) holds one
-// non-blocking descriptor and is read, never waited on; every other platform gets the
+// The only platform-specific part of watching. A native notifier (inotify on Linux,
+// ReadDirectoryChangesW on Windows) is read, never waited on; every other platform gets the
 // polling notifier, which only tells the watcher when a full rescan is due. File signatures
 // (what tells a changed file from an unchanged one) come from here too.
 #pragma once
@@ -22,7 +22,7 @@ struct FileSignature {
     enum Kind { Absent, Regular, Directory, Other };
     Kind kind = Absent;
     std::int64_t size = 0;
-    std::int64_t modified = 0; // nanoseconds where the platform has them
+    std::int64_t modified = 0; // in the platform's finest unit (nanoseconds, 100 ns ticks)
     std::int64_t changed = 0;  // status change time, 0 where the platform has none
     std::uint64_t file = 0;    // inode (or 0)
     std::uint64_t device = 0;
@@ -48,9 +48,10 @@ public:
     virtual ~WatchNotifier();
 
     virtual bool Native() const = 0;
-    // Asks for notices about p_directory and its direct entries; a path that is no directory
-    // is skipped. False when the platform refuses a directory that exists (a watch limit):
-    // then this notifier can no longer be trusted and the caller falls back to polling.
+    // Asks for notices about p_directory and its direct entries (a notifier may see more: what
+    // lies below too); a path that is no directory is skipped. False when the platform refuses
+    // a directory that exists (a watch limit, a file system without notices): then this
+    // notifier can no longer be trusted and the caller falls back to polling.
     virtual bool WatchDirectory(const std::string& p_directory) = 0;
     // Forgets every watched directory.
     virtual void Clear() = 0;

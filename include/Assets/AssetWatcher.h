@@ -10,18 +10,21 @@
 // volume itself keeps serving what it read at mount, and the host remounts to see the new one.
 // Only files are reported, never directories on their own.
 //
-// Poll never waits and starts no thread. With native notification (inotify on Linux) it
-// reads the notices queued since the last call and rescans only the paths they name, so a
-// Poll with nothing changed costs one system call. When the kernel's queue overflowed, Poll
-// reports each watched path as MayHaveChanged and rescans all of them, reporting what it
-// finds changed as well. Without native notification (other platforms, Polling asked for, or
-// the system's watch limit reached) Poll rescans everything once per polling interval and
-// does nothing in between.
+// Poll never waits and starts no thread. With native notification (inotify on Linux,
+// ReadDirectoryChangesW on Windows) it reads the notices queued since the last call and
+// rescans only the paths they name, so a Poll with nothing changed costs one system call (on
+// Windows one per 64 watched trees). When the system's queue overflowed, Poll reports each
+// watched path as MayHaveChanged and rescans all of them, reporting what it finds changed as
+// well. Without native notification (other platforms, Polling asked for, or the system's
+// watch limit reached) Poll rescans everything once per polling interval and does nothing in
+// between.
 //
-// Unlike the rest of the library, a watcher keeps a resource between calls: the inotify
-// descriptor and its watches, released by the destructor. A watcher keeps its library alive,
-// reads it in Poll and Watch only, and is used from one thread at a time; a host that mounts
-// from another thread serialises that against Poll, as against any call on the library.
+// Unlike the rest of the library, a watcher keeps resources between calls, released by the
+// destructor: the inotify descriptor and its watches, or on Windows a handle of each watched
+// mounted directory and of each mounted archive's directory (the directories below those stay
+// free to be renamed and deleted, the ones above them do not). A watcher keeps its library
+// alive, reads it in Poll and Watch only, and is used from one thread at a time; a host that
+// mounts from another thread serialises that against Poll, as against any call on the library.
 #pragma once
 
 #include <Assets/AssetLibrary.h>
