@@ -24,7 +24,9 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
   ${ASSETS_ROOT}/src/AssetLibrary.cpp
   ${ASSETS_ROOT}/src/AssetWatcher.cpp
-  ${ASSETS_ROOT}/src/WatchNotifier.cpp)
+  ${ASSETS_ROOT}/src/WatchNotifier.cpp
+  ${ASSETS_ROOT}/src/InotifyNotifier.cpp
+  ${ASSETS_ROOT}/src/DirectoryChangeNotifier.cpp)
 set(ASSETS_RESOURCE_SOURCES
   ${ASSETS_ROOT}/src/Resource.cpp
   ${ASSETS_ROOT}/src/ImageCache.cpp)

@@ -59,6 +59,11 @@ public:
     virtual Outcome Take(std::vector<std::string>& p_paths) = 0;
 };
 
+// The native notifiers, each built on its own system only (Create chooses): inotify (null
+// when the kernel refuses a descriptor), and ReadDirectoryChangesW.
+std::unique_ptr<WatchNotifier> CreateInotifyNotifier();
+std::unique_ptr<WatchNotifier> CreateDirectoryChangeNotifier();
+
 } // namespace Assets
 } // namespace Draxel
 } // namespace Qor

@@ -1,0 +1,158 @@
+// The Linux notifier behind AssetWatcher: one inotify descriptor, opened non-blocking and read
+// in Take, never waited on; one watch per directory, each directory's own entries.
+#include "WatchNotifier.h"
+
+#ifdef __linux__
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <unordered_map>
+
+namespace Qor {
+namespace Draxel {
+namespace Assets {
+
+namespace {
+
+// What a watched directory reports: its entries coming, going, changing (attributes too, so
+// that touch counts), and itself going away or moving.
+const std::uint32_t WatchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
+                                IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+class InotifyNotifier : public WatchNotifier {
+public:
+    explicit InotifyNotifier(int p_descriptor) : _descriptor(p_descriptor) {}
+    ~InotifyNotifier() override { ::close(_descriptor); }
+
+    bool Native() const override { return true; }
+
+    bool WatchDirectory(const std::string& p_directory) override
+    {
+        if (_watches.count(p_directory))
+            return true;
+        const int watch = ::inotify_add_watch(_descriptor, p_directory.c_str(), WatchMask);
+        if (watch < 0)
+            return errno != ENOSPC && errno != ENOMEM;
+        _watches.emplace(p_directory, watch);
+        // Two paths of one directory (a link, two mounts of one tree) share one watch.
+        _directories[watch].push_back(p_directory);
+        return true;
+    }
+
+    void Clear() override
+    {
+        for (const auto& watch : _directories)
+            ::inotify_rm_watch(_descriptor, watch.first);
+        _directories.clear();
+        _watches.clear();
+    }
+
+    Outcome Take(std::vector<std::string>& p_paths) override
+    {
+        Outcome outcome = Quiet;
+        char* const buffer = _buffer;
+        for (;;) {
+            const ssize_t length = ::read(_descriptor, buffer, sizeof _buffer);
+            if (length < 0 && errno == EINTR)
+                continue;
+            if (length < 0 && errno == EAGAIN)
+                break;
+            if (length <= 0)
+                return Overflow; // an unexpected read failure: trust nothing, rescan
+            for (ssize_t offset = 0; offset < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+                offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->mask & IN_Q_OVERFLOW) {
+                    outcome = Overflow;
+                    continue;
+                }
+                if (Handle(*event, p_paths) && outcome == Quiet)
+                    outcome = Changed;
+            }
+        }
+        return outcome;
+    }
+
+private:
+    bool Handle(const inotify_event& p_event, std::vector<std::string>& p_paths)
+    {
+        auto found = _directories.find(p_event.wd);
+        if (found == _directories.end())
+            return false;
+        const std::vector<std::string> directories = found->second;
+        for (const std::string& directory : directories) {
+            std::string path = directory;
+            if (p_event.len)
+                path.append(path.back() == '/' ? "" : "/").append(p_event.name);
+            p_paths.push_back(path);
+            // A watch follows its directory to the new name, so the old name's watches go:
+            // the watcher's rescan of the new name watches it afresh.
+            if ((p_event.mask & IN_MOVED_FROM) && (p_event.mask & IN_ISDIR))
+                Forget(path);
+        }
+        if (p_event.mask & IN_MOVE_SELF)
+            for (const std::string& directory : directories)
+                Forget(directory);
+        if (p_event.mask & IN_IGNORED) {
+            // The kernel dropped the watch (its directory is gone).
+            auto dropped = _directories.find(p_event.wd);
+            if (dropped != _directories.end()) {
+                for (const std::string& directory : dropped->second)
+                    _watches.erase(directory);
+                _directories.erase(dropped);
+            }
+        }
+        return true;
+    }
+
+    // Drops the watches of p_directory and of every directory below it.
+    void Forget(const std::string& p_directory)
+    {
+        const std::string below = p_directory + "/";
+        for (auto watch = _watches.begin(); watch != _watches.end();) {
+            if (watch->first != p_directory && watch->first.compare(0, below.size(), below) != 0) {
+                ++watch;
+                continue;
+            }
+            auto directories = _directories.find(watch->second);
+            if (directories != _directories.end()) {
+                std::vector<std::string>& names = directories->second;
+                for (auto name = names.begin(); name != names.end();)
+                    name = *name == watch->first ? names.erase(name) : name + 1;
+                if (names.empty()) {
+                    ::inotify_rm_watch(_descriptor, watch->second);
+                    _directories.erase(directories);
+                }
+            }
+            watch = _watches.erase(watch);
+        }
+    }
+
+    int _descriptor;
+    // Kept with the notifier: a quiet read should not touch 64 KiB of fresh stack each time.
+    alignas(inotify_event) char _buffer[64 * 1024];
+    std::unordered_map<std::string, int> _watches;
+    std::unordered_map<int, std::vector<std::string>> _directories;
+};
+
+} // namespace
+
+std::unique_ptr<WatchNotifier> CreateInotifyNotifier()
+{
+    const int descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    return std::unique_ptr<WatchNotifier>(new InotifyNotifier(descriptor));
+}
+
+} // namespace Assets
+} // namespace Draxel
+} // namespace Qor
+
+#endif
