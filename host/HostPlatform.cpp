@@ -12,6 +12,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include "WideText.h"
 
 #else
 
@@ -38,27 +39,6 @@ bool IsDot(const char* p_name)
 
 namespace {
 
-std::wstring Widen(const std::string& p_text)
-{
-    if (p_text.empty())
-        return std::wstring();
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, p_text.data(), static_cast<int>(p_text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, p_text.data(), static_cast<int>(p_text.size()), &wide[0], length);
-    return wide;
-}
-
-std::string Narrow(const wchar_t* p_text)
-{
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, p_text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return std::string();
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, p_text, -1, &narrow[0], length, nullptr, nullptr);
-    narrow.resize(static_cast<std::size_t>(length - 1));
-    return narrow;
-}
 
 } // namespace
 
@@ -77,7 +57,7 @@ bool StatusOf(const std::string& p_path, FileStatus& p_status)
     if (path.size() == 2 && path[1] == ':')
         path += '\\';
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (path.empty() || !::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data))
+    if (path.empty() || !::GetFileAttributesExW(widetext::Widen(path).c_str(), GetFileExInfoStandard, &data))
         return false;
     p_status.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     p_status.size = (std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -100,7 +80,7 @@ DirectoryReader::DirectoryReader(const std::string& p_directory)
         pattern += '\\';
     pattern += '*';
     Search* search = new Search();
-    search->handle = ::FindFirstFileW(Widen(pattern).c_str(), &search->found);
+    search->handle = ::FindFirstFileW(widetext::Widen(pattern).c_str(), &search->found);
     search->holdsFound = true;
     if (search->handle == INVALID_HANDLE_VALUE)
         delete search;
@@ -125,7 +105,7 @@ bool DirectoryReader::Next(std::string& p_name)
             break;
         }
         search->holdsFound = false;
-        p_name = Narrow(search->found.cFileName);
+        p_name = widetext::Narrow(search->found.cFileName);
         if (!IsDot(p_name.c_str()))
             return true;
     }

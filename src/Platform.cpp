@@ -12,6 +12,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <WideText.h>
 
 #include <string>
 
@@ -33,29 +34,6 @@ namespace Platform {
 
 #ifdef _WIN32
 
-std::wstring Widen(const char* p_text)
-{
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, p_text, -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, p_text, -1, &wide[0], length);
-    wide.resize(static_cast<std::size_t>(length - 1));
-    return wide;
-}
-
-std::string Narrow(const wchar_t* p_text, std::size_t p_length)
-{
-    if (p_length == 0 || p_length > std::size_t(1) << 30)
-        return std::string();
-    const int count = static_cast<int>(p_length);
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, p_text, count, nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return std::string();
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, p_text, count, &narrow[0], length, nullptr, nullptr);
-    return narrow;
-}
 
 namespace {
 
@@ -69,7 +47,7 @@ HANDLE AsHandle(FileHandle p_file)
 FileHandle OpenForReading(const char* p_path)
 {
     // Others may go on reading, writing, renaming or deleting the file, as on POSIX.
-    const HANDLE file = ::CreateFileW(Widen(p_path).c_str(), GENERIC_READ,
+    const HANDLE file = ::CreateFileW(widetext::Widen(p_path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? NoFile : reinterpret_cast<FileHandle>(file);
@@ -105,18 +83,18 @@ std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_co
 
 bool IsDirectory(const char* p_path)
 {
-    const DWORD attributes = ::GetFileAttributesW(Widen(p_path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(widetext::Widen(p_path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode)
 {
-    return p_file.open(Widen(p_path).c_str(), p_mode) != nullptr;
+    return p_file.open(widetext::Widen(p_path).c_str(), p_mode) != nullptr;
 }
 
 std::filesystem::path FileSystemPath(const std::string& p_path)
 {
-    return std::filesystem::path(Widen(p_path.c_str()));
+    return std::filesystem::path(widetext::Widen(p_path));
 }
 
 bool HostTranslatesText()

@@ -54,12 +54,6 @@ std::filesystem::path FileSystemPath(const std::string& p_path);
 // own way (CR LF to LF, a Ctrl-Z ends the text). Where it does not, the library imitates it.
 bool HostTranslatesText();
 
-#ifdef _WIN32
-// ---- Text for the wide-character API, which reads paths as UTF-16 (the narrow one would
-// read them in the ANSI code page).
-std::wstring Widen(const char* p_text);
-std::string Narrow(const wchar_t* p_text, std::size_t p_length);
-#endif
 
 // ---- Large zero-filled blocks, taken straight from the system: pages are committed only
 // where they are written. Null when the address space cannot hold the block.

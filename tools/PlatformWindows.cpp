@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include <windows.h>
+#include <WideText.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
@@ -21,27 +22,6 @@ namespace platform {
 
 namespace {
 
-std::wstring Widen(const std::string& p_text)
-{
-    if (p_text.empty())
-        return std::wstring();
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, p_text.data(), static_cast<int>(p_text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, p_text.data(), static_cast<int>(p_text.size()), &wide[0], length);
-    return wide;
-}
-
-std::string Narrow(const wchar_t* p_text)
-{
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, p_text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1)
-        return std::string();
-    std::string text(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, p_text, -1, &text[0], length, nullptr, nullptr);
-    text.resize(static_cast<std::size_t>(length - 1));
-    return text;
-}
 
 // The system's text for an error code, as one line.
 std::string Reason(DWORD p_error)
@@ -50,7 +30,7 @@ std::string Reason(DWORD p_error)
     const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                               FORMAT_MESSAGE_IGNORE_INSERTS,
                                           nullptr, p_error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string reason = length > 0 ? Narrow(text) : std::string();
+    std::string reason = length > 0 ? widetext::Narrow(text) : std::string();
     ::LocalFree(text);
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
                                reason.back() == '.'))
@@ -166,7 +146,7 @@ public:
         error = AliasedName(leaf);
         if (!error.empty())
             return error;
-        const std::wstring path = folder + L'\\' + Widen(leaf);
+        const std::wstring path = folder + L'\\' + widetext::Widen(leaf);
         // The leaf is opened, never followed: a reparse point in its place is found on the handle.
         const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, p_replace ? OPEN_ALWAYS : CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -214,7 +194,7 @@ private:
             if (!aliased.empty())
                 return aliased;
             folder += L'\\';
-            folder += Widen(part);
+            folder += widetext::Widen(part);
             if (p_create && !::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
                 return Reason(::GetLastError());
             DWORD error = 0;
@@ -241,7 +221,7 @@ std::vector<std::string> Arguments(int p_argc, char** p_argv)
         return std::vector<std::string>(p_argv, p_argv + p_argc);
     std::vector<std::string> arguments;
     for (int index = 0; index < count; ++index)
-        arguments.push_back(Narrow(wide[index]));
+        arguments.push_back(widetext::Narrow(wide[index]));
     ::LocalFree(wide);
     return arguments;
 }
@@ -266,7 +246,7 @@ void RemoveOnSignal(const std::string& p_path)
 {
     // The handler sees either the whole path or an empty one: clear, copy, then install.
     g_removeOnSignal[0] = L'\0';
-    const std::wstring wide = Widen(p_path);
+    const std::wstring wide = widetext::Widen(p_path);
     if (wide.empty() || wide.size() >= sizeof g_removeOnSignal / sizeof g_removeOnSignal[0])
         return;
     std::wmemcpy(g_removeOnSignal + 1, wide.c_str() + 1, wide.size());
