@@ -6,13 +6,7 @@
 
 #ifdef _WIN32
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+// windows.h, with NOMINMAX and WIN32_LEAN_AND_MEAN
 #include <WideText.h>
 
 #include <algorithm>

@@ -11,8 +11,8 @@
 #include <cwchar>
 #include <filesystem>
 
-#include <windows.h>
-#include <WideText.h>
+#include <WideText.h> // windows.h, with NOMINMAX and WIN32_LEAN_AND_MEAN
+
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
