@@ -25,6 +25,9 @@ void BinaryStandardOutput();
 
 bool StandardErrorIsTerminal();
 
+// The name of the system's change notices that a native AssetWatcher reads, for messages.
+const char* NativeNoticesName();
+
 // The running process's id, for names of temporary files.
 unsigned long ProcessId();
 

@@ -185,6 +185,11 @@ void BinaryStandardOutput()
     // POSIX streams have no text mode.
 }
 
+const char* NativeNoticesName()
+{
+    return "inotify";
+}
+
 bool StandardErrorIsTerminal()
 {
     return ::isatty(STDERR_FILENO) == 1;

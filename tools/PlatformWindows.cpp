@@ -232,6 +232,11 @@ void BinaryStandardOutput()
     ::_setmode(::_fileno(stdout), _O_BINARY);
 }
 
+const char* NativeNoticesName()
+{
+    return "ReadDirectoryChangesW";
+}
+
 bool StandardErrorIsTerminal()
 {
     return ::_isatty(::_fileno(stderr)) != 0;

@@ -3,6 +3,7 @@
 #include "WatchCommand.h"
 
 #include "Commands.h"
+#include "Platform.h"
 #include "ToolSupport.h"
 #include "TreeCommands.h"
 
@@ -98,8 +99,9 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
 
     AssetWatcher watcher(p_library);
     watcher.Watch(AssetPath(std::string("Shaders")));
-    p_out << "   An AssetWatcher watches Shaders (" << watcher.WatchedFiles() << " files, "
-          << (watcher.IsNative() ? "inotify" : "polling") << "). A working directory is mounted above\n"
+    const char* notices = watcher.IsNative() ? platform::NativeNoticesName() : "polling";
+    p_out << "   An AssetWatcher watches Shaders (" << watcher.WatchedFiles() << " files, " << notices
+          << "). A working directory is mounted above\n"
           << "   everything at Shaders (priority 3), and a shader is edited there on disk:\n";
     p_library->MountDirectory(qorfile::filepath(edits.generic_u8string()), AssetPath(std::string("Shaders")), 3);
     watcher.Poll(); // the mount itself: an empty directory changes nothing
@@ -148,8 +150,9 @@ int RunWatch(const WatchOptions& p_watch)
         paths.push_back(std::string());
     for (const std::string& path : paths)
         watcher.Watch(AssetPath(path));
-    std::cerr << "watching " << watcher.WatchedFiles() << (watcher.WatchedFiles() == 1 ? " file" : " files")
-              << (watcher.IsNative() ? " (inotify)" : " (polling)") << "; Ctrl-C stops" << std::endl;
+    const char* notices = watcher.IsNative() ? platform::NativeNoticesName() : "polling";
+    std::cerr << "watching " << watcher.WatchedFiles() << (watcher.WatchedFiles() == 1 ? " file" : " files") << " ("
+              << notices << "); Ctrl-C stops" << std::endl;
 
     // The watcher never waits; this loop does, between polls, as a host's frame would.
     std::size_t printed = 0;
