@@ -244,15 +244,24 @@ int PackArchive(const PackOptions& p_options)
     } else {
         platform::RemoveOnSignal(temporary.u8string());
         try {
-            std::ofstream file(temporary, std::ios_base::binary | std::ios_base::trunc);
-            if (!file)
-                throw Failure(out, std::string("cannot write here: ") + std::strerror(errno));
-            ArchiveWriter writer(file, key);
-            WriteItems(writer, items, from.get());
-            writer.Finish(trailer);
-            file.close();
-            if (!file)
-                throw Failure(out, std::string("write error: ") + std::strerror(errno));
+            std::string error;
+            std::unique_ptr<platform::OutputFile> output = platform::CreateOutputFile(temporary.u8string(), error);
+            if (!output)
+                throw Failure(out, "cannot write here: " + error);
+            OutputFileStream file(std::move(output));
+            try {
+                ArchiveWriter writer(file, key);
+                WriteItems(writer, items, from.get());
+                writer.Finish(trailer);
+            } catch (const std::runtime_error&) {
+                error = file.Finish(); // the reason of a failed write, when that was it
+                if (!error.empty())
+                    throw Failure(out, "write error: " + error);
+                throw;
+            }
+            error = file.Finish();
+            if (!error.empty())
+                throw Failure(out, "write error: " + error);
             fs::rename(temporary, target);
         } catch (...) {
             std::error_code ignored;

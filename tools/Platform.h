@@ -60,6 +60,11 @@ public:
     virtual std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) = 0;
 };
 
+// Creates p_path, or empties it, for writing; null with p_error set on failure. Others may
+// remove the file while it is open (Windows: FILE_SHARE_DELETE), so that RemoveOnSignal can
+// remove it on every system.
+std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::string& p_error);
+
 // Opens p_path, creating it (and its parents) when missing; null with p_error set on failure.
 std::unique_ptr<ExtractDirectory> OpenExtractDirectory(const std::string& p_path, std::string& p_error);
 

@@ -216,6 +216,16 @@ void RemoveOnSignal(const std::string& p_path)
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
+std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::string& p_error)
+{
+    const int descriptor = ::open(p_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        p_error = Reason(errno);
+        return nullptr;
+    }
+    return std::make_unique<PosixOutputFile>(descriptor);
+}
+
 std::unique_ptr<ExtractDirectory> OpenExtractDirectory(const std::string& p_path, std::string& p_error)
 {
     std::error_code error;

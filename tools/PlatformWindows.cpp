@@ -22,7 +22,6 @@ namespace platform {
 
 namespace {
 
-
 // The system's text for an error code, as one line.
 std::string Reason(DWORD p_error)
 {
@@ -259,6 +258,17 @@ void RemoveOnSignal(const std::string& p_path)
     std::signal(SIGINT, RemoveAndEnd);
     std::signal(SIGTERM, RemoveAndEnd);
     std::signal(SIGBREAK, RemoveAndEnd);
+}
+
+std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::string& p_error)
+{
+    const HANDLE file = ::CreateFileW(widetext::Widen(p_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        p_error = Reason(::GetLastError());
+        return nullptr;
+    }
+    return std::make_unique<WindowsOutputFile>(file);
 }
 
 std::unique_ptr<ExtractDirectory> OpenExtractDirectory(const std::string& p_path, std::string& p_error)

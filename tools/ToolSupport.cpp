@@ -135,6 +135,69 @@ void FinishOutput()
         throw Failure(std::string(), std::string("write error: ") + std::strerror(errno != 0 ? errno : EIO));
 }
 
+class OutputFileStream::Buffer : public std::streambuf {
+public:
+    explicit Buffer(std::unique_ptr<platform::OutputFile> p_file) : _file(std::move(p_file))
+    {
+        setp(_bytes, _bytes + sizeof _bytes);
+    }
+
+    std::string Finish()
+    {
+        Drain();
+        if (_file) {
+            const std::string closed = _file->Close();
+            _file.reset();
+            if (_error.empty())
+                _error = closed;
+        }
+        return _error;
+    }
+
+protected:
+    int_type overflow(int_type p_character) override
+    {
+        if (!Drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(p_character, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(p_character);
+            pbump(1);
+        }
+        return traits_type::not_eof(p_character);
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    bool Drain()
+    {
+        const std::size_t count = static_cast<std::size_t>(pptr() - pbase());
+        setp(_bytes, _bytes + sizeof _bytes);
+        if (!_error.empty() || !_file)
+            return false;
+        if (count > 0)
+            _error = _file->Write(_bytes, count);
+        return _error.empty();
+    }
+
+    std::unique_ptr<platform::OutputFile> _file;
+    std::string _error;
+    char _bytes[1 << 16];
+};
+
+OutputFileStream::OutputFileStream(std::unique_ptr<platform::OutputFile> p_file)
+    : std::ostream(nullptr), _buffer(std::make_unique<Buffer>(std::move(p_file)))
+{
+    rdbuf(_buffer.get());
+}
+
+OutputFileStream::~OutputFileStream() = default;
+
+std::string OutputFileStream::Finish()
+{
+    flush();
+    return _buffer->Finish();
+}
+
 std::string Explain(const std::string& p_report)
 {
     namespace M = Qor::Draxel::Assets::Messages;

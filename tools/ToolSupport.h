@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,24 @@ std::ostream& StandardOutput();
 void WriteOut(const char* p_bytes, std::size_t p_count);
 void WriteOut(const std::string& p_text);
 void FinishOutput();
+
+namespace platform {
+class OutputFile;
+}
+
+// A stream over an output file of the platform, buffered, that keeps the system's reason of
+// the first failed write (a stream's state alone does not say why).
+class OutputFileStream : public std::ostream {
+public:
+    explicit OutputFileStream(std::unique_ptr<platform::OutputFile> p_file);
+    ~OutputFileStream() override;
+    // Writes what is buffered and closes the file: the reason of the first failure, or empty.
+    std::string Finish();
+
+private:
+    class Buffer;
+    std::unique_ptr<Buffer> _buffer;
+};
 
 // A precondition report of the library (one of its message constants) as a short sentence.
 std::string Explain(const std::string& p_report);
