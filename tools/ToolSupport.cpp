@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -55,14 +56,14 @@ void PrintError(const std::string& p_subject, const std::string& p_message)
     std::cerr << p_message << std::endl;
 }
 
-namespace {
-
-// Standard output through one buffer that keeps the system's reason of a failed write: a
-// stream's state alone does not say why.
-class CheckedOutput : public std::streambuf {
+// Output through one buffer that keeps the system's reason of the first failed write: a
+// stream's state alone does not say why. The sink writes its bytes (a count of 0 asks it to
+// flush) and returns the reason of a failure, empty on success.
+class CheckedBuffer : public std::streambuf {
 public:
-    CheckedOutput() { setp(_buffer, _buffer + sizeof _buffer); }
-    int Error() const { return _error; }
+    using Sink = std::function<std::string(const char*, std::size_t)>;
+    explicit CheckedBuffer(Sink p_sink) : _sink(std::move(p_sink)) { setp(_bytes, _bytes + sizeof _bytes); }
+    const std::string& Error() const { return _error; }
 
 protected:
     int_type overflow(int_type p_character) override
@@ -81,27 +82,31 @@ private:
     bool Drain()
     {
         const std::size_t count = static_cast<std::size_t>(pptr() - pbase());
-        setp(_buffer, _buffer + sizeof _buffer);
-        if (_error != 0)
+        setp(_bytes, _bytes + sizeof _bytes);
+        if (!_error.empty())
             return false;
-        errno = 0;
-        if ((count > 0 && std::fwrite(_buffer, 1, count, stdout) != count) || std::fflush(stdout) != 0) {
-            _error = errno != 0 ? errno : EIO;
-            return false;
-        }
-        return true;
+        _error = _sink(_bytes, count);
+        return _error.empty();
     }
 
-    char _buffer[1 << 16];
-    int _error = 0;
+    Sink _sink;
+    std::string _error;
+    char _bytes[1 << 16];
 };
 
-CheckedOutput g_outputBuffer;
+namespace {
+
+CheckedBuffer g_outputBuffer([](const char* p_bytes, std::size_t p_count) -> std::string {
+    errno = 0;
+    if ((p_count > 0 && std::fwrite(p_bytes, 1, p_count, stdout) != p_count) || std::fflush(stdout) != 0)
+        return std::strerror(errno != 0 ? errno : EIO);
+    return std::string();
+});
 std::ostream g_output(&g_outputBuffer);
 
 [[noreturn]] void WriteFailed()
 {
-    throw Failure(std::string(), std::string("write error: ") + std::strerror(g_outputBuffer.Error() != 0 ? g_outputBuffer.Error() : EIO));
+    throw Failure(std::string(), "write error: " + (g_outputBuffer.Error().empty() ? std::strerror(EIO) : g_outputBuffer.Error()));
 }
 
 } // namespace
@@ -135,57 +140,11 @@ void FinishOutput()
         throw Failure(std::string(), std::string("write error: ") + std::strerror(errno != 0 ? errno : EIO));
 }
 
-class OutputFileStream::Buffer : public std::streambuf {
-public:
-    explicit Buffer(std::unique_ptr<platform::OutputFile> p_file) : _file(std::move(p_file))
-    {
-        setp(_bytes, _bytes + sizeof _bytes);
-    }
-
-    std::string Finish()
-    {
-        Drain();
-        if (_file) {
-            const std::string closed = _file->Close();
-            _file.reset();
-            if (_error.empty())
-                _error = closed;
-        }
-        return _error;
-    }
-
-protected:
-    int_type overflow(int_type p_character) override
-    {
-        if (!Drain())
-            return traits_type::eof();
-        if (!traits_type::eq_int_type(p_character, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(p_character);
-            pbump(1);
-        }
-        return traits_type::not_eof(p_character);
-    }
-    int sync() override { return Drain() ? 0 : -1; }
-
-private:
-    bool Drain()
-    {
-        const std::size_t count = static_cast<std::size_t>(pptr() - pbase());
-        setp(_bytes, _bytes + sizeof _bytes);
-        if (!_error.empty() || !_file)
-            return false;
-        if (count > 0)
-            _error = _file->Write(_bytes, count);
-        return _error.empty();
-    }
-
-    std::unique_ptr<platform::OutputFile> _file;
-    std::string _error;
-    char _bytes[1 << 16];
-};
-
 OutputFileStream::OutputFileStream(std::unique_ptr<platform::OutputFile> p_file)
-    : std::ostream(nullptr), _buffer(std::make_unique<Buffer>(std::move(p_file)))
+    : std::ostream(nullptr), _file(std::move(p_file)),
+      _buffer(std::make_unique<CheckedBuffer>([file = _file.get()](const char* p_bytes, std::size_t p_count) {
+          return p_count > 0 ? file->Write(p_bytes, p_count) : std::string();
+      }))
 {
     rdbuf(_buffer.get());
 }
@@ -195,7 +154,14 @@ OutputFileStream::~OutputFileStream() = default;
 std::string OutputFileStream::Finish()
 {
     flush();
-    return _buffer->Finish();
+    std::string error = _buffer->Error();
+    if (_file) {
+        const std::string closed = _file->Close();
+        _file.reset();
+        if (error.empty())
+            error = closed;
+    }
+    return error;
 }
 
 std::string Explain(const std::string& p_report)

@@ -40,6 +40,7 @@ void FinishOutput();
 namespace platform {
 class OutputFile;
 }
+class CheckedBuffer;
 
 // A stream over an output file of the platform, buffered, that keeps the system's reason of
 // the first failed write (a stream's state alone does not say why).
@@ -51,8 +52,8 @@ public:
     std::string Finish();
 
 private:
-    class Buffer;
-    std::unique_ptr<Buffer> _buffer;
+    std::unique_ptr<platform::OutputFile> _file;
+    std::unique_ptr<CheckedBuffer> _buffer;
 };
 
 // A precondition report of the library (one of its message constants) as a short sentence.
