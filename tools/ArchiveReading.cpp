@@ -5,7 +5,7 @@
 
 #include <Assets/AssetPath.h>
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
 
 #include <QorFile.h>
 

@@ -15,7 +15,7 @@
 #include <Assets/ArchiveWriter.h>
 #include <Assets/AssetPath.h>
 #include "BuiltInArchive.h"
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
 
 #include <cerrno>
 #include <cstring>
