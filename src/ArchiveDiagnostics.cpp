@@ -6,6 +6,7 @@
 
 #include "ArchiveCore/Format.h"
 #include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/Names.h"
 #include "ArchiveCore/Records.h"
 #include "Platform.h"
 
@@ -218,7 +219,7 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
             Archive(Kind::BadCentral, "the name of central header " + Number(index + 1) + " runs past the end");
             return;
         }
-        entry.isDirectory = !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
+        entry.isDirectory = Zip::NamesFolder(entry.name);
         entry.flags = header.flags;
         entry.method = header.method;
         entry.crc32 = header.crc32;
@@ -340,7 +341,7 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
     state.zipEnd = state.length;
 
     const bool scrambledName =
-        p_reading == Reading::ByName && Zip::IsScrambledExtension(AssetPath(qorfile::filepath(p_file)).Extension());
+        p_reading == Reading::ByName && Zip::IsScrambledArchive(AssetPath(qorfile::filepath(p_file)));
     if (scrambledName && key.empty()) {
         // The archive carries its key in its last 32 bytes, stored as is.
         key.assign(Zip::KeyTrailerLength, '\0');

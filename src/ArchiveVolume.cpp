@@ -26,6 +26,7 @@
 #include "Messages.h"
 #include "ArchiveCore/Format.h"
 #include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/Names.h"
 #include "ArchiveCore/Records.h"
 
 #include <algorithm>
@@ -205,7 +206,7 @@ boost::shared_ptr<std::istream> ArchiveVolume::OpenSourceStream() const
 void ArchiveVolume::ParseArchive(const Volume& p_volume, const AssetPath& p_path)
 {
     _state->directory.clear();
-    _state->scrambled = Zip::IsScrambledExtension(p_path.Extension());
+    _state->scrambled = Zip::IsScrambledArchive(p_path);
 
     boost::shared_ptr<std::istream> archive = p_volume.Open(p_path, Binary);
     if (!Check(static_cast<bool>(archive), Messages::VolumeStreamMissing))
@@ -220,7 +221,7 @@ void ArchiveVolume::ParseArchive(const Volume& p_volume, const AssetPath& p_path
 void ArchiveVolume::ParseArchive(const qorfile::filepath& p_source)
 {
     _state->directory.clear();
-    _state->scrambled = Zip::IsScrambledExtension(AssetPath(p_source).Extension());
+    _state->scrambled = Zip::IsScrambledArchive(AssetPath(p_source));
 
     // Read as a binary file stream reads it (FileSource); the file is closed on return.
     FileSource archive(_source, true);
@@ -279,7 +280,7 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
         const bool replay = failedBefore && failedElement;
         if (!replay)
             ReadName(p_source, filenameLength, namePosition, key, name);
-        const bool isDirectory = replay ? failedIsDirectory : name.back() == '/' || name.back() == '\\';
+        const bool isDirectory = replay ? failedIsDirectory : Zip::NamesFolder(name);
         const FileInfo file = DescribeFile(header);
 
         const std::size_t element = replay ? *failedElement : directory.Insert(name.data(), name.size());

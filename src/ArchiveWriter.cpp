@@ -5,6 +5,7 @@
 
 #include "ArchiveCore/Format.h"
 #include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/Names.h"
 #include "ArchiveCore/Records.h"
 #include "Platform.h"
 
@@ -175,7 +176,7 @@ void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& 
 void ArchiveWriter::AddDirectory(const std::string& p_name)
 {
     std::string name = p_name;
-    if (name.empty() || (name.back() != '/' && name.back() != '\\'))
+    if (!Zip::NamesFolder(name))
         name += '/';
     _state->BeginEntry(name, 0, 0, true);
 }

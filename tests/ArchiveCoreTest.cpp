@@ -1,11 +1,13 @@
-// The archive core: the key stream's index rule, the records' layout both ways, and the writer
-// and the volume agreeing on every byte of an archive that passes the 2 GiB mark.
+// The archive core: the key stream's index rule, the records' layout both ways, the text-mode
+// fold in chunks, and the writer and the volume agreeing on every byte of an archive that
+// passes the 2 GiB mark.
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <Assets/ArchiveWriter.h>
 
 #include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/LineEnds.h"
 #include "ArchiveCore/Records.h"
 
 #include <gtest/gtest.h>
@@ -200,6 +202,42 @@ TEST(RecordsTest, FieldsEncodeAtTheirOffsetsAndDecodeBack)
     EXPECT_FALSE(Zip::EndRecord().DecodeFrom(zeros.data()));
     EXPECT_FALSE(Zip::CentralHeader().DecodeFrom(zeros.data()));
     EXPECT_FALSE(Zip::LocalHeader().DecodeFrom(zeros.data()));
+}
+
+// Text mode folds every CR LF to LF, left to right; a lone CR stays. Folded in chunks (as
+// cat -t does), a CR at a chunk's end waits for the next chunk's first byte.
+TEST(LineEndFolderTest, ChunkedFoldsAsTheWholeTextDoes)
+{
+    const auto reference = [](std::string p_text) {
+        for (std::size_t at = p_text.find("\r\n"); at != std::string::npos; at = p_text.find("\r\n", at + 1))
+            p_text.erase(at, 1);
+        return p_text;
+    };
+    std::mt19937 random(4);
+    std::vector<std::string> texts = {"", "\r", "\r\r\n", "a\r\nb\rc\r\n", "\n\r", "\r\n\r\n\r"};
+    for (int i = 0; i < 300; ++i) {
+        std::string text(random() % 40, 'a');
+        for (char& byte : text)
+            byte = "\r\nab"[random() % 4];
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        std::string whole = text;
+        whole.resize(Zip::FoldLineEnds(&whole[0], whole.size()));
+        EXPECT_EQ(whole, reference(text)) << "text of " << text.size() << " bytes";
+
+        Zip::LineEndFolder folder;
+        std::string chunked, out;
+        for (std::size_t done = 0; done < text.size();) {
+            const std::size_t count = std::min<std::size_t>(1 + random() % 5, text.size() - done);
+            out.assign(count + 1, '\0');
+            chunked.append(out, 0, folder.Fold(text.data() + done, count, &out[0]));
+            done += count;
+        }
+        char cr = 0;
+        chunked.append(&cr, folder.Finish(&cr));
+        EXPECT_EQ(chunked, whole) << "text of " << text.size() << " bytes";
+    }
 }
 
 namespace {

@@ -1,8 +1,7 @@
 // The archive core's constants: the little-endian coding of fixed-width fields, the flags,
-// methods and limits of the ZIP format as this library reads and writes it, the key trailer,
-// the rule that decides whether an archive is scrambled, and CRC-32. The three records are in
-// Records.h, the scramble key and its stream in KeyStream.h; docs/ARCHIVE_FORMAT.md describes
-// the whole format.
+// methods and limits of the ZIP format as this library reads and writes it, the key trailer
+// and CRC-32. The three records are in Records.h, the scramble key and its stream in
+// KeyStream.h, the rules on names in Names.h; docs/ARCHIVE_FORMAT.md describes the format.
 //
 //   [local header 30 | name | extra | data] ...   one per entry, found through the directory
 //   [central header 46 | name | extra | comment] ... the central directory
@@ -17,7 +16,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include <zlib.h>
 
@@ -82,18 +80,10 @@ constexpr std::size_t MaxEntries = 0xffff;
 constexpr std::size_t MaxNameLength = 0xffff;
 constexpr std::uint64_t MaxOffset = 0xffffffffu;
 
-// ---- Scrambling -------------------------------------------------------------------------
+// ---- The key trailer ---------------------------------------------------------------------
 
 // An archive that carries its own key holds exactly this many key bytes at its very end.
 constexpr std::size_t KeyTrailerLength = 32;
-
-// An archive is read scrambled unless its extension (without the dot) is exactly "zip":
-// the comparison is case-sensitive, so "ZIP" is scrambled too.
-constexpr std::string_view PlainExtension = "zip";
-inline bool IsScrambledExtension(std::string_view p_extension)
-{
-    return p_extension != PlainExtension;
-}
 
 // ---- CRC-32 -----------------------------------------------------------------------------
 
