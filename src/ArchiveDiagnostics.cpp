@@ -8,14 +8,12 @@
 #include "ArchiveCore/KeyStream.h"
 #include "ArchiveCore/Names.h"
 #include "ArchiveCore/Records.h"
-#include "Platform.h"
+#include "ArchiveCore/Source.h"
 
 #include <QorFile.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <unordered_map>
 
 namespace Qor {
@@ -24,69 +22,10 @@ namespace Assets {
 
 namespace {
 
-// Records and names are read through a window of this size; an entry's data in the caller's
-// chunks. Nothing is ever sized by a field of the archive beyond what the file holds.
-constexpr std::size_t WindowSize = std::size_t(64) << 10;
+using Archive::WindowedFile;
+
 // The longest comment an end record can announce.
 constexpr std::size_t MaxComment = 0xffff;
-
-// The archive file, read by offset through one window.
-class WindowedFile {
-public:
-    explicit WindowedFile(const std::string& p_path)
-    {
-        if (!Platform::OpenFileBuffer(*_in.rdbuf(), p_path.c_str(), std::ios_base::in | std::ios_base::binary)) {
-            _error = std::strerror(errno);
-            return;
-        }
-        _in.seekg(0, std::ios_base::end);
-        const std::streamoff length = _in.tellg();
-        if (!_in || length < 0) {
-            _error = "cannot find its length";
-            return;
-        }
-        _length = static_cast<std::uint64_t>(length);
-    }
-
-    bool Opened() const { return _error.empty(); }
-    const std::string& Error() const { return _error; }
-    std::uint64_t Length() const { return _length; }
-
-    // The p_count bytes at p_offset, when the file holds them all.
-    bool Read(std::uint64_t p_offset, std::size_t p_count, char* p_out)
-    {
-        if (p_offset > _length || p_count > _length - p_offset)
-            return false;
-        if (p_count > WindowSize)
-            return ReadDirect(p_offset, p_count, p_out);
-        if (p_offset < _windowStart || p_offset + p_count > _windowStart + _window.size()) {
-            const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(WindowSize, _length - p_offset));
-            _window.resize(size);
-            if (!ReadDirect(p_offset, size, _window.data())) {
-                _window.clear();
-                return false;
-            }
-            _windowStart = p_offset;
-        }
-        std::memcpy(p_out, _window.data() + (p_offset - _windowStart), p_count);
-        return true;
-    }
-
-private:
-    bool ReadDirect(std::uint64_t p_offset, std::size_t p_count, char* p_out)
-    {
-        _in.clear();
-        _in.seekg(static_cast<std::streamoff>(p_offset), std::ios_base::beg);
-        _in.read(p_out, static_cast<std::streamsize>(p_count));
-        return static_cast<std::size_t>(_in.gcount()) == p_count;
-    }
-
-    std::ifstream _in;
-    std::string _error;
-    std::uint64_t _length = 0;
-    std::vector<char> _window;
-    std::uint64_t _windowStart = 0;
-};
 
 std::string Number(std::uint64_t p_value)
 {
@@ -422,11 +361,8 @@ bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::func
 {
     if (p_entry.heldSize == 0)
         return true;
-    std::ifstream in;
-    if (!Platform::OpenFileBuffer(*in.rdbuf(), _state->file.c_str(), std::ios_base::in | std::ios_base::binary))
-        return false;
-    in.seekg(static_cast<std::streamoff>(p_entry.dataOffset), std::ios_base::beg);
-    if (!in)
+    WindowedFile file(_state->file);
+    if (!file.Opened())
         return false;
     p_chunk = std::max<std::size_t>(1, p_chunk);
     std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(p_chunk, p_entry.heldSize)));
@@ -435,8 +371,7 @@ bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::func
     std::uint64_t done = 0;
     while (done < p_entry.heldSize) {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), p_entry.heldSize - done));
-        in.read(buffer.data(), static_cast<std::streamsize>(count));
-        if (static_cast<std::size_t>(in.gcount()) != count)
+        if (!file.Read(p_entry.dataOffset + done, count, buffer.data()))
             return false;
         if (_state->scrambled)
             data.Xor(buffer.data(), count);
@@ -445,45 +380,6 @@ bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::func
             return true;
     }
     return true;
-}
-
-const char* ArchiveDiagnostics::KindName(Kind p_kind)
-{
-    switch (p_kind) {
-    case Kind::Unreadable:
-        return "unreadable";
-    case Kind::NoEndRecord:
-        return "no end record";
-    case Kind::Comment:
-        return "archive comment";
-    case Kind::Zip64:
-        return "ZIP64 records";
-    case Kind::BadCentral:
-        return "damaged central directory";
-    case Kind::BadLocal:
-        return "damaged local header";
-    case Kind::EmptyName:
-        return "empty name";
-    case Kind::DataDescriptor:
-        return "data descriptor";
-    case Kind::SizeMismatch:
-        return "size mismatch";
-    case Kind::CrcMismatch:
-        return "CRC-32 mismatch";
-    case Kind::DataPastEnd:
-        return "data past the end";
-    case Kind::Overlap:
-        return "overlapping entries";
-    case Kind::Encrypted:
-        return "encrypted";
-    case Kind::Deflated:
-        return "deflated";
-    case Kind::Compressed:
-        return "compressed";
-    case Kind::DuplicateName:
-        return "duplicate name";
-    }
-    return "unknown";
 }
 
 } // namespace Assets

@@ -18,7 +18,7 @@
 // comments, the local copy of the name) are never unscrambled.
 #include <Assets/ArchiveVolume.h>
 
-#include "ArchiveSource.h"
+#include "ArchiveCore/Source.h"
 #include "ArchiveVolumeState.h"
 #include "Check.h"
 #include "EntryStream.h"
