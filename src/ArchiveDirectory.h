@@ -30,20 +30,20 @@ struct FileInfo {
     std::uint32_t crc32;
 };
 
-// One element of the directory. Its key (the normalised name) and its name as stored lie in
-// the directory's text; the name is kept apart only when it differs from the key.
+// One element of the directory. Its path (the normalised name) and its name as stored lie in
+// the directory's text; the name is kept apart only when it differs from the path.
 struct Entry {
-    std::uint32_t keyOffset;
+    std::uint32_t pathOffset;
     std::uint32_t nameOffset;
-    std::uint16_t keyLength;
+    std::uint16_t pathLength;
     std::uint16_t nameLength;
     bool isDirectory;
     std::optional<FileInfo> file;
 };
 
-// The directory: one element per distinct key, ordered by the keys' bytes (AssetPath's order),
-// and the folders the keys imply, each held as a prefix of a key's text. One hash index holds
-// the keys and those folders that are no keys, for exact lookups. While the walk runs,
+// The directory: one element per distinct path, ordered by the paths' bytes (AssetPath's order),
+// and the folders the paths imply, each held as a prefix of a path's text. One hash index holds
+// the paths and those folders that are no paths, for exact lookups. While the walk runs,
 // elements are appended in archive order; Finish sorts them and adds the folders.
 class Directory {
 public:
@@ -51,9 +51,9 @@ public:
     std::size_t size() const { return _entries.size(); }
     const Entry& operator[](std::size_t p_index) const { return _entries[p_index]; }
 
-    std::string_view Key(const Entry& p_entry) const
+    std::string_view Path(const Entry& p_entry) const
     {
-        return std::string_view(_text.data() + p_entry.keyOffset, p_entry.keyLength);
+        return std::string_view(_text.data() + p_entry.pathOffset, p_entry.pathLength);
     }
     std::string Name(const Entry& p_entry) const { return std::string(_text.data() + p_entry.nameOffset, p_entry.nameLength); }
 
@@ -63,34 +63,34 @@ public:
     {
         _entries.reserve(p_entries);
         _text.reserve(p_text);
-        _index.Reserve(p_entries, KeyOf());
+        _index.Reserve(p_entries, PathOf());
     }
 
-    // The number of the element keyed by the normalised p_name, inserted without a file when
+    // The number of the element whose path is the normalised p_name, inserted without a file when
     // there is none. Numbers hold until Finish.
     std::size_t Insert(const char* p_name, std::size_t p_length);
     Entry& At(std::size_t p_element) { return _entries[p_element]; }
 
-    // Orders the elements by key and records the folders their keys imply.
+    // Orders the elements by path and records the folders their paths imply.
     void Finish();
 
-    const Entry* Find(std::string_view p_key) const
+    const Entry* Find(std::string_view p_path) const
     {
-        const std::int64_t found = _index.Find(p_key, KeyOf());
+        const std::int64_t found = _index.Find(p_path, PathOf());
         return found < 0 || static_cast<std::size_t>(found) >= _entries.size() ? nullptr
                                                                                 : &_entries[static_cast<std::size_t>(found)];
     }
 
-    // The first element whose key is not less than p_first (size() when there is none).
+    // The first element whose path is not less than p_first (size() when there is none).
     std::size_t LowerBound(std::string_view p_first) const
     {
         const auto found = std::lower_bound(_entries.begin(), _entries.end(), p_first,
-                                            [this](const Entry& p_entry, std::string_view p_key) { return Key(p_entry) < p_key; });
+                                            [this](const Entry& p_entry, std::string_view p_path) { return Path(p_entry) < p_path; });
         return static_cast<std::size_t>(found - _entries.begin());
     }
 
-    // Whether p_path is a key or a folder: one lookup, as both share the index.
-    bool Contains(std::string_view p_path) const { return _index.Find(p_path, KeyOf()) >= 0; }
+    // Whether p_path is an element's path or a folder: one lookup, as both share the index.
+    bool Contains(std::string_view p_path) const { return _index.Find(p_path, PathOf()) >= 0; }
 
 private:
     struct Folder {
@@ -98,20 +98,20 @@ private:
         std::uint16_t length;
     };
 
-    // The text of an item of the index: an element's key, or past the elements a folder.
-    struct KeyText {
+    // The text of an item of the index: an element's path, or past the elements a folder.
+    struct PathText {
         const Directory* directory;
         std::string_view operator()(std::uint32_t p_item) const
         {
             if (p_item < directory->_entries.size())
-                return directory->Key(directory->_entries[p_item]);
+                return directory->Path(directory->_entries[p_item]);
             const Folder& folder = directory->_folders[p_item - directory->_entries.size()];
             return std::string_view(directory->_text.data() + folder.offset, folder.length);
         }
     };
-    KeyText KeyOf() const { return KeyText{this}; }
+    PathText PathOf() const { return PathText{this}; }
 
-    void SortByKey();
+    void SortByPath();
     void AddFolders();
 
     std::vector<Entry> _entries;

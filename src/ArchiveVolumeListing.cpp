@@ -17,9 +17,9 @@ namespace Assets {
 std::vector<ArchiveVolume::ListedEntry> ArchiveVolume::Entries() const
 {
     std::vector<ListedEntry> entries;
-    _state->VisitFrom(std::string_view(), [&](const std::string& p_key, const auto& p_entry) {
+    _state->VisitFrom(std::string_view(), [&](const std::string& p_path, const auto& p_entry) {
         ListedEntry listed;
-        listed.path = AssetPath(p_key);
+        listed.path = AssetPath(p_path);
         listed.storedName = p_entry.name;
         listed.isDirectory = p_entry.isDirectory;
         if (p_entry.file) {
@@ -40,37 +40,37 @@ std::vector<ArchiveVolume::ListedEntry> ArchiveVolume::Entries() const
 
 std::vector<AssetPath> ArchiveVolume::Folders() const
 {
-    // The prefixes of keys up to a slash, normalised, as the directory gathers them: a slash
-    // inside the part shared with the previous key, or right behind another slash (past the
+    // The prefixes of paths up to a slash, normalised, as the directory gathers them: a slash
+    // inside the part shared with the previous path, or right behind another slash (past the
     // second byte), repeats a folder gathered already, and the others need no cutting back.
-    // Keys come in order, but their folders do not ("a/b" < "a/b.txt" < "a/b/c"): they are
-    // sorted at the end, as (key, length), where two prefixes of one key compare by length
+    // Paths come in order, but their folders do not ("a/b" < "a/b.txt" < "a/b/c"): they are
+    // sorted at the end, as (path, length), where two prefixes of one path compare by length
     // without comparing their bytes.
     struct Prefix {
-        std::uint32_t key;
+        std::uint32_t pathIndex;
         std::uint32_t length;
     };
-    std::vector<std::string> keys;
+    std::vector<std::string> paths;
     std::vector<Prefix> folders;
-    _state->VisitFrom(std::string_view(), [&](const std::string& p_key, const auto&) {
+    _state->VisitFrom(std::string_view(), [&](const std::string& p_path, const auto&) {
         std::size_t shared = 0;
-        if (!keys.empty()) {
-            const std::string& previous = keys.back();
-            while (shared < p_key.size() && shared < previous.size() && p_key[shared] == previous[shared])
+        if (!paths.empty()) {
+            const std::string& previous = paths.back();
+            while (shared < p_path.size() && shared < previous.size() && p_path[shared] == previous[shared])
                 ++shared;
         }
-        const auto key = static_cast<std::uint32_t>(keys.size());
-        for (std::size_t slash = p_key.find(AssetPath::DirectorySeparator, shared); slash != std::string::npos;
-             slash = p_key.find(AssetPath::DirectorySeparator, slash + 1)) {
-            if (slash < 2 || p_key[slash - 1] != AssetPath::DirectorySeparator)
-                folders.push_back(Prefix{key, static_cast<std::uint32_t>(slash)});
+        const auto pathIndex = static_cast<std::uint32_t>(paths.size());
+        for (std::size_t slash = p_path.find(AssetPath::DirectorySeparator, shared); slash != std::string::npos;
+             slash = p_path.find(AssetPath::DirectorySeparator, slash + 1)) {
+            if (slash < 2 || p_path[slash - 1] != AssetPath::DirectorySeparator)
+                folders.push_back(Prefix{pathIndex, static_cast<std::uint32_t>(slash)});
         }
-        keys.push_back(p_key);
+        paths.push_back(p_path);
         return true;
     });
-    const auto text = [&](const Prefix& p_prefix) { return std::string_view(keys[p_prefix.key]).substr(0, p_prefix.length); };
+    const auto text = [&](const Prefix& p_prefix) { return std::string_view(paths[p_prefix.pathIndex]).substr(0, p_prefix.length); };
     std::sort(folders.begin(), folders.end(), [&](const Prefix& p_a, const Prefix& p_b) {
-        return p_a.key == p_b.key ? p_a.length < p_b.length : text(p_a) < text(p_b);
+        return p_a.pathIndex == p_b.pathIndex ? p_a.length < p_b.length : text(p_a) < text(p_b);
     });
     std::vector<AssetPath> listed;
     listed.reserve(folders.size());
@@ -87,21 +87,21 @@ std::vector<ListedChild> ArchiveVolume::Children(const AssetPath& p_directory) c
     if (!prefix.empty())
         prefix += AssetPath::DirectorySeparator;
 
-    // A child's whole sub-tree (keys beginning with prefix + name + '/') sorts together, so
-    // after the first key of a sub-tree the walk jumps behind it: one search per child.
+    // A child's whole sub-tree (paths beginning with prefix + name + '/') sorts together, so
+    // after the first path of a sub-tree the walk jumps behind it: one search per child.
     std::map<std::string, ListedChild> children;
     std::string next = prefix;
     bool more = true;
     while (more) {
         more = false;
-        _state->VisitFrom(next, [&](const std::string& p_key, const auto& p_entry) {
-            if (p_key.compare(0, prefix.size(), prefix) != 0)
+        _state->VisitFrom(next, [&](const std::string& p_path, const auto& p_entry) {
+            if (p_path.compare(0, prefix.size(), prefix) != 0)
                 return false;
-            const std::size_t slash = p_key.find(AssetPath::DirectorySeparator, prefix.size());
-            const std::string name = p_key.substr(prefix.size(), slash == std::string::npos ? std::string::npos
+            const std::size_t slash = p_path.find(AssetPath::DirectorySeparator, prefix.size());
+            const std::string name = p_path.substr(prefix.size(), slash == std::string::npos ? std::string::npos
                                                                                               : slash - prefix.size());
             if (name.empty())
-                return true; // a key "/..." below the root: no nameless child
+                return true; // a path "/..." below the root: no nameless child
             ListedChild& child = children[name];
             child.name = name;
             if (slash == std::string::npos) {

@@ -40,8 +40,8 @@ struct ArchiveVolume::State {
         return rest;
     }
 
-    // The listing's one way into the directory: calls p_visit(key, entry) for each element
-    // from the first key not less than p_first, in key order, until p_visit returns false.
+    // The listing's one way into the directory: calls p_visit(path, entry) for each element
+    // from the first path not less than p_first, in path order, until p_visit returns false.
     // The entry seen has the record's fields name, file and isDirectory.
     template <class Visit>
     void VisitFrom(std::string_view p_first, Visit p_visit) const
@@ -53,7 +53,7 @@ struct ArchiveVolume::State {
         };
         for (std::size_t index = directory.LowerBound(p_first); index < directory.size(); ++index) {
             const Archive::Entry& entry = directory[index];
-            const std::string path(directory.Key(entry));
+            const std::string path(directory.Path(entry));
             if (!p_visit(path, Listed{directory.Name(entry), entry.file, entry.isDirectory}))
                 return;
         }

@@ -1,6 +1,8 @@
 // Normalisation, join, order, extension, parent test and relative path of asset paths.
 #include <Assets/AssetPath.h>
 
+#include "PathText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -109,9 +111,7 @@ std::string AssetPath::Normalize(const std::string& p_text)
     if (p_text.empty())
         return std::string();
     std::string text = p_text;
-    std::replace(text.begin(), text.end(), '\\', DirectorySeparator);
-    while (text.size() > 1 && text.back() == DirectorySeparator)
-        text.pop_back();
+    text.resize(NormalizePathText(&text[0], text.size()));
     return text;
 }
 

@@ -1,5 +1,5 @@
-// An open-addressing hash set of texts that are held elsewhere (the archive directory's keys
-// and folders), for exact lookups by text without a copy of each key.
+// An open-addressing hash set of texts that are held elsewhere (the archive directory's paths
+// and folders), for exact lookups by text without a copy of each path.
 #pragma once
 
 #include <cstdint>

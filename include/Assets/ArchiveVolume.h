@@ -4,10 +4,13 @@
 // reads one stored entry whole into memory and returns a stream that owns those bytes, so the
 // stream may outlive the volume. Deflated entries are listed but cannot be opened.
 //
-// An archive whose extension is not exactly "zip" is scrambled: every byte is XORed with the
-// key byte at (offset mod key length). Without a given key such an archive carries its key
-// in its last 32 bytes. With a key and the extension "zip", records and names are unscrambled
-// but entry data is handed out as stored.
+// An archive whose extension is not exactly "zip" is scrambled: every byte is XORed with a
+// key byte. Each record, name and entry's data is a run that starts at the key index of its
+// offset taken as a signed 32-bit number (negative from 2 GiB on), reduced to the least
+// non-negative remainder modulo the key's length, and goes on through the key from there
+// (docs/ARCHIVE_FORMAT.md). Without a given key such an archive carries its key in its last
+// 32 bytes. With a key and the extension "zip", records and names are unscrambled but entry
+// data is handed out as stored.
 //
 // An archive that lies inside another volume is copied into memory once, at construction;
 // the other volume is not consulted afterwards. An archive on disk is opened by the
@@ -74,7 +77,7 @@ public:
     // central names normalise to one path, the element holds the stored name of the first
     // and the file record of the last file among them, as Open sees it.
     struct ListedEntry {
-        // The stored name, normalised (the key Exists and Open look up).
+        // The stored name, normalised (the path Exists and Open look up).
         AssetPath path;
         // The name as stored in the central directory, after unscrambling.
         std::string storedName;

@@ -2,10 +2,13 @@
 // scrambled.
 //
 // Entries are written to the output as they are added; the central directory and the end
-// record follow at Finish. With a key, every byte of the archive is XORed with
-// key[offset mod key length], counted from the archive's first byte. Finish(true) appends the
-// key itself as the 32-byte trailer (the key must then be exactly 32 bytes), which is how an
-// archive carries its own key. Unscrambled, the output is a standard ZIP file.
+// record follow at Finish. With a key, every byte of the archive is XORed with a key byte, in
+// the runs ArchiveVolume reads: each record, name and entry's data starts at the key index of
+// its offset taken as a signed 32-bit number, reduced to the least non-negative remainder
+// modulo the key's length (below 2 GiB simply key[offset mod key length]; the whole rule is
+// in docs/ARCHIVE_FORMAT.md). Finish(true) appends the key itself as the 32-byte trailer (the
+// key must then be exactly 32 bytes), which is how an archive carries its own key.
+// Unscrambled, the output is a standard ZIP file.
 //
 // Limits of the format are errors (std::invalid_argument or std::length_error): an empty
 // name or one over 65 535 bytes, more than 65 535 entries, sizes or offsets past 4 GiB.
