@@ -4,6 +4,7 @@
 
 #include <Assets/AssetPath.h>
 
+#include "ArchiveFindings.h"
 #include "Platform.h"
 #include "Scramble.h"
 #include "ZipFormat.h"
@@ -119,19 +120,31 @@ struct ArchiveDiagnostics::State {
     std::vector<Finding> findings;
     std::vector<std::vector<Finding>> entryFindings;
     bool incomplete = false;
+    Obstacle obstacle = Obstacle::None; // the first finding that made it incomplete
+    std::string explanation;
+    ArchiveFindings::DirectoryTotals totals;
 
-    void Archive(Kind p_kind, const std::string& p_detail)
+    // Marks the inspection incomplete; the first obstacle is the one explained.
+    void Block(Obstacle p_obstacle, const std::string& p_detail)
+    {
+        incomplete = true;
+        if (obstacle == Obstacle::None) {
+            obstacle = p_obstacle;
+            explanation = ArchiveFindings::Explain(p_obstacle, p_detail);
+        }
+    }
+    void Archive(Kind p_kind, const std::string& p_detail, bool p_blocks = true)
     {
         findings.push_back(Finding{p_kind, std::string(), p_detail});
-        if (p_kind == Kind::Unreadable || p_kind == Kind::NoEndRecord || p_kind == Kind::Comment ||
-            p_kind == Kind::Zip64 || p_kind == Kind::BadCentral)
-            incomplete = true;
+        if (p_blocks && (p_kind == Kind::Comment || p_kind == Kind::Zip64 || p_kind == Kind::BadCentral ||
+                         p_kind == Kind::CountMismatch))
+            Block(ArchiveFindings::ObstacleOf(p_kind), p_detail);
     }
     void About(std::size_t p_entry, Kind p_kind, const std::string& p_detail)
     {
         entryFindings[p_entry].push_back(Finding{p_kind, entries[p_entry].name, p_detail});
         if (p_kind == Kind::Zip64 || p_kind == Kind::BadCentral)
-            incomplete = true;
+            Block(ArchiveFindings::ObstacleOf(p_kind), p_detail);
     }
 
     void Unscramble(char* p_bytes, std::size_t p_count, std::uint64_t p_offset) const
@@ -151,6 +164,7 @@ struct ArchiveDiagnostics::State {
     bool FindEndRecord(WindowedFile& p_file, std::uint64_t& p_at, char* p_record);
     void ReadCentral(WindowedFile& p_file, std::uint64_t p_at, std::uint16_t p_count);
     void ReadLocal(WindowedFile& p_file, std::size_t p_index);
+    void CompareLocal(WindowedFile& p_file, std::size_t p_index, const char* p_header);
     void FindOverlaps(std::uint64_t p_centralOffset);
 };
 
@@ -195,11 +209,20 @@ bool ArchiveDiagnostics::State::FindEndRecord(WindowedFile& p_file, std::uint64_
 
 void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t p_at, std::uint16_t p_count)
 {
+    const std::uint64_t start = p_at;
     char header[Zip::Central::Size];
     for (std::size_t index = 0; index < p_count; ++index) {
-        if (!ReadRecord(p_file, p_at, Zip::Central::Size, header)) {
+        // An end record where a header belongs: the directory ends before its count.
+        const bool ended = ReadRecord(p_file, p_at, 4, header) &&
+                           (Get32(header, 0) == Zip::End::Signature || Get32(header, 0) == Zip::Zip64::EndSignature);
+        if (!ended && !ReadRecord(p_file, p_at, Zip::Central::Size, header)) {
             Archive(Kind::BadCentral, "central header " + Number(index + 1) + " of " + Number(p_count) +
                                           " lies past the end of the archive");
+            return;
+        }
+        if (ended) {
+            Archive(Kind::CountMismatch, "the end record counts " + Number(p_count) +
+                                             " entries, the central directory ends after " + Number(index));
             return;
         }
         if (Get32(header, 0) != Zip::Central::Signature) {
@@ -221,18 +244,29 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
         entry.compressedSize = Get32(header, Zip::Central::CompressedSizeAt);
         entry.uncompressedSize = Get32(header, Zip::Central::UncompressedSizeAt);
         entry.localHeaderOffset = Get32(header, Zip::Central::LocalHeaderOffsetAt);
+        entry.madeBy = Get16(header, Zip::Central::MadeByAt);
+        entry.externalAttributes = Get32(header, Zip::Central::ExternalAttributesAt);
+        entry.isLink = Zip::IsSymbolicLink(entry.madeBy, entry.externalAttributes);
         entries.push_back(entry);
         entryFindings.emplace_back();
         p_at += Zip::Central::Size + nameLength + Get16(header, Zip::Central::ExtraLengthAt) +
                 Get16(header, Zip::Central::CommentLengthAt);
     }
-    // More headers behind the counted ones: a count the 16-bit field could not hold.
+    totals.walkedSize = p_at - start;
+    totals.walked = true;
+    // More headers behind the counted ones: a count the 16-bit field could not hold (written
+    // without ZIP64 records), or one that is wrong.
     char signature[4];
     const bool known = std::any_of(findings.begin(), findings.end(),
                                    [](const Finding& p_finding) { return p_finding.kind == Kind::Zip64; });
     if (!known && ReadRecord(p_file, p_at, sizeof signature, signature) &&
-        Get32(signature, 0) == Zip::Central::Signature)
-        Archive(Kind::Zip64, "more central headers than the end record's count of " + Number(p_count));
+        Get32(signature, 0) == Zip::Central::Signature) {
+        if (p_count == Zip::MaxEntries)
+            Archive(Kind::Zip64, "more central headers than the end record's count of " + Number(p_count));
+        else
+            Archive(Kind::CountMismatch, "the end record counts " + Number(p_count) +
+                                             " entries, more central headers follow");
+    }
 }
 
 void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_index)
@@ -264,6 +298,7 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
         return;
     }
     entry.localValid = true;
+    CompareLocal(p_file, p_index, header);
     entry.localSize = Get32(header, Zip::Local::UncompressedSizeAt);
     const std::uint64_t localCompressed = Get32(header, Zip::Local::CompressedSizeAt);
     entry.dataOffset = entry.localHeaderOffset + Zip::Local::Size + Get16(header, Zip::Local::NameLengthAt) +
@@ -288,6 +323,26 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
         About(p_index, Kind::DataPastEnd,
               Number(span) + " bytes of data from offset " + Number(entry.dataOffset) + ", the archive ends at " +
                   Number(zipEnd));
+}
+
+// The local header repeats the method and the name. The volume reads neither, but other
+// readers take one or the other from there. The name is compared in unkeyed archives only:
+// in a scrambled one the volume never unscrambles it, and packers leave it as they like.
+void ArchiveDiagnostics::State::CompareLocal(WindowedFile& p_file, std::size_t p_index, const char* p_header)
+{
+    const InspectedEntry& entry = entries[p_index];
+    const std::uint16_t method = Get16(p_header, Zip::Local::MethodAt);
+    if (method != entry.method)
+        About(p_index, Kind::MethodMismatch,
+              "method " + Number(method) + " in the local header, " + Number(entry.method) + " in the central directory");
+    if (!key.empty())
+        return;
+    const std::uint16_t nameLength = Get16(p_header, Zip::Local::NameLengthAt);
+    std::string name(nameLength, '\0');
+    if (nameLength == 0)
+        About(p_index, Kind::NameMismatch, "the local header has no name");
+    else if (ReadRecord(p_file, entry.localHeaderOffset + Zip::Local::Size, nameLength, &name[0]) && name != entry.name)
+        About(p_index, Kind::NameMismatch, "the local header names it " + name);
 }
 
 // Local headers and data of different entries must not share bytes (a "zip bomb" reuses
@@ -323,6 +378,24 @@ void ArchiveDiagnostics::State::FindOverlaps(std::uint64_t p_centralOffset)
     }
 }
 
+namespace {
+
+// Why there is no end record, as far as the name, the key and a plain reading tell.
+ArchiveDiagnostics::Obstacle NoEndRecordObstacle(const std::string& p_file, const std::string& p_key, bool p_scrambledName)
+{
+    using Obstacle = ArchiveDiagnostics::Obstacle;
+    if (!p_key.empty())
+        return Obstacle::WrongKey;
+    if (!p_scrambledName)
+        return Obstacle::NotAnArchive;
+    const ArchiveDiagnostics plain(p_file, std::string(), ArchiveDiagnostics::Reading::Plain);
+    const Obstacle asPlain = plain.FirstObstacle();
+    return asPlain == Obstacle::NotAnArchive || asPlain == Obstacle::Unreadable ? Obstacle::KeyMissing
+                                                                                 : Obstacle::PlainArchive;
+}
+
+} // namespace
+
 ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::string& p_key, Reading p_reading)
     : _state(std::make_unique<State>())
 {
@@ -332,6 +405,7 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
     WindowedFile file(p_file);
     if (!file.Opened()) {
         state.Archive(Kind::Unreadable, file.Error());
+        state.Block(Obstacle::Unreadable, file.Error());
         return;
     }
     state.length = file.Length();
@@ -347,6 +421,7 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
             state.key.clear();
             state.Archive(Kind::NoEndRecord,
                           "the archive is " + Number(state.length) + " bytes, too short for a key and an end record");
+            state.Block(NoEndRecordObstacle(p_file, p_key, scrambledName), std::string());
             return;
         }
         state.zipEnd -= Zip::KeyTrailerLength;
@@ -355,8 +430,10 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
 
     std::uint64_t endAt = 0;
     char end[Zip::End::Size];
-    if (!state.FindEndRecord(file, endAt, end))
+    if (!state.FindEndRecord(file, endAt, end)) {
+        state.Block(NoEndRecordObstacle(p_file, p_key, scrambledName), std::string());
         return;
+    }
     const std::uint16_t count = Get16(end, Zip::End::EntriesOnDiskAt);
     const std::uint64_t centralOffset = Get32(end, Zip::End::CentralOffsetAt);
     char locator[Zip::Zip64::LocatorSize];
@@ -365,14 +442,23 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
                             Get32(locator, 0) == Zip::Zip64::LocatorSignature;
     if (hasLocator)
         state.Archive(Kind::Zip64, "a ZIP64 end record: the entry count or an offset does not fit the end record");
-    else if (count == 0xffff || centralOffset == 0xffffffffu)
-        state.Archive(Kind::Zip64, "the end record's count or offset is a ZIP64 escape value");
+    else if (centralOffset == Zip::MaxOffset)
+        state.Archive(Kind::Zip64, "the end record's offset is a ZIP64 escape value");
+    // 65 535 entries without ZIP64 records is a plain archive that fills the count.
 
     state.ReadCentral(file, centralOffset, count);
+    state.totals.entriesOnDisk = count;
+    state.totals.entriesTotal = Get16(end, Zip::End::EntriesTotalAt);
+    state.totals.claimedSize = Get32(end, Zip::End::CentralSizeAt);
+    if (!hasLocator)
+        for (ArchiveFindings::Found& found : ArchiveFindings::TotalsFindings(state.totals))
+            state.Archive(found.kind, found.detail, false);
     std::unordered_map<std::string, std::size_t> files; // normalised name -> first file entry
     for (std::size_t i = 0; i < state.entries.size(); ++i) {
         state.ReadLocal(file, i);
         const InspectedEntry& entry = state.entries[i];
+        for (ArchiveFindings::Found& found : ArchiveFindings::EntryFindings(entry))
+            state.About(i, found.kind, found.detail);
         if (entry.isDirectory || entry.name.empty())
             continue;
         const auto known = files.emplace(AssetPath(entry.name).str(), i);
@@ -401,6 +487,16 @@ const std::vector<ArchiveDiagnostics::Finding>& ArchiveDiagnostics::Findings() c
 bool ArchiveDiagnostics::Incomplete() const
 {
     return _state->incomplete;
+}
+
+ArchiveDiagnostics::Obstacle ArchiveDiagnostics::FirstObstacle() const
+{
+    return _state->obstacle;
+}
+
+std::string ArchiveDiagnostics::Explanation() const
+{
+    return _state->explanation;
 }
 
 bool ArchiveDiagnostics::Scrambled() const
@@ -439,45 +535,6 @@ bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::func
             return true;
     }
     return true;
-}
-
-const char* ArchiveDiagnostics::KindName(Kind p_kind)
-{
-    switch (p_kind) {
-    case Kind::Unreadable:
-        return "unreadable";
-    case Kind::NoEndRecord:
-        return "no end record";
-    case Kind::Comment:
-        return "archive comment";
-    case Kind::Zip64:
-        return "ZIP64 records";
-    case Kind::BadCentral:
-        return "damaged central directory";
-    case Kind::BadLocal:
-        return "damaged local header";
-    case Kind::EmptyName:
-        return "empty name";
-    case Kind::DataDescriptor:
-        return "data descriptor";
-    case Kind::SizeMismatch:
-        return "size mismatch";
-    case Kind::CrcMismatch:
-        return "CRC-32 mismatch";
-    case Kind::DataPastEnd:
-        return "data past the end";
-    case Kind::Overlap:
-        return "overlapping entries";
-    case Kind::Encrypted:
-        return "encrypted";
-    case Kind::Deflated:
-        return "deflated";
-    case Kind::Compressed:
-        return "compressed";
-    case Kind::DuplicateName:
-        return "duplicate name";
-    }
-    return "unknown";
 }
 
 } // namespace Assets

@@ -83,8 +83,9 @@ constexpr std::size_t Size = 22, EntriesOnDiskAt = 8, EntriesTotalAt = 10, Centr
 
 namespace Central {
 constexpr std::uint32_t Signature = 0x02014b50;
-constexpr std::size_t Size = 46, FlagsAt = 8, MethodAt = 10, CrcAt = 16, CompressedSizeAt = 20, UncompressedSizeAt = 24,
-                      NameLengthAt = 28, ExtraLengthAt = 30, CommentLengthAt = 32, LocalHeaderOffsetAt = 42;
+constexpr std::size_t Size = 46, MadeByAt = 4, FlagsAt = 8, MethodAt = 10, CrcAt = 16, CompressedSizeAt = 20,
+                      UncompressedSizeAt = 24, NameLengthAt = 28, ExtraLengthAt = 30, CommentLengthAt = 32,
+                      ExternalAttributesAt = 38, LocalHeaderOffsetAt = 42;
 } // namespace Central
 
 namespace Local {
@@ -112,6 +113,27 @@ constexpr std::uint16_t FlagUtf8 = 1u << 11;
 
 constexpr std::uint16_t MethodStored = 0;
 constexpr std::uint16_t MethodDeflate = 8;
+
+// ---- External attributes ------------------------------------------------------------------
+//
+// The high byte of "version made by" names the system whose attributes the archive holds. A
+// Unix system keeps the file's mode (type and permission bits, as st_mode) in the high 16 bits
+// of the external attributes; 7-Zip does so under any system and marks it with bit 15 of the
+// low half. A symbolic link's data is the path it points to.
+
+constexpr std::uint16_t MadeByUnixSystem = 3;
+constexpr std::uint16_t MadeByMacSystem = 19;
+constexpr std::uint32_t UnixModeMarker = 0x8000;
+constexpr std::uint32_t UnixTypeMask = 0170000, UnixTypeLink = 0120000;
+
+// Whether the external attributes hold a Unix mode, and that mode says symbolic link.
+inline bool IsSymbolicLink(std::uint16_t p_madeBy, std::uint32_t p_externalAttributes)
+{
+    const std::uint16_t system = static_cast<std::uint16_t>(p_madeBy >> 8);
+    const bool unixMode =
+        system == MadeByUnixSystem || system == MadeByMacSystem || (p_externalAttributes & UnixModeMarker) != 0;
+    return unixMode && ((p_externalAttributes >> 16) & UnixTypeMask) == UnixTypeLink;
+}
 
 // ---- Limits of the 32-bit format --------------------------------------------------------
 
