@@ -1,9 +1,9 @@
 // The rules of ArchiveDiagnostics that look at one name, one entry's attributes or the end
-// record's totals at a time, the kinds' names, and the sentences that explain an obstacle.
+// record's totals at a time, and the sentences that explain an obstacle.
 #include "ArchiveFindings.h"
 
-#include "EntryNames.h"
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/Names.h"
 
 #include <cctype>
 
@@ -29,7 +29,7 @@ Components ScanComponents(const std::string& p_name)
     std::size_t begin = 0;
     while (begin < p_name.size()) {
         std::size_t end = begin;
-        while (end < p_name.size() && !EntryNames::IsSeparator(p_name[end]))
+        while (end < p_name.size() && !Zip::IsSeparator(p_name[end]))
             ++end;
         const std::string_view component = std::string_view(p_name).substr(begin, end - begin);
         found.parent = found.parent || component == "..";
@@ -49,9 +49,9 @@ std::vector<Found> EntryFindings(const ArchiveDiagnostics::InspectedEntry& p_ent
     if (nul != std::string::npos)
         found.push_back({Kind::NulInName, "a NUL byte at byte " + std::to_string(nul) +
                                               " of the name, where other tools end it"});
-    if ((p_entry.flags & Zip::FlagUtf8) && !EntryNames::IsUtf8(name))
+    if ((p_entry.flags & Zip::FlagUtf8) && !Zip::IsUtf8(name))
         found.push_back({Kind::NotUtf8, "marked UTF-8 (flag bit 11), but the name is not UTF-8"});
-    if (!name.empty() && EntryNames::IsSeparator(name.front()))
+    if (!name.empty() && Zip::IsSeparator(name.front()))
         found.push_back({Kind::AbsoluteName, "the name starts at the root"});
     else if (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')
         found.push_back({Kind::AbsoluteName, "the name starts with a drive letter"});
@@ -130,69 +130,6 @@ std::string Explain(Obstacle p_obstacle, const std::string& p_detail)
 }
 
 } // namespace ArchiveFindings
-
-// The kinds' names live beside the rules that find them.
-const char* ArchiveDiagnostics::KindName(Kind p_kind)
-{
-    switch (p_kind) {
-    case Kind::Unreadable:
-        return "unreadable";
-    case Kind::NoEndRecord:
-        return "no end record";
-    case Kind::Comment:
-        return "archive comment";
-    case Kind::Zip64:
-        return "ZIP64 records";
-    case Kind::BadCentral:
-        return "damaged central directory";
-    case Kind::BadLocal:
-        return "damaged local header";
-    case Kind::EmptyName:
-        return "empty name";
-    case Kind::DataDescriptor:
-        return "data descriptor";
-    case Kind::SizeMismatch:
-        return "size mismatch";
-    case Kind::CrcMismatch:
-        return "CRC-32 mismatch";
-    case Kind::DataPastEnd:
-        return "data past the end";
-    case Kind::Overlap:
-        return "overlapping entries";
-    case Kind::Encrypted:
-        return "encrypted";
-    case Kind::Deflated:
-        return "deflated";
-    case Kind::Compressed:
-        return "compressed";
-    case Kind::DuplicateName:
-        return "duplicate name";
-    case Kind::DotComponent:
-        return "dot component";
-    case Kind::ParentComponent:
-        return "parent component";
-    case Kind::AbsoluteName:
-        return "absolute name";
-    case Kind::Backslash:
-        return "backslash in name";
-    case Kind::NulInName:
-        return "NUL in name";
-    case Kind::NotUtf8:
-        return "name not UTF-8";
-    case Kind::SymbolicLink:
-        return "symbolic link";
-    case Kind::CountMismatch:
-        return "entry count mismatch";
-    case Kind::CentralSizeMismatch:
-        return "central directory size mismatch";
-    case Kind::MethodMismatch:
-        return "method mismatch";
-    case Kind::NameMismatch:
-        return "local name mismatch";
-    }
-    return "unknown";
-}
-
 
 } // namespace Assets
 } // namespace Draxel

@@ -5,9 +5,8 @@
 
 #include <Assets/AssetPath.h>
 
-#include "ZipFormat.h"
-
-#include <QorFile.h>
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/LineEnds.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -90,31 +89,17 @@ bool StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, 
             p_sink(p_bytes, p_count);
             return true;
         });
-    // Text mode: a CR at the end of a chunk waits for the next chunk's first byte.
-    bool pendingCr = false;
+    // Text mode: the volume's fold, chunk by chunk.
+    Zip::LineEndFolder folder;
     std::string folded;
     const bool read = p_inspection.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
-        folded.clear();
-        std::size_t i = 0;
-        if (pendingCr) {
-            pendingCr = false;
-            if (p_bytes[0] != '\n')
-                folded += '\r';
-        }
-        for (; i < p_count; ++i) {
-            if (p_bytes[i] != '\r') {
-                folded += p_bytes[i];
-            } else if (i + 1 == p_count) {
-                pendingCr = true;
-            } else if (p_bytes[i + 1] != '\n') {
-                folded += '\r';
-            }
-        }
-        p_sink(folded.data(), folded.size());
+        folded.resize(p_count + 1);
+        p_sink(folded.data(), folder.Fold(p_bytes, p_count, &folded[0]));
         return true;
     });
-    if (pendingCr)
-        p_sink("\r", 1);
+    char cr;
+    if (folder.Finish(&cr) != 0)
+        p_sink(&cr, 1);
     return read;
 }
 

@@ -8,8 +8,8 @@
 
 #include <Assets/AssetPath.h>
 
-#include "EntryNames.h"
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/Names.h"
 
 #include <cctype>
 
@@ -125,7 +125,7 @@ int ExtractArchive(const ExtractOptions& p_options)
             continue;
         }
         // "." components are nothing, on every system ("./Data/a.txt" as bsdtar stores it).
-        const std::string path = AssetPath(EntryNames::WithoutDotComponents(entry->name)).str();
+        const std::string path = AssetPath(Zip::WithoutDotComponents(entry->name)).str();
         if (path.empty()) {
             if (!entry->isDirectory)
                 fail("refused, the name has no path");

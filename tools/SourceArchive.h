@@ -4,7 +4,7 @@
 // (stored and deflated entries, data descriptors, comments; not ZIP64 or other methods).
 #pragma once
 
-#include "EntryNames.h"
+#include "ArchiveCore/Names.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +38,7 @@ protected:
     // "Data/a.txt"), a trailing '/' marking a directory. False when no name is left.
     static bool Name(const std::string& p_stored, Entry& p_entry)
     {
-        p_entry.name = Qor::Draxel::Assets::EntryNames::WithoutDotComponents(p_stored);
+        p_entry.name = Qor::Draxel::Assets::Zip::WithoutDotComponents(p_stored);
         p_entry.directory = !p_entry.name.empty() && p_entry.name.back() == '/';
         if (p_entry.directory)
             p_entry.name.pop_back();

@@ -7,8 +7,8 @@
 #include "ArchiveReading.h"
 #include "ToolSupport.h"
 
-#include "EntryNames.h"
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/Names.h"
 
 #include <zlib.h>
 
@@ -57,7 +57,7 @@ std::string FromCp437(const std::string& p_text)
 // are, and as code page 437 otherwise.
 std::string NameAsUtf8(const InspectedEntry& p_entry, const std::string& p_archive)
 {
-    if (EntryNames::IsUtf8(p_entry.name))
+    if (Zip::IsUtf8(p_entry.name))
         return p_entry.name;
     if (p_entry.flags & Zip::FlagUtf8)
         throw Failure(p_archive + ": " + FromCp437(p_entry.name), "the name is marked UTF-8 but is not");

@@ -3,7 +3,7 @@
 #include "SourceArchive.h"
 #include "ToolSupport.h"
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
 
 #include <zip.h>
 

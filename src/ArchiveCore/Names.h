@@ -1,8 +1,10 @@
-// What a stored entry name is made of, in one place for the writer, the inspection and
-// draxel-assets: whether its bytes are UTF-8 (the only encoding the UTF-8 flag may claim), and
-// the name without its '.' components (bsdtar stores "./Data/a.txt" for "Data/a.txt").
-// Header-only: draxel-assets takes it from here too, and the library exports none of it.
+// The rules the archive core applies to names: which archives are read scrambled, which
+// stored names name a folder, whether a name's bytes are UTF-8 (the only encoding the UTF-8
+// flag may claim), and a name without its '.' components (bsdtar stores "./Data/a.txt" for
+// "Data/a.txt"). The volume, the writer, the diagnostics and draxel-assets all ask here.
 #pragma once
+
+#include <Assets/AssetPath.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +14,20 @@
 namespace Qor {
 namespace Draxel {
 namespace Assets {
-namespace EntryNames {
+namespace Zip {
+
+// An archive is read scrambled unless its extension (without the dot) is exactly "zip": the
+// comparison is case-sensitive, so "ZIP" is scrambled too.
+inline bool IsScrambledArchive(const AssetPath& p_archive)
+{
+    return p_archive.Extension() != "zip";
+}
+
+// A stored name that ends in a slash or a backslash names a folder (a directory entry).
+inline bool NamesFolder(std::string_view p_name)
+{
+    return !p_name.empty() && (p_name.back() == '/' || p_name.back() == '\\');
+}
 
 // Whether p_text is well-formed UTF-8: shortest forms only, no surrogates, nothing past U+10FFFF.
 inline bool IsUtf8(std::string_view p_text)
@@ -82,7 +97,7 @@ inline std::string WithoutDotComponents(std::string_view p_name)
     return kept;
 }
 
-} // namespace EntryNames
+} // namespace Zip
 } // namespace Assets
 } // namespace Draxel
 } // namespace Qor
