@@ -4,14 +4,16 @@
 // larger than the caller's memory is folded through a bounded scratch buffer).
 #include <Assets/ArchiveVolume.h>
 
-#include "ArchiveSource.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/Records.h"
+#include "ArchiveCore/Source.h"
 #include "ArchiveVolumeState.h"
 #include "Check.h"
-#include "EntryStream.h"
 #include "Messages.h"
-#include "ZipFormat.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -25,54 +27,6 @@ using Archive::Entry;
 using Archive::FileInfo;
 using Archive::FileSource;
 using Archive::StreamSource;
-
-// Text mode's fold (CR LF becomes LF, left to right, a lone CR stays) over bytes that come in
-// pieces: a CR that ends one piece waits for the next. Writes the first p_capacity bytes of
-// the folded text and counts all of them.
-class ChunkedFold {
-public:
-    ChunkedFold(char* p_buffer, std::size_t p_capacity) : _buffer(p_buffer), _capacity(p_capacity) {}
-
-    void Add(const char* p_bytes, std::size_t p_count)
-    {
-        for (std::size_t i = 0; i < p_count; ++i) {
-            const char byte = p_bytes[i];
-            if (_pendingCR) {
-                _pendingCR = false;
-                if (byte == '\n') {
-                    Emit('\n');
-                    continue;
-                }
-                Emit('\r');
-            }
-            if (byte == '\r')
-                _pendingCR = true;
-            else
-                Emit(byte);
-        }
-    }
-
-    std::uint64_t Finish()
-    {
-        if (_pendingCR)
-            Emit('\r');
-        _pendingCR = false;
-        return _count;
-    }
-
-private:
-    void Emit(char p_byte)
-    {
-        if (_count < _capacity)
-            _buffer[_count] = p_byte;
-        ++_count;
-    }
-
-    char* _buffer;
-    std::size_t _capacity;
-    std::uint64_t _count = 0;
-    bool _pendingCR = false;
-};
 
 } // namespace
 
@@ -101,28 +55,38 @@ std::optional<std::uint64_t> ArchiveVolume::State::ReadEntryInto(Source& p_archi
             Decode(p_buffer, count, data->offset, 0);
         }
         if (p_mode == Text)
-            return FoldLineEnds(p_buffer, count);
+            return Zip::FoldLineEnds(p_buffer, count);
         return count < wanted ? count : held;
     }
 
     // Text larger than the caller's memory: folded piece by piece, counted to its end.
     constexpr std::size_t Piece = 64 * 1024;
-    std::unique_ptr<char[]> scratch(new char[std::min(Piece, held)]);
-    ChunkedFold fold(p_buffer, p_capacity);
+    const std::size_t piece = std::min(Piece, held);
+    std::unique_ptr<char[]> scratch(new char[2 * piece + 1]);
+    char* const in = scratch.get();
+    char* const out = in + piece;
+    std::uint64_t total = 0;
+    const auto deliver = [&](std::size_t p_count) {
+        if (total < p_capacity)
+            std::memcpy(p_buffer + total, out, static_cast<std::size_t>(std::min<std::uint64_t>(p_count, p_capacity - total)));
+        total += p_count;
+    };
+    Zip::LineEndFolder folder;
     std::uint64_t done = 0;
     while (done < held) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(Piece, held - done));
-        p_archive.read(scratch.get(), wanted);
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece, held - done));
+        p_archive.read(in, wanted);
         const std::size_t count = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
         if (count == 0 && done == 0)
             throw std::out_of_range(Messages::NoBytes);
-        Decode(scratch.get(), count, data->offset, done);
-        fold.Add(scratch.get(), count);
+        Decode(in, count, data->offset, done);
+        deliver(folder.Fold(in, count, out));
         done += count;
         if (count < wanted)
             break;
     }
-    return fold.Finish();
+    deliver(folder.Finish(out));
+    return total;
 }
 
 std::optional<std::uint64_t> ArchiveVolume::Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
@@ -144,7 +108,7 @@ std::optional<std::uint64_t> ArchiveVolume::Read(const AssetPath& p_path, OpenMo
     // The local header and a small entry's data come in one read into the source's window;
     // a larger entry is read straight into the caller's memory.
     FileSource archive(_source, false);
-    const std::size_t around = Zip::Local::Size + asset->nameLength + 256;
+    const std::size_t around = Zip::LocalHeader::Size + asset->nameLength + 256;
     const std::size_t wanted = p_mode == Text ? static_cast<std::size_t>(file.uncompressedSize)
                                               : std::min<std::size_t>(file.uncompressedSize, p_capacity);
     archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset), around + wanted);
