@@ -23,6 +23,7 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/ArchiveVolumeListing.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
   ${ASSETS_ROOT}/src/AssetLibrary.cpp
+  ${ASSETS_ROOT}/src/AssetLibraryListing.cpp
   ${ASSETS_ROOT}/src/AssetWatcher.cpp
   ${ASSETS_ROOT}/src/WatchNotifier.cpp
   ${ASSETS_ROOT}/src/InotifyNotifier.cpp

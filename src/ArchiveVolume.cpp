@@ -30,6 +30,7 @@
 #include "ZipFormat.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -390,12 +391,23 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
 // ---------------------------------------------------------------------------------------
 // Exists and Open.
 
+// The path is cut and looked up once: Exists, Open and the mount table's lookup all come here.
+AssetVolume::Found ArchiveVolume::Find(const AssetPath& p_path) const
+{
+    const char* const text = p_path;
+    const std::string_view resolved = _state->Resolve(std::string_view(text, std::strlen(text)));
+    Found found;
+    const Entry* element = nullptr;
+    // The folders and the keys share one index: one lookup answers both tests.
+    if (_state->directory.Lookup(resolved, element))
+        found.kind = element && element->file ? Found::File : Found::Directory;
+    found.entry = element;
+    return found;
+}
+
 bool ArchiveVolume::Exists(const AssetPath& p_path) const
 {
-    const std::string path = p_path.str();
-    const std::string_view resolved = _state->Resolve(path);
-    // The folders and the keys share one index: one lookup answers both tests.
-    return _state->directory.Contains(resolved);
+    return Find(p_path).kind != Found::Absent;
 }
 
 // Open's steps from the source check to the stream; null after a failed check that guards a
@@ -434,11 +446,13 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
-    const State& state = *_state;
-    const std::string path = p_path.str();
-    const std::string_view resolved = state.Resolve(path);
+    return OpenFound(Find(p_path), p_mode);
+}
 
-    const Entry* asset = state.directory.Find(resolved);
+boost::shared_ptr<std::istream> ArchiveVolume::OpenFound(const Found& p_found, OpenMode p_mode) const
+{
+    const State& state = *_state;
+    const Entry* asset = static_cast<const Entry*>(p_found.entry);
     if (!Check(asset != nullptr, Messages::EntryMissing))
         return boost::shared_ptr<std::istream>();
     if (!Check(static_cast<bool>(asset->file), Messages::EntryIsDirectory))

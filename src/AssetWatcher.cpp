@@ -75,11 +75,11 @@ struct AssetWatcher::State {
     std::chrono::milliseconds interval;
     std::unique_ptr<WatchNotifier> notifier;
 
-    // The mount table as of revision, by source key and in search order.
+    // The mount table as of revision, by source and in search order.
     unsigned long long revision = 0;
     std::map<AssetPath, AssetLibrary::MountedVolume> mounts;
     std::vector<AssetLibrary::MountedVolume> order;
-    // The signatures of the mounted archive files, by their host text (the source key's).
+    // The signatures of the mounted archive files, by their host text (the source's).
     std::unordered_map<std::string, FileSignature> archives;
 
     // Watched paths, none below another.
@@ -153,7 +153,7 @@ struct AssetWatcher::State {
 
     // ---- Scanning -----------------------------------------------------------------------
 
-    FileSignature SignatureFor(const AssetPath& p_source, const AssetPath& p_path)
+    FileSignature SignatureFor(const AssetPath& p_source, const AssetPath& p_path) const
     {
         auto mount = mounts.find(p_source);
         if (mount == mounts.end())
@@ -234,29 +234,25 @@ struct AssetWatcher::State {
         return touched == p_named.end() ? nullptr : &touched->second;
     }
 
-    // The library's answer for one path without listing its siblings (a change costs a stat
-    // then, however large its directory), where directories on disk give it: the volumes are
-    // asked in search order and the first with anything at p_path decides, as in a listing.
-    // A regular file of a directory volume is put into p_into; nothing anywhere leaves p_into
-    // empty. An archive volume, a mount point at or below p_path, a directory or any other
-    // entry on the way leaves the answer to the listing: false.
+    // The library's answer for one path without listing its siblings (a change costs a lookup
+    // then, however large its directory). A file is put into p_into; nothing there leaves
+    // p_into empty. A directory, or anything on disk that is no regular file, leaves the answer
+    // to the listing: false.
     bool ResolveFile(const AssetPath& p_path, Snapshot& p_into) const
     {
-        for (const AssetLibrary::MountedVolume& mount : order) {
-            if (p_path.IsParentOf(mount.target))
-                return false;
-            if (!mount.target.IsParentOf(p_path))
-                continue;
-            if (mount.isArchive)
-                return false;
-            const FileSignature signature = SignatureOf((mount.source + p_path.RelativeTo(mount.target)).str());
-            if (signature.kind == FileSignature::Absent)
-                continue;
-            if (signature.kind != FileSignature::Regular)
-                return false;
-            p_into[p_path] = WatchedFile{mount.source, mount.priority, signature};
+        const AssetLibrary::Location location = library->Locate(p_path);
+        if (location.kind == AssetLibrary::Location::Absent)
+            return true;
+        if (location.kind == AssetLibrary::Location::Directory)
+            return false;
+        if (location.isArchive) {
+            p_into[p_path] = WatchedFile{location.source, location.priority, SignatureFor(location.source, p_path)};
             return true;
         }
+        const FileSignature signature = SignatureOf(location.hostPath);
+        if (signature.kind != FileSignature::Regular)
+            return false;
+        p_into[p_path] = WatchedFile{location.source, location.priority, signature};
         return true;
     }
 

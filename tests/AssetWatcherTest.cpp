@@ -90,8 +90,8 @@ protected:
         return kinds;
     }
 
-    // The source key the library gives the volume mounted from p_host (separators as '/').
-    static std::string Key(const std::string& p_host) { return AssetPath(qorfile::filepath(p_host)).str(); }
+    // The source the library records for the volume mounted from p_host (separators as '/').
+    static std::string SourceOf(const std::string& p_host) { return AssetPath(qorfile::filepath(p_host)).str(); }
 
     static std::string Source(const Seen& p_seen, const std::string& p_path)
     {
@@ -129,7 +129,7 @@ TEST_P(AssetWatcherTest, ReportsModifiedCreatedRemovedAndRenamedFiles)
     Put("data/a.txt", "a, longer");
     Seen seen = PollFor(*watcher, {"root/a.txt"});
     EXPECT_EQ("modified", Kinds(seen, "root/a.txt"));
-    EXPECT_EQ(Key(dir / "data"), Source(seen, "root/a.txt"));
+    EXPECT_EQ(SourceOf(dir / "data"), Source(seen, "root/a.txt"));
 
     Put("data/sub/new/b.txt", "b");
     seen = PollFor(*watcher, {"root/sub/new/b.txt"});
@@ -190,20 +190,20 @@ TEST_P(AssetWatcherTest, ReportsShadowingAndUnshadowingOfAnArchiveEntry)
     Put("tests/colour.frag", "test frag");
     Seen seen = PollFor(*watcher, {"Shaders/Tests/colour.frag"});
     EXPECT_EQ("source changed", Kinds(seen, "Shaders/Tests/colour.frag"));
-    EXPECT_EQ(Key(dir / "tests"), Source(seen, "Shaders/Tests/colour.frag"));
+    EXPECT_EQ(SourceOf(dir / "tests"), Source(seen, "Shaders/Tests/colour.frag"));
     EXPECT_EQ(1u, seen.at("Shaders/Tests/colour.frag").back().priority);
 
     // A directory the highest volume does not have yet: made, then a file in it.
     Put("root/Shaders/basic.vert", "root vert");
     seen = PollFor(*watcher, {"Shaders/basic.vert"});
     EXPECT_EQ("source changed", Kinds(seen, "Shaders/basic.vert"));
-    EXPECT_EQ(Key(dir / "root"), Source(seen, "Shaders/basic.vert"));
+    EXPECT_EQ(SourceOf(dir / "root"), Source(seen, "Shaders/basic.vert"));
 
     fs::remove(dir / "tests/colour.frag");
     fs::remove_all(dir / "root/Shaders");
     seen = PollFor(*watcher, {"Shaders/Tests/colour.frag", "Shaders/basic.vert"});
     EXPECT_EQ("source changed", Kinds(seen, "Shaders/Tests/colour.frag"));
-    EXPECT_EQ(Key(archive), Source(seen, "Shaders/Tests/colour.frag"));
+    EXPECT_EQ(SourceOf(archive), Source(seen, "Shaders/Tests/colour.frag"));
     EXPECT_EQ("source changed", Kinds(seen, "Shaders/basic.vert"));
     EXPECT_EQ(0u, seen.at("Shaders/basic.vert").back().priority);
 }
@@ -223,7 +223,7 @@ TEST_P(AssetWatcherTest, SeesDirectoriesMountedAndUnmountedAfterItWasMade)
     EXPECT_EQ(AssetWatcher::Change::SourceChanged, changes[0].kind);
     EXPECT_EQ("sub/b.txt", changes[1].path.str());
     EXPECT_EQ(AssetWatcher::Change::Created, changes[1].kind);
-    EXPECT_EQ(Key(dir / "late"), changes[1].source.str());
+    EXPECT_EQ(SourceOf(dir / "late"), changes[1].source.str());
 
     // The late directory is watched like the others.
     Put("late/sub/b.txt", "late b, changed");
@@ -234,7 +234,7 @@ TEST_P(AssetWatcherTest, SeesDirectoriesMountedAndUnmountedAfterItWasMade)
     changes = watcher->Poll();
     ASSERT_EQ(2u, changes.size());
     EXPECT_EQ(AssetWatcher::Change::SourceChanged, changes[0].kind);
-    EXPECT_EQ(Key(dir / "early"), changes[0].source.str());
+    EXPECT_EQ(SourceOf(dir / "early"), changes[0].source.str());
     EXPECT_EQ(AssetWatcher::Change::Removed, changes[1].kind);
 }
 
@@ -252,7 +252,7 @@ TEST_P(AssetWatcherTest, ReportsEveryPathOfAnArchiveReplacedOnDisk)
     Seen seen = PollFor(*watcher, {"pack/a.txt", "pack/b/c.txt"});
     EXPECT_EQ("modified", Kinds(seen, "pack/a.txt"));
     EXPECT_EQ("modified", Kinds(seen, "pack/b/c.txt"));
-    EXPECT_EQ(Key(archive), Source(seen, "pack/b/c.txt"));
+    EXPECT_EQ(SourceOf(archive), Source(seen, "pack/b/c.txt"));
     // The mounted volume still knows the entries it read at mount (and reads them at offsets of
     // the old archive): the host remounts.
     EXPECT_TRUE(library->Exists(P("pack/b/c.txt")));
@@ -296,7 +296,7 @@ TEST_P(AssetWatcherTest, SeesAnArchiveInsideAMountedDirectoryAndTheFilesBesideIt
     Seen seen = PollFor(*watcher, {"pack/a.txt", "packs/pack.zip"});
     EXPECT_EQ("modified", Kinds(seen, "pack/a.txt"));
     EXPECT_EQ("modified", Kinds(seen, "packs/pack.zip"));
-    EXPECT_EQ(Key(dir / "data"), Source(seen, "packs/pack.zip"));
+    EXPECT_EQ(SourceOf(dir / "data"), Source(seen, "packs/pack.zip"));
 
     Put("data/packs/new.txt", "new");
     seen = PollFor(*watcher, {"packs/new.txt"});

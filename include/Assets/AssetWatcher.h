@@ -58,7 +58,7 @@ public:
         };
         Kind kind = Modified;
         AssetPath path;
-        // The source key of the volume that serves path now and the priority it was mounted
+        // The source of the volume that serves path now and the priority it was mounted
         // with; empty and 0 for Removed and MayHaveChanged.
         AssetPath source;
         unsigned int priority = 0;
