@@ -34,6 +34,17 @@ public:
         return static_cast<const Volume&>(*_library).Open(_base + p_path, p_mode);
     }
 
+    std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                      std::size_t p_capacity) const override
+    {
+        return static_cast<const Volume&>(*_library).Read(_base + p_path, p_mode, p_buffer, p_capacity);
+    }
+
+    std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const override
+    {
+        return static_cast<const Volume&>(*_library).Size(_base + p_path, p_mode);
+    }
+
 private:
     boost::shared_ptr<const AssetLibrary> _library;
     AssetPath _base;
@@ -169,6 +180,21 @@ AssetLibrary::Location AssetLibrary::Locate(const AssetPath& p_path, const std::
     else
         location.hostPath = decision.found.hostPath;
     return location;
+}
+
+std::optional<std::uint64_t> AssetLibrary::Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                                std::size_t p_capacity) const
+{
+    // The volume Open would ask reads, by the path (it looks the path up once more).
+    const State::Decision decision = _state->Search(p_path, false);
+    if (!decision.serving)
+        return std::nullopt;
+    return decision.serving->volume->Read(p_path, p_mode, p_buffer, p_capacity);
+}
+
+std::optional<std::uint64_t> AssetLibrary::Size(const AssetPath& p_path, OpenMode p_mode) const
+{
+    return Read(p_path, p_mode, nullptr, 0);
 }
 
 boost::shared_ptr<Volume> AssetLibrary::RelativeTo(const AssetPath& p_path) const

@@ -59,6 +59,10 @@ public:
     bool Exists(const AssetPath& p_path) const override;
     // Empty when no volume has the asset.
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+    // Those of the volume Open would ask; nothing when no volume has the asset.
+    std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const override;
+    std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                      std::size_t p_capacity) const override;
 
     // Where a path of the merged tree comes from: the one lookup behind Exists, Open and
     // Children, by their search order.
