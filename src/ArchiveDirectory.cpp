@@ -16,17 +16,17 @@ std::size_t Directory::Insert(const char* p_name, std::size_t p_length)
     const std::size_t nameOffset = _text.size();
     _text.append(p_name, p_length);
     // The path is the name normalised as AssetPath normalises it, in the directory's text.
-    const std::size_t pathLength = NormalizePathText(&_text[nameOffset], p_length);
+    const std::size_t pathLength = PathText::Normalize(&_text[nameOffset], p_length);
     const std::string_view path(&_text[nameOffset], pathLength);
 
-    const std::int64_t found = _index.Find(path, PathOf());
+    const std::int64_t found = _index.Find(path, TextOf());
     if (found >= 0) {
         _text.resize(nameOffset);
         return static_cast<std::size_t>(found);
     }
 
     _sorted = _sorted && (_entries.empty() || Path(_entries.back()) < path);
-    _index.Add(path, static_cast<std::uint32_t>(_entries.size()), PathOf());
+    _index.Add(path, static_cast<std::uint32_t>(_entries.size()), TextOf());
     Entry entry{static_cast<std::uint32_t>(nameOffset), static_cast<std::uint32_t>(nameOffset),
                 static_cast<std::uint16_t>(pathLength), static_cast<std::uint16_t>(p_length), false, std::nullopt};
     if (pathLength != p_length || std::memchr(p_name, '\\', p_length)) {
@@ -119,7 +119,7 @@ void Directory::AddFolders()
             const std::string_view folder = path.substr(0, slash);
             const std::uint64_t hash = hashes.Of(slash);
             // A folder that is a path, too, is found as the path.
-            if (_index.Find(folder, hash, PathOf()) < 0) {
+            if (_index.Find(folder, hash, TextOf()) < 0) {
                 _folders.push_back(Folder{entry.pathOffset, static_cast<std::uint16_t>(slash)});
                 folderHashes.push_back(hash);
                 _index.AddHashed(hash, static_cast<std::uint32_t>(_entries.size() + _folders.size() - 1), hashOf);

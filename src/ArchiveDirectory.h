@@ -63,7 +63,7 @@ public:
     {
         _entries.reserve(p_entries);
         _text.reserve(p_text);
-        _index.Reserve(p_entries, PathOf());
+        _index.Reserve(p_entries, TextOf());
     }
 
     // The number of the element whose path is the normalised p_name, inserted without a file when
@@ -76,7 +76,7 @@ public:
 
     const Entry* Find(std::string_view p_path) const
     {
-        const std::int64_t found = _index.Find(p_path, PathOf());
+        const std::int64_t found = _index.Find(p_path, TextOf());
         return found < 0 || static_cast<std::size_t>(found) >= _entries.size() ? nullptr
                                                                                 : &_entries[static_cast<std::size_t>(found)];
     }
@@ -90,7 +90,17 @@ public:
     }
 
     // Whether p_path is an element's path or a folder: one lookup, as both share the index.
-    bool Contains(std::string_view p_path) const { return _index.Find(p_path, PathOf()) >= 0; }
+    bool Contains(std::string_view p_path) const { return _index.Find(p_path, TextOf()) >= 0; }
+
+    // Contains, and the element when p_path is an element's path (null for a folder that is none).
+    bool Lookup(std::string_view p_path, const Entry*& p_element) const
+    {
+        const std::int64_t found = _index.Find(p_path, TextOf());
+        p_element = found >= 0 && static_cast<std::size_t>(found) < _entries.size()
+                        ? &_entries[static_cast<std::size_t>(found)]
+                        : nullptr;
+        return found >= 0;
+    }
 
 private:
     struct Folder {
@@ -99,7 +109,7 @@ private:
     };
 
     // The text of an item of the index: an element's path, or past the elements a folder.
-    struct PathText {
+    struct IndexText {
         const Directory* directory;
         std::string_view operator()(std::uint32_t p_item) const
         {
@@ -109,7 +119,7 @@ private:
             return std::string_view(directory->_text.data() + folder.offset, folder.length);
         }
     };
-    PathText PathOf() const { return PathText{this}; }
+    IndexText TextOf() const { return IndexText{this}; }
 
     void SortByPath();
     void AddFolders();

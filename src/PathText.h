@@ -1,20 +1,24 @@
-// The normalisation of asset paths on text in place, in one place: AssetPath normalises every
-// text it is made of with it, and the archive directory each stored name inside its own text,
-// without a copy.
+// The rules of asset paths on their texts, without building paths: the normalisation in place
+// (AssetPath normalises every text it is made of with it, and the archive directory each
+// stored name inside its own text, without a copy), and the parent test and the cut below a
+// base on normalised texts (AssetPath's IsParentOf and RelativeTo, and every volume that cuts
+// its mount point off a path).
 #pragma once
 
 #include <Assets/AssetPath.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <string_view>
 
 namespace Qor {
 namespace Draxel {
 namespace Assets {
+namespace PathText {
 
 // Backslashes become slashes and trailing slashes go (a text of slashes alone keeps one).
 // Returns the normalised text's length; the bytes behind it are left as they are.
-inline std::size_t NormalizePathText(char* p_text, std::size_t p_length)
+inline std::size_t Normalize(char* p_text, std::size_t p_length)
 {
     std::replace(p_text, p_text + p_length, '\\', static_cast<char>(AssetPath::DirectorySeparator));
     while (p_length > 1 && p_text[p_length - 1] == AssetPath::DirectorySeparator)
@@ -22,6 +26,29 @@ inline std::size_t NormalizePathText(char* p_text, std::size_t p_length)
     return p_length;
 }
 
+// p_base is p_path or lies above it (textually); the empty base lies above every path.
+inline bool IsParentOf(std::string_view p_base, std::string_view p_path)
+{
+    if (p_base.empty())
+        return true;
+    if (p_base.size() > p_path.size() || p_path.compare(0, p_base.size(), p_base) != 0)
+        return false;
+    return p_base.size() == p_path.size() || p_path[p_base.size()] == AssetPath::DirectorySeparator;
+}
+
+// The rest of p_path below p_base, less the one slash at the seam; p_path whole when p_base
+// is no parent of it. The rest of a normalised text is normalised already.
+inline std::string_view RelativeTo(std::string_view p_path, std::string_view p_base)
+{
+    if (!IsParentOf(p_base, p_path))
+        return p_path;
+    std::string_view rest = p_path.substr(p_base.size());
+    if (!rest.empty() && rest.front() == AssetPath::DirectorySeparator)
+        rest.remove_prefix(1);
+    return rest;
+}
+
+} // namespace PathText
 } // namespace Assets
 } // namespace Draxel
 } // namespace Qor
