@@ -75,24 +75,25 @@ std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_e
     std::string error = p_directory.CreateOutput(p_path, p_overwrite, out);
     if (!error.empty())
         return error;
-    const bool read = StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
+    const std::string streamed = StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
         if (error.empty())
             error = out->Write(p_bytes, p_count);
     });
     const std::string closed = out->Close();
-    if (!read)
-        return "cannot read its data from the archive";
     if (!error.empty())
         return "write error: " + error;
     if (!closed.empty())
         return "write error: " + closed;
-    return std::string();
+    if (streamed.rfind("CRC-32", 0) == 0)
+        return streamed + " (the file written holds the damaged data)";
+    return streamed;
 }
 
 int ExtractArchive(const ExtractOptions& p_options)
 {
     const std::string& file = p_options.archive.file;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(p_options.archive);
+    ArchiveOptions archive = p_options.archive;
+    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
     const std::string incomplete = IncompleteReason(*inspection);
     if (!incomplete.empty())
         throw Failure(file, incomplete);

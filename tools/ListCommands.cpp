@@ -61,7 +61,8 @@ struct ListOptions {
 
 int ListArchive(const ListOptions& p_options)
 {
-    const std::unique_ptr<Inspection> inspection = InspectArchive(p_options.archive);
+    ArchiveOptions archive = p_options.archive;
+    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
     const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
     const std::string incomplete = IncompleteReason(*inspection);
     if (p_options.json) {
@@ -123,7 +124,8 @@ std::string Describe(const Inspection::Finding& p_finding)
 int CheckArchive(const CheckOptions& p_options)
 {
     const std::string& file = p_options.archive.file;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(p_options.archive);
+    ArchiveOptions archive = p_options.archive;
+    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
     std::vector<Problem> problems;
     // The inspection names each kind of problem once per entry; an entry with any is not read.
     std::set<std::string> troubled;
@@ -151,7 +153,7 @@ int CheckArchive(const CheckOptions& p_options)
         }
         if (crc != entry.crc32)
             problems.push_back(Problem{entry.name, "CRC-32 mismatch",
-                                       "CRC-32 mismatch: directory " + Hex32(entry.crc32) + ", data " + Hex32(crc)});
+                                       CrcMismatch(entry.crc32, crc)});
     }
 
     if (p_options.json) {

@@ -266,10 +266,10 @@ int PackArchive(const PackOptions& p_options)
         } catch (...) {
             std::error_code ignored;
             fs::remove(temporary, ignored);
-            platform::RemoveOnSignal(std::string());
+            platform::KeepOnSignal(temporary.u8string());
             throw;
         }
-        platform::RemoveOnSignal(std::string());
+        platform::KeepOnSignal(temporary.u8string());
         std::cerr << std::flush;
         WriteOut(out + ": " + std::to_string(items.size()) + (items.size() == 1 ? " entry" : " entries") +
                  (key.empty() ? "" : trailer ? ", scrambled, key in trailer" : ", scrambled") + "\n");

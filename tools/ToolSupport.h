@@ -84,6 +84,14 @@ public:
     std::vector<Line> TakeLines();
 };
 
+// Whether p_text is well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF).
+bool IsUtf8(const std::string& p_text);
+// p_text for one line of plain output: a tab, CR and LF written as \t, \r and \n, every other
+// control byte, DEL and each byte that is not part of well-formed UTF-8 as \xHH; the rest as
+// it is. Names come from archives and directories, and may hold any byte.
+std::string Printable(const std::string& p_text);
+
 // The non-empty components of a '/'-separated relative path.
 std::vector<std::string> PathComponents(const std::string& p_relative);
 
