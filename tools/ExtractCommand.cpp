@@ -59,6 +59,7 @@ struct ExtractOptions {
     ArchiveOptions archive;
     std::string directory;
     bool overwrite = false;
+    bool all = false;
 };
 
 // Writes one entry; the reason when it could not be written.
@@ -103,17 +104,14 @@ int ExtractArchive(const ExtractOptions& p_options)
     if (!directory)
         throw Failure(p_options.directory, "cannot create the directory: " + error);
 
-    bool failed = false;
+    ProblemLines lines(p_options.all);
     std::size_t written = 0;
     const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
     Progress progress("extracting", entries.size());
     for (const InspectedEntry* entry : entries) {
         progress.Step();
         const std::string subject = file + ": " + entry->name;
-        auto fail = [&](const std::string& p_reason) {
-            PrintError(subject, p_reason);
-            failed = true;
-        };
+        auto fail = [&](const std::string& p_reason) { lines.Print(subject, p_reason); };
         const std::string hostile = HostileName(entry->name);
         if (!hostile.empty()) {
             fail("refused, " + hostile + " would land outside " + p_options.directory);
@@ -142,10 +140,11 @@ int ExtractArchive(const ExtractOptions& p_options)
         }
         ++written;
     }
-    WriteOut(file + ": " + std::to_string(written) + (written == 1 ? " file" : " files") + " extracted into " +
-             p_options.directory + "\n");
+    lines.Finish(file);
+    WriteOut(Printable(file) + ": " + std::to_string(written) + (written == 1 ? " file" : " files") +
+             " extracted into " + Printable(p_options.directory) + "\n");
     FinishOutput();
-    return failed ? Failed : Success;
+    return lines.Count() > 0 ? Failed : Success;
 }
 
 } // namespace
@@ -156,11 +155,15 @@ void AddExtractCommand(CommandSet& p_commands)
     CLI::App* extract = p_commands.Add(
         "extract",
         "Write the entries of an archive below a directory. Nothing is written outside DIR or through a symbolic "
-        "link; existing files stay unless --overwrite; encrypted and compressed entries are skipped, each named",
+        "link; existing files stay unless --overwrite; encrypted and compressed entries are skipped, each named; "
+        "the CRC-32 of every file written is checked",
         [options] { return ExtractArchive(*options); });
     AddArchiveOptions(*extract, options->archive);
     extract->add_option("DIR", options->directory, "The directory to write into (created when missing)")->required();
     extract->add_flag("--overwrite", options->overwrite, "Replace existing files (never a symbolic link)");
+    extract->add_flag("--all", options->all,
+                      "Name every entry that could not be extracted (otherwise the first " +
+                          std::to_string(ProblemLines::Shown) + " and a count)");
 }
 
 } // namespace draxel_tool

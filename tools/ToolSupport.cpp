@@ -56,6 +56,19 @@ void PrintError(const std::string& p_subject, const std::string& p_message)
     std::cerr << Printable(p_message) << std::endl;
 }
 
+void ProblemLines::Print(const std::string& p_subject, const std::string& p_message)
+{
+    if (_all || _count < Shown)
+        PrintError(p_subject, p_message);
+    ++_count;
+}
+
+void ProblemLines::Finish(const std::string& p_subject)
+{
+    if (!_all && _count > Shown)
+        PrintError(p_subject, "and " + std::to_string(_count - Shown) + " more (--all lists every one)");
+}
+
 // Output through one buffer that keeps the system's reason of the first failed write: a
 // stream's state alone does not say why. The sink writes its bytes (a count of 0 asks it to
 // flush) and returns the reason of a failure, empty on success.
