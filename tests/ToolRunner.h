@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 struct Result {
     int status;
     std::string out;
@@ -27,6 +30,16 @@ protected:
             testing_support::RunShell("cd " + _dir.path() + " && " + p_prefix + " " DRAXEL_ASSETS_TOOL " " +
                                       p_arguments + " >" + out + " 2>" + err + " </dev/null");
         return Result{status, testing_support::ReadFile(out), testing_support::ReadFile(err)};
+    }
+
+    // The prefix that runs the tool as an unprivileged user: nobody when the test runs as
+    // root (as in CI), the test's own user otherwise. The scratch directory is opened to it.
+    std::string AsUnprivileged()
+    {
+        if (::geteuid() != 0)
+            return std::string();
+        ::chmod(_dir.path().c_str(), 0777);
+        return "setpriv --reuid=65534 --regid=65534 --clear-groups";
     }
 
     static bool HaveCommand(const char* p_name)

@@ -151,8 +151,9 @@ std::unique_ptr<Inspection> InspectArchive(ArchiveOptions& p_options)
         !p_options.plain && Zip::IsScrambledExtension(AssetPath(qorfile::filepath(read)).Extension());
     if (scrambledName && key.empty()) {
         auto plain = std::make_unique<Inspection>(read, std::string(), Inspection::Reading::Plain);
-        if (HasEndRecord(*plain) && copied) {
-            p_options.plain = true; // a stream has no name to go by
+        // A stream (standard input, a pipe, a device such as /dev/stdin) has no name to go by.
+        if (HasEndRecord(*plain) && (copied || file.rfind("/dev/", 0) == 0)) {
+            p_options.plain = true;
             return plain;
         }
         if (HasEndRecord(*plain))

@@ -35,9 +35,10 @@ void AddArchiveOptions(CLI::App& p_command, ArchiveOptions& p_options);
 //
 // An archive that cannot be read twice (standard input, a pipe, a device) is copied to a
 // temporary file first, which is removed when the program ends, by a signal too. Without a
-// name that ends in zip, --plain or a key, such a copy is read as plain when it is a plain ZIP,
-// and as scrambled with the key in its last 32 bytes otherwise. Sets p_options.readFrom, and
-// p_options.plain when the copy was read as plain.
+// name that ends in zip, --plain or a key, a stream (such a copy, or a file below /dev/ such
+// as /dev/stdin) is read as plain when it is a plain ZIP, and as scrambled with the key in
+// its last 32 bytes otherwise. Sets p_options.readFrom, and p_options.plain when the stream
+// was read as plain.
 std::unique_ptr<Inspection> InspectArchive(ArchiveOptions& p_options);
 
 // The one line why the inspection's entries are not all the archive holds; empty when they are.

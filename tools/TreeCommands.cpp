@@ -152,9 +152,10 @@ int TellWhetherExists(const boost::shared_ptr<AssetLibrary>& p_library, const st
 {
     const AssetPath path{std::string(p_path)};
     p_reports.SetSubject(p_path);
-    const bool exists = p_library->Exists(path);
     AssetLibrary::Child child;
-    const bool listed = exists && FindChild(*p_library, path, child);
+    // A host file that cannot be opened is listed, though Exists (which opens it) denies it.
+    const bool listed = FindChild(*p_library, path, child);
+    const bool exists = listed || p_library->Exists(path);
     const std::string unopenable = listed ? WhyNotOpenable(p_mounts, child, path) : std::string();
     if (p_json) {
         Json document;
