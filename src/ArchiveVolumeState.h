@@ -3,6 +3,7 @@
 // archive volume includes this header.
 #pragma once
 
+#include "ArchiveCore/KeyStream.h"
 #include "ArchiveDirectory.h"
 
 #include <Assets/ArchiveVolume.h>
@@ -19,10 +20,9 @@ namespace Assets {
 struct ArchiveVolume::State {
     Archive::Directory directory; // with the folders the names imply
     bool scrambled = false;
-    std::string key;
+    Zip::ScrambleKey key; // given, or read from the archive's trailer by the walk
     std::string archiveData;
-    std::string target;     // the mount point's text, which every Resolve cuts off
-    std::string keyPattern; // the key repeated, so that an entry's bytes unscramble in long runs
+    std::string target; // the mount point's text, which every Resolve cuts off
 
     // Resolve on texts: the part of p_path below the mount point, or p_path whole when the
     // mount point is no parent of it (AssetPath::RelativeTo, without building paths).

@@ -6,7 +6,9 @@
 
 #include <Assets/AssetPath.h>
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/Names.h"
 
 #include <QorFile.h>
 
@@ -148,7 +150,7 @@ std::unique_ptr<Inspection> InspectArchive(ArchiveOptions& p_options)
         return inspection;
 
     const bool scrambledName =
-        !p_options.plain && Zip::IsScrambledExtension(AssetPath(qorfile::filepath(read)).Extension());
+        !p_options.plain && Zip::IsScrambledArchive(AssetPath(qorfile::filepath(read)));
     if (scrambledName && key.empty()) {
         auto plain = std::make_unique<Inspection>(read, std::string(), Inspection::Reading::Plain);
         // A stream (standard input, a pipe, a device such as /dev/stdin) has no name to go by.
@@ -238,9 +240,10 @@ std::string CrcMismatch(std::uint32_t p_directory, std::uint32_t p_data)
 std::string StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, bool p_text,
                         const std::function<void(const char*, std::size_t)>& p_sink)
 {
+    // The CRC-32 is of the bytes as stored; text mode folds them with the volume's fold, chunk
+    // by chunk.
     std::uint32_t crc = 0;
-    // Text mode: a CR at the end of a chunk waits for the next chunk's first byte.
-    bool pendingCr = false;
+    Zip::LineEndFolder folder;
     std::string folded;
     const bool read = p_inspection.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
         crc = Zip::Crc32(crc, p_bytes, p_count);
@@ -248,27 +251,13 @@ std::string StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_
             p_sink(p_bytes, p_count);
             return true;
         }
-        folded.clear();
-        std::size_t i = 0;
-        if (pendingCr) {
-            pendingCr = false;
-            if (p_bytes[0] != '\n')
-                folded += '\r';
-        }
-        for (; i < p_count; ++i) {
-            if (p_bytes[i] != '\r') {
-                folded += p_bytes[i];
-            } else if (i + 1 == p_count) {
-                pendingCr = true;
-            } else if (p_bytes[i + 1] != '\n') {
-                folded += '\r';
-            }
-        }
-        p_sink(folded.data(), folded.size());
+        folded.resize(p_count + 1);
+        p_sink(folded.data(), folder.Fold(p_bytes, p_count, &folded[0]));
         return true;
     });
-    if (pendingCr)
-        p_sink("\r", 1);
+    char cr;
+    if (p_text && folder.Finish(&cr) != 0)
+        p_sink(&cr, 1);
     if (!read)
         return "cannot read its data from the archive";
     if (crc != p_entry.crc32)

@@ -5,7 +5,7 @@
 #include "JsonText.h"
 #include "ToolSupport.h"
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
 
 #include <cinttypes>
 #include <cstdio>
