@@ -300,26 +300,25 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
 
 bool ArchiveVolume::Exists(const AssetPath& p_path) const
 {
-    const std::string path = p_path.str();
-    const std::string_view resolved = _state->Resolve(path);
-    // The folders and the keys share one index: one lookup answers both tests.
-    return _state->directory.Contains(resolved);
+    // The folders and the keys share one index: one lookup, on the path's own text, answers
+    // both tests.
+    return _state->directory.Contains(_state->Resolve(p_path.Text()));
 }
 
 // Open's steps from the source check to the stream; null after a failed check that guards a
 // use.
 template <class Source>
-boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
-                                                                OpenMode p_mode) const
+std::optional<ArchiveVolume::State::EntryData> ArchiveVolume::State::LocateEntry(Source& p_archive,
+                                                                                const FileInfo& p_file) const
 {
     if (!Check(p_archive.good(), Messages::ArchiveNotGood))
-        return boost::shared_ptr<std::istream>();
+        return std::nullopt;
 
     p_archive.seekg(static_cast<std::streamoff>(p_file.localHeaderOffset), std::ios_base::beg);
     ZipLocalFileHeader localHeader;
     ReadStruct(p_archive, localHeader, key);
     if (!Check(localHeader.Valid(), Messages::LocalHeaderInvalid))
-        return boost::shared_ptr<std::istream>();
+        return std::nullopt;
 
     const std::streamoff skipped = static_cast<std::streamoff>(localHeader.fileNameLength) + localHeader.extraFieldLength;
     p_archive.seekg(skipped, std::ios_base::cur);
@@ -327,26 +326,42 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
 
     Check(!p_file.compressed, Messages::EntryCompressed);
 
-    // The local header counts the entry's bytes (the stream holds only what the archive holds
-    // of them); an entry that claims none is empty. In scrambled mode the data is one run from
-    // its first byte.
+    // The local header counts the entry's bytes (a stream holds only what the archive holds
+    // of them); an entry that claims none is empty.
     const std::size_t claimed = localHeader.uncompressedSize;
     if (claimed == 0)
         throw std::out_of_range(Messages::NoBytes);
-    Zip::KeyStream data = key.RunAt(dataOffset);
-    return EntryStream::Read(p_archive, claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
-        if (scrambled)
-            data.Xor(p_bytes, p_count);
+    return EntryData{dataOffset, claimed};
+}
+
+// In scrambled mode the data is one run from its first byte: p_skip bytes into the entry, the
+// key goes on where that run would be.
+void ArchiveVolume::State::Decode(char* p_bytes, std::size_t p_count, std::streamoff p_dataOffset,
+                                  std::uint64_t p_skip) const
+{
+    if (!scrambled)
+        return;
+    Zip::KeyStream data = key.RunAt(p_dataOffset);
+    data.Skip(p_skip);
+    data.Xor(p_bytes, p_count);
+}
+
+template <class Source>
+boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
+                                                                OpenMode p_mode) const
+{
+    const std::optional<EntryData> data = LocateEntry(p_archive, p_file);
+    if (!data)
+        return boost::shared_ptr<std::istream>();
+    return EntryStream::Read(p_archive, data->claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
+        Decode(p_bytes, p_count, data->offset, 0);
     });
 }
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
     const State& state = *_state;
-    const std::string path = p_path.str();
-    const std::string_view resolved = state.Resolve(path);
-
-    const Entry* asset = state.directory.Find(resolved);
+    const Entry* asset = state.directory.Find(state.Resolve(p_path.Text()));
     if (!Check(asset != nullptr, Messages::EntryMissing))
         return boost::shared_ptr<std::istream>();
     if (!Check(static_cast<bool>(asset->file), Messages::EntryIsDirectory))
@@ -367,6 +382,12 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
                      around + static_cast<std::size_t>(file.uncompressedSize));
     return state.ReadEntry(archive, file, p_mode);
 }
+
+// The read into the caller's memory (ArchiveVolumeRead.cpp) goes through the same checks.
+template std::optional<ArchiveVolume::State::EntryData>
+ArchiveVolume::State::LocateEntry<FileSource>(FileSource&, const FileInfo&) const;
+template std::optional<ArchiveVolume::State::EntryData>
+ArchiveVolume::State::LocateEntry<StreamSource>(StreamSource&, const FileInfo&) const;
 
 } // namespace Assets
 } // namespace Draxel

@@ -9,6 +9,7 @@
 #include <Assets/AssetPath.h>
 
 #include "ArchiveCore/Format.h"
+#include "ArchiveCore/Names.h"
 
 #include <cctype>
 
@@ -60,6 +61,7 @@ struct ExtractOptions {
     std::string directory;
     bool overwrite = false;
     bool all = false;
+    bool linksAsFiles = false;
 };
 
 // Writes one entry; the reason when it could not be written.
@@ -112,20 +114,30 @@ int ExtractArchive(const ExtractOptions& p_options)
         progress.Step();
         const std::string subject = file + ": " + entry->name;
         auto fail = [&](const std::string& p_reason) { lines.Print(subject, p_reason); };
+        if (entry->name.find('\0') != std::string::npos) {
+            fail("refused, the name holds a NUL byte (other tools end it there)");
+            continue;
+        }
         const std::string hostile = HostileName(entry->name);
         if (!hostile.empty()) {
             fail("refused, " + hostile + " would land outside " + p_options.directory);
             continue;
         }
-        const std::string path = AssetPath(entry->name).str();
+        // "." components are nothing, on every system ("./Data/a.txt" as bsdtar stores it).
+        const std::string path = AssetPath(Zip::WithoutDotComponents(entry->name)).str();
         if (path.empty()) {
-            fail("refused, the name has no path");
-            continue;
+            if (!entry->isDirectory)
+                fail("refused, the name has no path");
+            continue; // "./": the directory extracted into
         }
         if (entry->isDirectory) {
             const std::string made = directory->MakeFolders(path);
             if (!made.empty())
                 fail("cannot make the folder: " + made);
+            continue;
+        }
+        if (entry->isLink && !p_options.linksAsFiles) {
+            fail("skipped, symbolic link (--links-as-files writes it as a file holding the path it points to)");
             continue;
         }
         const std::string skipped = Unextractable(*entry);
@@ -155,8 +167,8 @@ void AddExtractCommand(CommandSet& p_commands)
     CLI::App* extract = p_commands.Add(
         "extract",
         "Write the entries of an archive below a directory. Nothing is written outside DIR or through a symbolic "
-        "link; existing files stay unless --overwrite; encrypted and compressed entries are skipped, each named; "
-        "the CRC-32 of every file written is checked",
+        "link; existing files stay unless --overwrite; encrypted and compressed entries and symbolic links are "
+        "skipped, each named; the CRC-32 of every file written is checked",
         [options] { return ExtractArchive(*options); });
     AddArchiveOptions(*extract, options->archive);
     extract->add_option("DIR", options->directory, "The directory to write into (created when missing)")->required();
@@ -164,6 +176,9 @@ void AddExtractCommand(CommandSet& p_commands)
     extract->add_flag("--all", options->all,
                       "Name every entry that could not be extracted (otherwise the first " +
                           std::to_string(ProblemLines::Shown) + " and a count)");
+    extract->add_flag("--links-as-files", options->linksAsFiles,
+                      "Write symbolic-link entries as files holding the path they point to (otherwise each is "
+                      "skipped, named, and the exit status is 1)");
 }
 
 } // namespace draxel_tool

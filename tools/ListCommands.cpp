@@ -17,10 +17,11 @@ namespace draxel_tool {
 using namespace Qor::Draxel::Assets;
 namespace {
 
-// The JSON kinds are the words every command uses: "file" and "directory".
+// The JSON kinds are the words every command uses: "file", "directory", and "link" for a
+// symbolic link, whose data is a path, not a file's content.
 const char* TypeName(const InspectedEntry& p_entry)
 {
-    return p_entry.isDirectory ? "directory" : "file";
+    return p_entry.isDirectory ? "directory" : p_entry.isLink ? "link" : "file";
 }
 
 Json EntryJson(const InspectedEntry& p_entry)
@@ -58,7 +59,8 @@ void PrintLongLine(const InspectedEntry& p_entry)
         std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12s %12s %8s %10s  ", "dir", "-",
                       FlagLetters(p_entry.flags).c_str(), "-", "-", "-", "-");
     else
-        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12" PRIu64 " %12" PRIu64 " %s %10" PRIu64 "  ", "file",
+        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12" PRIu64 " %12" PRIu64 " %s %10" PRIu64 "  ",
+                      p_entry.isLink ? "link" : "file",
                       MethodName(p_entry.method).c_str(), FlagLetters(p_entry.flags).c_str(), p_entry.compressedSize,
                       p_entry.uncompressedSize, Hex32(p_entry.crc32).c_str(), p_entry.localHeaderOffset);
     WriteOut(line + Printable(p_entry.name) + '\n');
