@@ -219,6 +219,23 @@ const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const Ass
     return found;
 }
 
+const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const AssetLibrary::Location& p_location,
+                                   const Inspection*& p_inspection)
+{
+    if (p_location.kind != AssetLibrary::Location::File || !p_location.isArchive)
+        return nullptr;
+    const Mount* mount = MountOf(p_mounts, p_location.source);
+    if (!mount || !mount->inspection)
+        return nullptr;
+    const InspectedEntry* found = nullptr;
+    for (const InspectedEntry& entry : mount->inspection->Entries())
+        if (!entry.isDirectory && entry.localHeaderOffset == p_location.entry.localHeaderOffset &&
+            AssetPath(entry.name) == p_location.entry.path)
+            found = &entry;
+    p_inspection = mount->inspection.get();
+    return found;
+}
+
 std::string HostFile(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child, const AssetPath& p_path)
 {
     const Mount* mount = MountOf(p_mounts, p_child.source);

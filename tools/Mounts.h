@@ -65,6 +65,12 @@ boost::shared_ptr<Qor::Draxel::Assets::AssetLibrary> MountedLibrary(const CLI::A
 const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const Qor::Draxel::Assets::AssetLibrary::Child& p_child,
                                    const Qor::Draxel::Assets::AssetPath& p_path, const Inspection*& p_inspection);
 
+// The archive entry that Open reads for a file p_location found in an archive mount: the
+// inspected entry the library's lookup names. Null otherwise.
+const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts,
+                                   const Qor::Draxel::Assets::AssetLibrary::Location& p_location,
+                                   const Inspection*& p_inspection);
+
 // The host file behind p_path when p_child (a file) comes from a directory mount; empty
 // otherwise.
 std::string HostFile(const std::vector<Mount>& p_mounts, const Qor::Draxel::Assets::AssetLibrary::Child& p_child,

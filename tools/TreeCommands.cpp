@@ -52,12 +52,6 @@ bool FindChild(const AssetLibrary& p_library, const AssetPath& p_path, AssetLibr
     return false;
 }
 
-bool IsDirectory(const AssetLibrary& p_library, const AssetPath& p_path)
-{
-    AssetLibrary::Child child;
-    return p_library.Exists(p_path) && (!FindChild(p_library, p_path, child) || child.isDirectory);
-}
-
 // Why the file p_child at p_path cannot be opened, as cat would find: an archive entry the
 // library lists but cannot open (compressed, encrypted, ...). Empty when it can be.
 std::string UnopenableChild(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
@@ -88,12 +82,11 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
 {
     const AssetPath path{std::string(p_path)};
     p_reports.SetSubject(p_path);
-    if (IsDirectory(*p_library, path))
+    const AssetLibrary::Location location = p_library->Locate(path);
+    if (location.kind == AssetLibrary::Location::Directory)
         throw Failure(p_path, "is a directory");
-    AssetLibrary::Child child;
-    const bool listed = FindChild(*p_library, path, child);
     const Inspection* archive = nullptr;
-    const InspectedEntry* entry = listed ? ArchiveEntry(p_mounts, child, path, archive) : nullptr;
+    const InspectedEntry* entry = ArchiveEntry(p_mounts, location, archive);
     if (entry) {
         const std::string unopenable = Unopenable(*entry);
         if (!unopenable.empty())
@@ -113,7 +106,9 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
     } catch (const std::out_of_range&) {
         return Success; // an archive entry of size 0
     }
-    if (!stream && listed) {
+    AssetLibrary::Child child;
+    if (!stream && FindChild(*p_library, path, child)) {
+        // A host file the listing has and Open cannot read: the system says why.
         const std::string reason = HostFileReason(p_mounts, child, path);
         if (!reason.empty())
             throw Failure(p_path, reason);

@@ -145,7 +145,8 @@ int RunWatch(const WatchOptions& p_watch)
     Reports reports(Reports::Throw);
     const boost::shared_ptr<AssetLibrary> library =
         MountedLibrary(*p_watch.command, p_watch.mounting, reports);
-    AssetWatcher watcher(library);
+    // An archive rebuilt while the watch runs is read again, and its entries' changes printed.
+    AssetWatcher watcher(library, AssetWatcher::RemountArchives);
     std::vector<std::string> paths = p_watch.paths;
     if (paths.empty())
         paths.push_back(std::string());
