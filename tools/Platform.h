@@ -31,6 +31,10 @@ const char* NativeNoticesName();
 // The running process's id, for names of temporary files.
 unsigned long ProcessId();
 
+// The running program's own file, absolute (empty when the system does not say), so that the
+// program finds what was installed beside it.
+std::string ExecutablePath();
+
 // While set, SIGINT and SIGTERM remove p_path before the process ends as the signal ends it.
 // An empty path clears it.
 void RemoveOnSignal(const std::string& p_path);

@@ -200,6 +200,13 @@ unsigned long ProcessId()
     return static_cast<unsigned long>(::getpid());
 }
 
+std::string ExecutablePath()
+{
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.u8string();
+}
+
 void RemoveOnSignal(const std::string& p_path)
 {
     // The handler sees either the whole path or an empty one: clear, copy, then install.
