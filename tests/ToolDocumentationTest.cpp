@@ -145,8 +145,9 @@ TEST_F(ToolDocumentation, ManPageHasEveryCommandAndOptionOfTheHelpAndNoOther)
     // And no section for a command the program does not have.
     for (const auto& section : page) {
         const bool isCommand = section.first.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos;
-        if (isCommand)
+        if (isCommand) {
             EXPECT_TRUE(commands.count(section.first)) << "the man page describes a command " << section.first;
+        }
     }
 }
 
@@ -184,7 +185,7 @@ TEST_F(ToolDocumentation, PackDepfileNamesEveryFileAndFolderEscaped)
     // The program's working directory, as the system gives it.
     const std::string base = std::filesystem::canonical(_dir.path()).generic_string();
     EXPECT_EQ(depfile.substr(0, depfile.find(':')), base + "/game.pak");
-    for (const std::string& dependency :
+    for (const std::string dependency :
          {"/tree", "/tree/a.txt", "/tree/sub", "/tree/sub/b.txt", "/tree/sub/deeper", "/tree/sub/deeper/c.bin",
           "/tree/with\\ space", "/tree/with\\ space/x\\#1.txt", "/game.key"})
         EXPECT_NE(depfile.find(" \\\n  " + base + dependency + (dependency == "/game.key" ? "\n" : "")),
