@@ -74,8 +74,10 @@ case "$command" in
     [ -e "$libdir/cmake/QorDraxelAssets/QorDraxelAssetsConfigVersion.cmake" ] || Fail "no package version"
     [ -e "$libdir/cmake/QorDraxelAssets/QorDraxelAssetsPack.cmake" ] || Fail "no draxel_assets_add_pack"
     [ -e "$libdir/pkgconfig/QorDraxelAssetsResources.pc" ] || Fail "no QorDraxelAssetsResources.pc"
-    # Qt is in no interface of the installed targets: only the component Resources brings it.
-    if grep -l 'Qt6' "$libdir"/cmake/QorDraxelAssets/QorDraxelAssetsTargets*.cmake "$libdir/pkgconfig/QorDraxelAssets.pc"; then
+    # Qt is in no interface of the installed targets (the library's own link to it is no
+    # consumer's business): only the component Resources brings it.
+    if grep -E 'INTERFACE_[A-Z_]*".*Qt6|Qt6.*_DIR' "$libdir"/cmake/QorDraxelAssets/QorDraxelAssetsTargets*.cmake ||
+       grep -q Qt6 "$libdir/pkgconfig/QorDraxelAssets.pc"; then
       Fail "the core's package files name Qt"
     fi
     for file in share/man/man1/draxel-assets.1 share/bash-completion/completions/draxel-assets \
@@ -108,7 +110,8 @@ case "$command" in
     rm -rf "$work" && mkdir -p "$work"
     ConsumerArguments
     # Qt 6 cannot be found: the core needs none of it.
-    arguments+=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON)
+    arguments+=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON
+                --no-warn-unused-cli)
     cmake -S "$consumer_dir" -B "$work/build" "${arguments[@]}" >"$work/configure.log" ||
       { cat "$work/configure.log"; exit 1; }
     grep -q "Found QorDraxelAssets $ASSETS_VERSION in $prefix/" "$work/configure.log" ||
