@@ -91,8 +91,18 @@ function(draxel_assets_add_pack p_name)
   endif()
   set(depfile "${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/${p_name}.pack.d")
   get_filename_component(output_name "${output}" NAME)
+  # The Makefile generators merge each new depfile into the dependencies they gathered before
+  # (CMakeFiles/<target>.dir/compiler_depend.internal) instead of replacing them: a removed file
+  # would stay a dependency, missing, and the archive would be packed at every build. Without
+  # that record they read the new depfile alone.
+  set(forget)
+  if(CMAKE_GENERATOR MATCHES "Makefiles")
+    set(forget COMMAND "${CMAKE_COMMAND}" -E rm -f
+                       "${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/${p_name}.dir/compiler_depend.internal")
+  endif()
   add_custom_command(OUTPUT "${output}"
     COMMAND "$<TARGET_FILE:${program}>" pack ${options} --depfile "${depfile}" "${output}" "${directory}"
+    ${forget}
     DEPENDS ${program} ${depends}
     DEPFILE "${depfile}"
     COMMENT "Packing ${PACK_DIRECTORY} into ${output_name}"

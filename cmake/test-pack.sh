@@ -112,6 +112,35 @@ Reproducible() { # work, generator
   echo "test-pack: the same tree elsewhere: the same bytes"
 }
 
+# As a subproject: the program is built, and runs from the build tree. Only the packing target
+# is built (the program and the library under it), without Resource and ImageCache, which
+# packing does not need: the rest is what the installed scenario shows.
+SubdirectoryScenario() { # work
+  local work=$1
+  rm -rf "$work" && mkdir -p "$work"
+  cp -R "$example_dir/assets" "$work/assets"
+  Arguments "${CMAKE_GENERATOR:-Ninja}"
+  build=$work/build
+  cmake -S "$example_dir" -B "$build" "${arguments[@]}" -DASSETS_PACK_SOURCE_DIR="$source_dir" \
+    -DASSETS_WITH_RESOURCES=OFF -DGAME_ASSETS="$work/assets" >"$work/configure.log" 2>&1 ||
+    { cat "$work/configure.log"; Fail "configure failed"; }
+  local program=$build/QorDraxelAssets/tools/draxel-assets
+  Pack() { cmake --build "$build" -j 2 --target game-assets >"$build.log" 2>&1 || { cat "$build.log"; Fail "build failed"; }; }
+  Pack
+  [ -x "$program" ] || Fail "the subproject did not build draxel-assets"
+  "$program" ls "$build/game.zip" | grep -qx "Shaders/basic.vert" || Fail "game.zip lacks Shaders/basic.vert"
+  local first
+  first=$(Identity "$build/game.zip")
+  Pack
+  [ "$(Identity "$build/game.zip")" = "$first" ] || Fail "packed again with nothing changed"
+  sleep 1
+  echo "new" >"$work/assets/Shaders/new.frag"
+  Pack
+  [ "$(Identity "$build/game.zip")" != "$first" ] || Fail "not packed again after a file was added"
+  "$program" ls "$build/game.zip" | grep -qx "Shaders/new.frag" || Fail "game.zip lacks the new file"
+  echo "test-pack: as a subproject, the built program packs, and packs again only after a change"
+}
+
 command=${1:-}
 case "$command" in
   installed)
@@ -121,9 +150,7 @@ case "$command" in
     Reproducible "$work" "$generator"
     ;;
   subdirectory)
-    work=$2
-    prefix_arguments=(-DASSETS_PACK_SOURCE_DIR="$source_dir")
-    Scenario "$work" "${CMAKE_GENERATOR:-Ninja}"
+    SubdirectoryScenario "$2"
     ;;
   *)
     echo "usage: test-pack.sh installed PREFIX WORK GENERATOR | subdirectory WORK" >&2
