@@ -69,12 +69,14 @@ for role in runtime program; do
   depends=$(dpkg-deb -f "${files[$role]}" Depends)
   echo "test-debian: ${packages[$role]} Depends: $depends"
   while IFS= read -r path; do
-    readelf -d "$work/root$path" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'
+    { readelf -d "$work/root$path" 2>/dev/null || true; } | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'
   done <"$work/$role.files" | LC_ALL=C sort -u >"$work/$role.needed"
   [ -s "$work/$role.needed" ] || Fail "${packages[$role]} links no shared library"
   while IFS= read -r library; do
     case "$library" in
-      libQorDraxel*) owner=libqordraxelassets$major ;;
+      libQorDraxel*)
+        [ "$role" = runtime ] && continue # the package's own
+        owner=libqordraxelassets$major ;;
       *)
         location=$(ldconfig -p | awk -v name="$library" '$1 == name { print $NF; exit }')
         [ -n "$location" ] || Fail "$library is not installed here"
@@ -82,7 +84,7 @@ for role in runtime program; do
           owner=$(dpkg -S "$location" | head -n 1 | cut -d: -f1)
         ;;
     esac
-    grep -qE "(^|, )$owner( |,|$)" <<<"$depends" || Fail "${packages[$role]} links $library of $owner, not in its Depends"
+    tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }' | grep -qxF "$owner" || Fail "${packages[$role]} links $library of $owner, not in its Depends"
   done <"$work/$role.needed"
 done
 grep -qE "(^|, )libqordraxelassets$major \(= $version\)" <<<"$(dpkg-deb -f "${files[dev]}" Depends)" ||
