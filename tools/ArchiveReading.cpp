@@ -5,9 +5,8 @@
 
 #include <Assets/AssetPath.h>
 
-#include "ZipFormat.h"
-
-#include <QorFile.h>
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/LineEnds.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -18,18 +17,6 @@ namespace draxel_tool {
 
 namespace fs = std::filesystem;
 using namespace Qor::Draxel::Assets;
-
-namespace {
-
-bool HasEndRecord(const Inspection& p_inspection)
-{
-    for (const Inspection::Finding& finding : p_inspection.Findings())
-        if (finding.kind == Inspection::Kind::NoEndRecord || finding.kind == Inspection::Kind::Unreadable)
-            return false;
-    return true;
-}
-
-} // namespace
 
 void AddArchiveOptions(CLI::App& p_command, ArchiveOptions& p_options)
 {
@@ -50,45 +37,24 @@ std::unique_ptr<Inspection> InspectArchive(const ArchiveOptions& p_options)
     const std::string key = ResolveKey(p_options.key.text, p_options.key.file);
     auto inspection = std::make_unique<Inspection>(file, key,
                                                    p_options.plain ? Inspection::Reading::Plain : Inspection::Reading::ByName);
-    for (const Inspection::Finding& finding : inspection->Findings())
-        if (finding.kind == Inspection::Kind::Unreadable)
-            throw Failure(file, "cannot read: " + finding.detail);
-    if (HasEndRecord(*inspection))
+    // The library's sentence, and what to give this program to get past it.
+    switch (inspection->FirstObstacle()) {
+    case Inspection::Obstacle::Unreadable:
+    case Inspection::Obstacle::WrongKey:
+    case Inspection::Obstacle::NotAnArchive:
+        throw Failure(file, inspection->Explanation());
+    case Inspection::Obstacle::PlainArchive:
+        throw Failure(file, inspection->Explanation() + ": read it with --plain (or name it .zip)");
+    case Inspection::Obstacle::KeyMissing:
+        throw Failure(file, inspection->Explanation() + ": give its key with --key or --key-file");
+    default:
         return inspection;
-
-    const bool scrambledName =
-        !p_options.plain && Zip::IsScrambledExtension(AssetPath(qorfile::filepath(file)).Extension());
-    if (scrambledName && key.empty() && HasEndRecord(Inspection(file, std::string(), Inspection::Reading::Plain)))
-        throw Failure(file, "a name that does not end in zip is read as scrambled with the key in its last 32 bytes, "
-                            "but this is a plain ZIP archive: read it with --plain (or name it .zip)");
-    if (scrambledName)
-        throw Failure(file, key.empty() ? "not a scrambled archive that carries its key (no ZIP end record): "
-                                          "give its key with --key or --key-file"
-                                        : "no ZIP end record: not an archive, or a wrong key");
-    throw Failure(file, key.empty() ? "not a ZIP archive (no end record at its end)"
-                                    : "no ZIP end record: not an archive, or a wrong key");
+    }
 }
 
 std::string IncompleteReason(const Inspection& p_inspection)
 {
-    if (!p_inspection.Incomplete())
-        return std::string();
-    for (const Inspection::Finding& finding : p_inspection.Findings()) {
-        switch (finding.kind) {
-        case Inspection::Kind::Comment:
-            return "archive comments are not supported (" + finding.detail + ")";
-        case Inspection::Kind::Zip64:
-            return "ZIP64 archives are not supported (" + finding.detail + ")";
-        case Inspection::Kind::BadCentral:
-            return "damaged central directory: " + finding.detail;
-        case Inspection::Kind::NoEndRecord:
-        case Inspection::Kind::Unreadable:
-            return finding.detail;
-        default:
-            break;
-        }
-    }
-    return "the archive cannot be read whole";
+    return p_inspection.Incomplete() ? p_inspection.Explanation() : std::string();
 }
 
 std::vector<const InspectedEntry*> InPathOrder(const Inspection& p_inspection)
@@ -123,31 +89,17 @@ bool StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, 
             p_sink(p_bytes, p_count);
             return true;
         });
-    // Text mode: a CR at the end of a chunk waits for the next chunk's first byte.
-    bool pendingCr = false;
+    // Text mode: the volume's fold, chunk by chunk.
+    Zip::LineEndFolder folder;
     std::string folded;
     const bool read = p_inspection.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
-        folded.clear();
-        std::size_t i = 0;
-        if (pendingCr) {
-            pendingCr = false;
-            if (p_bytes[0] != '\n')
-                folded += '\r';
-        }
-        for (; i < p_count; ++i) {
-            if (p_bytes[i] != '\r') {
-                folded += p_bytes[i];
-            } else if (i + 1 == p_count) {
-                pendingCr = true;
-            } else if (p_bytes[i + 1] != '\n') {
-                folded += '\r';
-            }
-        }
-        p_sink(folded.data(), folded.size());
+        folded.resize(p_count + 1);
+        p_sink(folded.data(), folder.Fold(p_bytes, p_count, &folded[0]));
         return true;
     });
-    if (pendingCr)
-        p_sink("\r", 1);
+    char cr;
+    if (folder.Finish(&cr) != 0)
+        p_sink(&cr, 1);
     return read;
 }
 
