@@ -76,3 +76,8 @@ endif()
 set_tests_properties(${ASSETS_PACKAGE_TESTS} PROPERTIES
   ENVIRONMENT "${ASSETS_CONSUMER_ENVIRONMENT}"
   TIMEOUT 600)
+# Each of these builds the library again as a subproject (and the program, for packing).
+set_tests_properties(package.Subdirectory PROPERTIES TIMEOUT 1200)
+if(NOT ASSETS_SANITIZE)
+  set_tests_properties(package.PackSubdirectory PROPERTIES TIMEOUT 1200)
+endif()
