@@ -41,6 +41,7 @@ struct PackOptions {
     bool builtIn = false;
     bool directoryEntries = false;
     bool skipUnreadable = false;
+    std::string order; // a file naming entries, one a line, to be written first in that order
 };
 
 // One entry to write: a host file, a directory entry, or an entry of the --from archive.
@@ -162,10 +163,48 @@ private:
     std::size_t _skipped = 0;
 };
 
-void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_items, const SourceArchive* p_source)
+using ItemList = std::vector<std::map<std::string, Item>::const_iterator>;
+
+// The entries in the order they are written: those p_orderFile names, in its order (one name
+// a line, as stored; a CR before the line end and empty lines are ignored), then the rest by
+// name. A name that is not packed, or that comes twice, ends the command naming its line.
+ItemList WriteOrder(const std::map<std::string, Item>& p_items, const std::string& p_orderFile)
+{
+    ItemList order;
+    order.reserve(p_items.size());
+    std::map<std::string, bool> placed;
+    if (!p_orderFile.empty()) {
+        std::ifstream file(fs::u8path(p_orderFile), std::ios_base::binary);
+        if (!file)
+            throw Failure(p_orderFile, std::strerror(errno));
+        std::string name;
+        for (std::size_t line = 1; std::getline(file, name); ++line) {
+            if (!name.empty() && name.back() == '\r')
+                name.pop_back();
+            if (name.empty())
+                continue;
+            const std::string where = p_orderFile + ":" + std::to_string(line);
+            auto item = p_items.find(name);
+            if (item == p_items.end())
+                throw Failure(where, "no entry named " + name + " is packed");
+            if (!placed.emplace(name, true).second)
+                throw Failure(where, name + " is named twice");
+            order.push_back(item);
+        }
+        if (file.bad())
+            throw Failure(p_orderFile, std::strerror(errno));
+    }
+    for (auto item = p_items.begin(); item != p_items.end(); ++item)
+        if (placed.find(item->first) == placed.end())
+            order.push_back(item);
+    return order;
+}
+
+void WriteItems(ArchiveWriter& p_writer, const ItemList& p_items, const SourceArchive* p_source)
 {
     Progress progress("packing", p_items.size());
-    for (const auto& entry : p_items) {
+    for (const auto& position : p_items) {
+        const auto& entry = *position;
         const Item& item = entry.second;
         try {
             if (item.directory)
@@ -231,11 +270,12 @@ int PackArchive(const PackOptions& p_options)
             collector.Add(entry.name, Item{std::string(), entry.directory, &entry, p_options.from});
     }
     const std::map<std::string, Item>& items = collector.Items();
+    const ItemList order = WriteOrder(items, p_options.order);
 
     if (toStandardOutput) {
         try {
             ArchiveWriter writer(StandardOutput(), key);
-            WriteItems(writer, items, from.get());
+            WriteItems(writer, order, from.get());
             writer.Finish(trailer);
         } catch (const std::runtime_error&) {
             FinishOutput(); // the reason of a failed write, when that was it
@@ -252,7 +292,7 @@ int PackArchive(const PackOptions& p_options)
             OutputFileStream file(std::move(output));
             try {
                 ArchiveWriter writer(file, key);
-                WriteItems(writer, items, from.get());
+                WriteItems(writer, order, from.get());
                 writer.Finish(trailer);
             } catch (const std::runtime_error&) {
                 error = file.Finish(); // the reason of a failed write, when that was it
@@ -307,6 +347,9 @@ void AddPackCommand(CommandSet& p_commands)
                                           "gives the key when it mounts the built-in archive)");
     builtIn->excludes(trailer)->excludes("--key")->excludes("--key-file");
     pack->add_flag("-d,--directories", options->directoryEntries, "Store directory entries too");
+    pack->add_option("--order", options->order,
+                     "A file naming entries, one a line, to be stored first and in that order (the order a level "
+                     "loads them, so that its batch reads are few and long); the rest follow by name");
     pack->add_flag("--skip-unreadable", options->skipUnreadable,
                    "Pack what can be read: each unreadable path is a warning, and the exit status is 1");
 }

@@ -56,6 +56,13 @@ public:
     std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
                                       std::size_t p_capacity) const override;
 
+    // The streams Open would hand out for each of p_paths, in their order: each from the
+    // volume Open would ask, with the same bytes, the same checks reported in the same order
+    // and the same exception where one Open after the other would throw. Each archive is
+    // opened once for the batch and read in the order its entries lie, neighbours in one read.
+    std::vector<boost::shared_ptr<std::istream>> OpenBatch(const std::vector<AssetPath>& p_paths,
+                                                           OpenMode p_mode) const;
+
     // A view of this library below p_path: asking it about a path asks the library about
     // p_path joined with that path. The view keeps the library alive and sees later mounts.
     boost::shared_ptr<Volume> RelativeTo(const AssetPath& p_path) const;
