@@ -31,26 +31,44 @@ AssetPath FileSystemVolume::Resolve(const AssetPath& p_path) const
     return _source + p_path.RelativeTo(_target);
 }
 
+// A directory, else a file that opens for reading in text mode as a file stream would open it
+// (by the UTF-8 path); Exists, Open and the mount table's lookup all come here.
+AssetVolume::Found FileSystemVolume::Find(const AssetPath& p_path) const
+{
+    Found found;
+    found.hostPath = Resolve(p_path).str();
+    if (qorfile::direxists(qorfile::filepath(found.hostPath))) {
+        found.kind = Found::Directory;
+        return found;
+    }
+    std::filebuf file;
+    if (Platform::OpenFileBuffer(file, found.hostPath.c_str(), std::ios_base::in))
+        found.kind = Found::File;
+    return found;
+}
+
 bool FileSystemVolume::Exists(const AssetPath& p_path) const
 {
-    AssetPath resolved = Resolve(p_path);
-    if (qorfile::direxists(qorfile::filepath(resolved.str())))
-        return true;
-    // Opened for reading in text mode as a file stream would be, by the UTF-8 path.
-    std::filebuf file;
-    return Platform::OpenFileBuffer(file, resolved, std::ios_base::in);
+    return Find(p_path).kind != Found::Absent;
 }
 
 boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
-    AssetPath resolved = Resolve(p_path);
+    Found found;
+    found.hostPath = Resolve(p_path).str();
+    return OpenFound(found, p_mode);
+}
+
+// Whatever Find found: a directory fails the stream check as a missing file does.
+boost::shared_ptr<std::istream> FileSystemVolume::OpenFound(const Found& p_found, OpenMode p_mode) const
+{
     std::ios_base::openmode flags = std::ios_base::in;
     if (p_mode == Binary)
         flags |= std::ios_base::binary;
     else
         Check(p_mode == Text, Messages::DirectoryModeNotText);
 
-    std::unique_ptr<std::istream> stream = OpenFileStream(resolved, flags);
+    std::unique_ptr<std::istream> stream = OpenFileStream(p_found.hostPath.c_str(), flags);
     Check(stream->good(), Messages::DirectoryStreamFailed);
     return boost::shared_ptr<std::istream>(stream.release());
 }

@@ -41,6 +41,8 @@ public:
     std::vector<ListedChild> Children(const AssetPath& p_directory) const;
 
 private:
+    ASSETS_LOCAL Found Find(const AssetPath& p_path) const override;
+    ASSETS_LOCAL boost::shared_ptr<std::istream> OpenFound(const Found& p_found, OpenMode p_mode) const override;
     ASSETS_LOCAL AssetPath Resolve(const AssetPath& p_path) const;
 };
 
