@@ -9,6 +9,8 @@
 // is an error; a link that leads nowhere is an unreadable file. The archive being written, and
 // the file it replaces, are never packed into it.
 #include "Commands.h"
+#include "PackOrder.h"
+#include "Depfile.h"
 #include "Platform.h"
 #include "SourceArchive.h"
 #include "ToolSupport.h"
@@ -42,6 +44,8 @@ struct PackOptions {
     bool builtIn = false;
     bool directoryEntries = false;
     bool skipUnreadable = false;
+    bool plain = false;
+    std::string depfile;
     bool linksAsFiles = false;
     std::string order; // a file naming entries, one a line, to be written first in that order
 };
@@ -62,7 +66,10 @@ public:
     }
 
     std::map<std::string, Item>& Items() { return _items; }
+    const std::map<std::string, Item>& Items() const { return _items; }
     std::size_t Skipped() const { return _skipped; }
+    // Every folder walked, the given ones first: what a depfile names beside the files.
+    const std::vector<std::string>& Folders() const { return _folders; }
 
     void AddDirectoryTree(const std::string& p_root)
     {
@@ -99,6 +106,7 @@ private:
     // p_ancestors: the canonical folders on the way down, to tell a link loop.
     void Walk(const fs::path& p_folder, const fs::path& p_relative, const std::vector<fs::path>& p_ancestors)
     {
+        _folders.push_back(p_folder.u8string());
         std::error_code error;
         fs::directory_iterator listing(p_folder, error);
         if (error) {
@@ -168,44 +176,25 @@ private:
     std::vector<fs::path> _ownFiles;
     std::map<std::string, Item> _items;
     std::size_t _skipped = 0;
+    std::vector<std::string> _folders;
 };
 
-using ItemList = std::vector<std::map<std::string, Item>::const_iterator>;
-
-// The entries in the order they are written: those p_orderFile names, in its order (one name
-// a line, as stored; a CR before the line end and empty lines are ignored), then the rest by
-// name. A name that is not packed, or that comes twice, ends the command naming its line.
-ItemList WriteOrder(const std::map<std::string, Item>& p_items, const std::string& p_orderFile)
+// What the archive was made from, for the depfile: the folders walked, the files packed, the
+// --from archive and the key file.
+std::vector<std::string> Dependencies(const PackOptions& p_options, const Collector& p_collector)
 {
-    ItemList order;
-    order.reserve(p_items.size());
-    std::map<std::string, bool> placed;
-    if (!p_orderFile.empty()) {
-        std::ifstream file(fs::u8path(p_orderFile), std::ios_base::binary);
-        if (!file)
-            throw Failure(p_orderFile, std::strerror(errno));
-        std::string name;
-        for (std::size_t line = 1; std::getline(file, name); ++line) {
-            if (!name.empty() && name.back() == '\r')
-                name.pop_back();
-            if (name.empty())
-                continue;
-            const std::string where = p_orderFile + ":" + std::to_string(line);
-            auto item = p_items.find(name);
-            if (item == p_items.end())
-                throw Failure(where, "no entry named " + name + " is packed");
-            if (!placed.emplace(name, true).second)
-                throw Failure(where, name + " is named twice");
-            order.push_back(item);
-        }
-        if (file.bad())
-            throw Failure(p_orderFile, std::strerror(errno));
-    }
-    for (auto item = p_items.begin(); item != p_items.end(); ++item)
-        if (placed.find(item->first) == placed.end())
-            order.push_back(item);
-    return order;
+    std::vector<std::string> dependencies = p_collector.Folders();
+    for (const auto& entry : p_collector.Items())
+        if (!entry.second.file.empty())
+            dependencies.push_back(entry.second.file);
+    if (!p_options.from.empty())
+        dependencies.push_back(p_options.from);
+    if (!p_options.key.file.empty())
+        dependencies.push_back(p_options.key.file);
+    return dependencies;
 }
+
+using ItemList = std::vector<std::map<std::string, Item>::const_iterator>;
 
 void WriteItems(ArchiveWriter& p_writer, const ItemList& p_items, const SourceArchive* p_source)
 {
@@ -250,7 +239,9 @@ int PackArchive(const PackOptions& p_options)
                       BadUsage);
     if (p_options.directories.empty() && p_options.from.empty())
         throw Failure("pack", "nothing to pack: give directories, or --from ARCHIVE", BadUsage);
-    if (!toStandardOutput) {
+    if (toStandardOutput && !p_options.depfile.empty())
+        throw Failure("pack", "--depfile needs an archive file, not standard output", BadUsage);
+    if (!toStandardOutput && !p_options.plain) {
         const bool zipName = !Zip::IsScrambledArchive(AssetPath(std::string(out)));
         if (zipName && !key.empty())
             throw Failure(out, "a scrambled archive must not be named .zip (its data would be read unscrambled)",
@@ -319,6 +310,9 @@ int PackArchive(const PackOptions& p_options)
             error = file.Finish();
             if (!error.empty())
                 throw Failure(out, "write error: " + error);
+            // Before the archive takes its place: a build that sees the archive sees its depfile.
+            if (!p_options.depfile.empty())
+                WriteDepfile(p_options.depfile, out, Dependencies(p_options, collector));
             fs::rename(temporary, target);
         } catch (...) {
             std::error_code ignored;
@@ -362,6 +356,12 @@ void AddPackCommand(CommandSet& p_commands)
                                           "Scramble with the library's built-in archive key (no trailer: the library "
                                           "gives the key when it mounts the built-in archive)");
     builtIn->excludes(trailer)->excludes("--key")->excludes("--key-file");
+    CLI::Option* plain = pack->add_flag("--plain", options->plain,
+                                        "Write a plain ZIP whatever the archive's name (read it back with --plain)");
+    plain->excludes(trailer)->excludes(builtIn)->excludes("--key")->excludes("--key-file");
+    pack->add_option("--depfile", options->depfile,
+                     "Also write a depfile for Ninja and Make naming every file packed and every folder walked, "
+                     "so that a build repacks when one is added, changed or removed");
     pack->add_flag("-d,--directories", options->directoryEntries, "Store directory entries too");
     pack->add_flag("--links-as-files", options->linksAsFiles,
                    "With --from: pack symbolic-link entries as files holding the path they point to (otherwise "
