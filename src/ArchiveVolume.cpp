@@ -420,11 +420,9 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
     Check(!p_file.compressed, Messages::EntryCompressed);
 
     // The local header counts the entry's bytes (the stream holds only what the archive holds
-    // of them); an entry that claims none is empty. In scrambled mode the data is one run from
-    // its first byte.
+    // of them); an entry that claims none opens empty. In scrambled mode the data is one run
+    // from its first byte.
     const std::size_t claimed = localHeader.uncompressedSize();
-    if (claimed == 0)
-        throw std::out_of_range(Messages::NoBytes);
     return EntryStream::Read(p_archive, claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
         if (scrambled)
             UnscrambleRuns(reinterpret_cast<unsigned char*>(p_bytes), p_count, KeyIndex(Position32(dataOffset), key.size()),

@@ -25,14 +25,20 @@ boost::shared_ptr<Volume> FileSystemVolume::Open(const qorfile::filepath& p_sour
     return boost::shared_ptr<Volume>(new FileSystemVolume(AssetPath(p_source), AssetPath(), 0));
 }
 
-AssetPath FileSystemVolume::Resolve(const AssetPath& p_path) const
+bool FileSystemVolume::Resolve(const AssetPath& p_path, AssetPath& p_resolved) const
 {
-    return _source + p_path.RelativeTo(_target);
+    const AssetPath relative = p_path.RelativeTo(_target);
+    if (Platform::LeavesDirectory(static_cast<const char*>(relative)))
+        return false;
+    p_resolved = _source + relative;
+    return true;
 }
 
 bool FileSystemVolume::Exists(const AssetPath& p_path) const
 {
-    AssetPath resolved = Resolve(p_path);
+    AssetPath resolved;
+    if (!Resolve(p_path, resolved))
+        return false;
     if (qorfile::direxists(qorfile::filepath(resolved.str())))
         return true;
     // Opened for reading in text mode as a file stream would be, by the UTF-8 path.
@@ -42,14 +48,16 @@ bool FileSystemVolume::Exists(const AssetPath& p_path) const
 
 boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
-    AssetPath resolved = Resolve(p_path);
+    AssetPath resolved;
+    const bool inside = Resolve(p_path, resolved);
     std::ios_base::openmode flags = std::ios_base::in;
     if (p_mode == Binary)
         flags |= std::ios_base::binary;
     else
         Check(p_mode == Text, Messages::DirectoryModeNotText);
 
-    std::unique_ptr<std::istream> stream = OpenFileStream(resolved, flags);
+    // A path that would leave the directory fails as a missing file does.
+    std::unique_ptr<std::istream> stream = inside ? OpenFileStream(resolved, flags) : FailedFileStream();
     Check(stream->good(), Messages::DirectoryStreamFailed);
     return boost::shared_ptr<std::istream>(stream.release());
 }
@@ -60,7 +68,10 @@ boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, 
 std::vector<ListedChild> FileSystemVolume::Children(const AssetPath& p_directory) const
 {
     std::vector<ListedChild> children;
-    for (qorfile::diriter entry(qorfile::filepath(Resolve(p_directory).str())), end; entry != end; ++entry) {
+    AssetPath resolved;
+    if (!Resolve(p_directory, resolved))
+        return children;
+    for (qorfile::diriter entry(qorfile::filepath(resolved.str())), end; entry != end; ++entry) {
         ListedChild child;
         child.name = entry->name().str();
         child.isDirectory = qorfile::direxists(*entry);

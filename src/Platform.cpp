@@ -3,6 +3,8 @@
 // code page).
 #include "Platform.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 
 // windows.h, with NOMINMAX and WIN32_LEAN_AND_MEAN
@@ -181,6 +183,52 @@ void UnmapZeroedBlock(void* p_block, std::size_t p_size)
 }
 
 #endif
+
+namespace {
+
+bool IsSeparator(char p_character)
+{
+#ifdef _WIN32
+    return p_character == '/' || p_character == '\\';
+#else
+    return p_character == '/';
+#endif
+}
+
+// Windows drops trailing dots and spaces from a component, so ". ." or "..." name the parent
+// there as ".." does.
+bool NamesParent(std::string_view p_component)
+{
+#ifdef _WIN32
+    return p_component.find_first_not_of(". ") == std::string_view::npos &&
+           std::count(p_component.begin(), p_component.end(), '.') >= 2;
+#else
+    return p_component == "..";
+#endif
+}
+
+} // namespace
+
+bool LeavesDirectory(std::string_view p_relative)
+{
+#ifdef _WIN32
+    if (p_relative.find(':') != std::string_view::npos)
+        return true;
+    // A rooted path: the root of the current drive, or a UNC prefix once the mount point's
+    // separator is cut off.
+    if (!p_relative.empty() && IsSeparator(p_relative[0]))
+        return true;
+#endif
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= p_relative.size(); ++i) {
+        if (i < p_relative.size() && !IsSeparator(p_relative[i]))
+            continue;
+        if (NamesParent(p_relative.substr(start, i - start)))
+            return true;
+        start = i + 1;
+    }
+    return false;
+}
 
 } // namespace Platform
 } // namespace Assets

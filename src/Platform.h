@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 namespace Qor {
 namespace Draxel {
@@ -39,6 +40,13 @@ std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_co
 
 // True when the path names an existing directory.
 bool IsDirectory(const char* p_path);
+
+// True when p_relative, a path to be joined below a directory ('/' separates), could name
+// something outside that directory, or something that is no file or directory in it: a ".."
+// component anywhere. On Windows also a component the system trims to ".." (only dots and
+// spaces, two dots or more), a colon anywhere (a drive letter, an alternate data stream, a
+// device) and a leading separator (a rooted or UNC path); '\\' separates there as well.
+bool LeavesDirectory(std::string_view p_relative);
 
 // ---- File streams.
 

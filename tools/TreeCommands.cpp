@@ -199,12 +199,7 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
             throw Failure(p_path, "cannot read the entry's data from the archive");
         return Success;
     }
-    boost::shared_ptr<std::istream> stream;
-    try {
-        stream = p_library->Open(path, p_text ? Volume::Text : Volume::Binary);
-    } catch (const std::out_of_range&) {
-        return Success; // an archive entry of size 0
-    }
+    boost::shared_ptr<std::istream> stream = p_library->Open(path, p_text ? Volume::Text : Volume::Binary);
     if (!stream)
         throw Failure(p_path, p_library->Exists(path) ? "is a directory" : "no such asset");
     if (stream->fail())

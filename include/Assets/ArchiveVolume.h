@@ -25,13 +25,15 @@
 // the local header counts them, but never more than the archive holds from the entry's data
 // on: where the claim reaches past the archive's end, the stream ends where the archive ends
 // (holding whatever lies behind the data there, such as the central directory), and nothing
-// stands for the missing bytes. A scrambled entry unscrambles only the bytes held. A stream
-// is never empty: an entry whose local header claims 0 bytes, and one whose data would start
-// at or past the archive's end, so that nothing of it is held, both throw
-// std::out_of_range("invalid string position"). No allocation of the volume is sized by a
-// field of the archive beyond what the archive's length allows, so std::bad_alloc comes only
-// from entries (or an archive inside another volume) that truly are that large. Several
-// threads may Exists and Open on one volume at once.
+// stands for the missing bytes. A scrambled entry unscrambles only the bytes held.
+//
+// An empty entry opens as an empty stream, in either mode, as an empty file of a directory
+// does: real archives hold empty files, and every file a listing shows must open. So does an
+// entry whose data would start at or past the archive's end, of which nothing is held.
+//
+// No allocation of the volume is sized by a field of the archive beyond what the archive's
+// length allows, so std::bad_alloc comes only from entries (or an archive inside another
+// volume) that truly are that large. Several threads may Exists and Open on one volume at once.
 #pragma once
 
 #include <Assets/Export.h>
@@ -61,7 +63,7 @@ public:
     static boost::shared_ptr<Volume> Open(const qorfile::filepath& p_source, const std::string& p_key);
 
     bool Exists(const AssetPath& p_path) const override;
-    // Throws std::out_of_range("invalid string position") for an entry whose local header
+    // An empty stream (good, at its end on the first read) for an entry whose local header
     // records a size of 0, or of which the archive holds no byte. The stream seeks anywhere
     // in the entry and owns its bytes.
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
