@@ -118,6 +118,12 @@ public:
 
     ~FileSource() { Platform::CloseFile(_file); }
 
+    // The identity of the file opened; false when it did not open or cannot be told.
+    bool Identify(Platform::FileIdentity& p_identity) const
+    {
+        return _file != Platform::NoFile && Platform::IdentifyFile(_file, p_identity);
+    }
+
     std::streamoff tellg()
     {
         if (!good()) {

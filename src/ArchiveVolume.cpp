@@ -317,6 +317,7 @@ void ArchiveVolume::ParseArchive(const qorfile::filepath& p_source)
     // Read as a binary file stream reads it (FileSource); the file is closed on return.
     FileSource archive(_source, true);
     Check(!archive.fail(), Messages::ArchiveFileFailed);
+    _state->identified = archive.Identify(_state->identity);
     _state->ParseArchive(archive);
 }
 
@@ -452,6 +453,13 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
     // local header, its copy of the name, a little extra field and a small entry's data mostly
     // come in one read; a larger entry is read straight into its stream's bytes.
     FileSource archive(_source, false);
+    // The directory's offsets hold only in the file it was read from: a file put in its place
+    // since (renamed over it, or rewritten in place) is not read at all.
+    Platform::FileIdentity identity;
+    if (state.identified && !archive.fail() && !(archive.Identify(identity) && identity == state.identity)) {
+        Check(false, Messages::ArchiveChanged(_source.str()).c_str());
+        return boost::shared_ptr<std::istream>();
+    }
     const std::size_t around = sizeof(ZipLocalFileHeader) + asset->nameLength + 256;
     archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
                      around + static_cast<std::size_t>(file.uncompressedSize));

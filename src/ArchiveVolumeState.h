@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ArchiveDirectory.h"
+#include "Platform.h"
 
 #include <Assets/ArchiveVolume.h>
 
@@ -23,6 +24,9 @@ struct ArchiveVolume::State {
     std::string archiveData;
     std::string target;     // the mount point's text, which every Resolve cuts off
     std::string keyPattern; // the key repeated, so that an entry's bytes unscramble in long runs
+    // The archive file the directory was read from; Open reads only from that same file.
+    Platform::FileIdentity identity;
+    bool identified = false;
 
     // Resolve on texts: the part of p_path below the mount point, or p_path whole when the
     // mount point is no parent of it (AssetPath::RelativeTo, without building paths).

@@ -64,6 +64,19 @@ bool FileLength(FileHandle p_file, std::int64_t& p_length)
     return true;
 }
 
+bool IdentifyFile(FileHandle p_file, FileIdentity& p_identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(AsHandle(p_file), &info))
+        return false;
+    p_identity.device = info.dwVolumeSerialNumber;
+    p_identity.file = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    p_identity.length = static_cast<std::int64_t>((std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    p_identity.written = static_cast<std::int64_t>((std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                   info.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_count, std::int64_t p_position)
 {
     // One ReadFile moves at most a DWORD; the caller loops over short counts.
@@ -128,6 +141,18 @@ bool FileLength(FileHandle p_file, std::int64_t& p_length)
     if (::fstat(static_cast<int>(p_file), &info) != 0 || S_ISDIR(info.st_mode))
         return false;
     p_length = info.st_size;
+    return true;
+}
+
+bool IdentifyFile(FileHandle p_file, FileIdentity& p_identity)
+{
+    struct stat info;
+    if (::fstat(static_cast<int>(p_file), &info) != 0)
+        return false;
+    p_identity.device = static_cast<std::uint64_t>(info.st_dev);
+    p_identity.file = static_cast<std::uint64_t>(info.st_ino);
+    p_identity.length = static_cast<std::int64_t>(info.st_size);
+    p_identity.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     return true;
 }
 

@@ -30,6 +30,26 @@ void CloseFile(FileHandle p_file);
 // handle names a directory.
 bool FileLength(FileHandle p_file, std::int64_t& p_length);
 
+// What tells one file from another, and a file from itself rewritten: the system's identity
+// of the file (device and inode; on Windows the volume serial and the file index), its length
+// and the time of its last write (in the system's own unit).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::int64_t length = 0;
+    std::int64_t written = 0;
+
+    bool operator==(const FileIdentity& p_other) const
+    {
+        return device == p_other.device && file == p_other.file && length == p_other.length &&
+               written == p_other.written;
+    }
+    bool operator!=(const FileIdentity& p_other) const { return !(*this == p_other); }
+};
+
+// The identity of the open file, in one call on it; false when it cannot be told.
+bool IdentifyFile(FileHandle p_file, FileIdentity& p_identity);
+
 // What PositionedRead gives back besides a count.
 constexpr std::ptrdiff_t ReadError = -1;
 constexpr std::ptrdiff_t ReadNamesDirectory = -2;

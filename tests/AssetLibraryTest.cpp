@@ -12,6 +12,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 
 using namespace Qor::Draxel::Assets;
 using namespace testing_support;
@@ -285,6 +286,23 @@ TEST_F(AssetLibraryTest, EveryListedFileOpensEmptyOnesEmpty)
     EXPECT_EQ(opened, (std::vector<std::string>{"empty.txt=", "empty.txt=", "full.txt=disk", "full.txt=disk",
                                                 "zip/empty.bin=", "zip/empty.bin=", "zip/full.txt=a\r\n",
                                                 "zip/full.txt=a\n", "zip/none.txt=", "zip/none.txt="}));
+}
+
+// A mounted archive replaced on disk is reported by name and read no more; mounted again, the
+// new one answers.
+TEST_F(AssetLibraryTest, ReplacedArchiveIsReportedUntilMountedAgain)
+{
+    const qorfile::filepath archive = File("game.zip", MakeArchive({{"a.txt", "alpha"}, {"b.txt", "bravo"}}));
+    library->MountArchive(archive, P("game"), 0, "");
+    File("next.zip", MakeArchive({{"c.txt", "charl"}, {"b.txt", "bravo"}}));
+    std::filesystem::rename(std::filesystem::u8path(dir / "next.zip"), std::filesystem::u8path(archive.str()));
+    EnsureRecorder recorder;
+    EXPECT_FALSE(library->Open(P("game/a.txt"), Volume::Binary));
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::ArchiveChanged(AssetPath(archive).str())});
+    library->Unmount(archive);
+    library->MountArchive(archive, P("game"), 0, "");
+    EXPECT_EQ(ReadAsset(library, "game/c.txt"), "charl");
+    EXPECT_FALSE(library->Exists(P("game/a.txt")));
 }
 
 } // namespace

@@ -10,15 +10,20 @@
 // but entry data is handed out as stored.
 //
 // An archive that lies inside another volume is copied into memory once, at construction;
-// the other volume is not consulted afterwards. An archive on disk is opened by the
-// constructor and by each Open, and closed again each time.
+// the other volume is not consulted afterwards, so what it serves never changes. An archive on
+// disk is opened by the constructor and by each Open, and closed again each time. The volume
+// remembers which file it read (the system's identity of the file, its length and its time of
+// last write): an Open that finds another file in its place (renamed over it, or rewritten in
+// place) reads nothing from it, reports "<path>: archive changed on disk since it was
+// mounted" through ensure, and returns an empty pointer when the handler returns. Remount the
+// archive to serve the new one.
 //
 // Damage is reported through the logger's ensure. If a host's ensure handler returns at a
 // check that guards a use, the volume skips what it cannot use and stays memory-safe: a
 // nameless central entry is left out, an archive inside a volume that cannot be read leaves
 // the volume empty, and Open returns an empty pointer (for a path the directory lacks, a
-// directory entry, an archive that does not open, or an invalid local header). At the other
-// checks the walk and Open go on with what they read.
+// directory entry, an archive that does not open or was replaced, or an invalid local
+// header). At the other checks the walk and Open go on with what they read.
 //
 // Memory is bounded by the archive: an archive is outside data, and a local header may claim
 // up to 4 GiB that the archive does not hold. A stream from Open holds the entry's bytes as
