@@ -12,7 +12,7 @@ build=${ASSETS_BUILD_DIR:-$here/build}
 jobs=${ASSETS_JOBS:-$(nproc)}
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config ccache
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libboost-filesystem-dev libboost-iostreams-dev zlib1g-dev
   libzip-dev libphysfs-dev libcli11-dev nlohmann-json3-dev
@@ -37,8 +37,19 @@ configure_and_build() { # dir, extra cmake arguments...
   local dir=$1; shift
   local launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  cmake -S "$here" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
+  cmake -S "$here" -B "$dir" -G Ninja "${launcher[@]}" -DASSETS_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
+}
+
+# The house style: .clang-tidy's checks over the library's sources (with the compile commands of
+# the build in dir).
+check_style() { # dir
+  local log=$1/clang-tidy.log
+  if ! run-clang-tidy -p "$1" -quiet -j "$jobs" "$here/src/.*\\.cpp" >"$log" 2>&1; then
+    grep -E "(warning|error):" "$log" | grep -v "warnings generated" >&2 || cat "$log" >&2
+    echo "clang-tidy: findings in src/ (whole log: $log)" >&2
+    return 1
+  fi
 }
 
 run_suite() { # dir
@@ -56,6 +67,7 @@ case "$command" in
     install_missing
     # The benchmarks are built (not run) so that they keep compiling; bench/compare runs them.
     configure_and_build "$build/dev" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DASSETS_BUILD_BENCH=ON
+    check_style "$build/dev"
     run_suite "$build/dev"
     configure_and_build "$build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DASSETS_SANITIZE=ON
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \

@@ -57,8 +57,8 @@ struct ArchiveVolume::State {
         };
         for (std::size_t index = directory.LowerBound(p_first); index < directory.size(); ++index) {
             const Archive::Entry& entry = directory[index];
-            const std::string key(directory.Key(entry));
-            if (!p_visit(key, Listed{directory.Name(entry), entry.file, entry.isDirectory}))
+            const std::string path(directory.Key(entry));
+            if (!p_visit(path, Listed{directory.Name(entry), entry.file, entry.isDirectory}))
                 return;
         }
     }

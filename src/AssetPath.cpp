@@ -24,7 +24,8 @@ AssetPath& AssetPath::operator=(const qorfile::filepath& p_path)
     return *this;
 }
 
-AssetPath& AssetPath::operator=(std::string p_text)
+// The text is taken by value as the class's interface has always declared it.
+AssetPath& AssetPath::operator=(std::string p_text) // NOLINT(performance-unnecessary-value-param)
 {
     _text = Normalize(p_text);
     return *this;

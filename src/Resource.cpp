@@ -181,7 +181,7 @@ std::vector<qorfile::filepath> Resource::FontSet(const std::string& p_face) cons
 
 qorfile::filepath Resource::ImageFile(const std::string& p_name) const
 {
-    const qorfile::filepath path = _imageDirectory + qorfile::pathcomp(p_name + ".png");
+    qorfile::filepath path = _imageDirectory + qorfile::pathcomp(p_name + ".png");
     Check(path.valid() && qorfile::fileexists(path), Messages::ImageFileMissing);
     return path;
 }
