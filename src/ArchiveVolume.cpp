@@ -79,6 +79,9 @@ struct ZipCentralDirectoryHeader : ZipRecord<Zip::Central::Size, Zip::Central::S
 };
 
 struct ZipLocalFileHeader : ZipRecord<Zip::Local::Size, Zip::Local::Signature> {
+    std::uint16_t method() const { return Field16(Zip::Local::MethodAt); }
+    std::uint32_t crc32() const { return Field32(Zip::Local::CrcAt); }
+    std::uint32_t compressedSize() const { return Field32(Zip::Local::CompressedSizeAt); }
     std::uint32_t uncompressedSize() const { return Field32(Zip::Local::UncompressedSizeAt); }
     std::uint16_t fileNameLength() const { return Field16(Zip::Local::NameLengthAt); }
     std::uint16_t extraFieldLength() const { return Field16(Zip::Local::ExtraLengthAt); }
@@ -224,6 +227,21 @@ FileInfo DescribeFile(const ZipCentralDirectoryHeader& p_header)
     Check(!compressed || compressedUsingDeflate, Messages::MethodUnsupported);
     return FileInfo{p_header.localHeaderOffset(), p_header.compressedSize(), p_header.uncompressedSize(),
                     compressed, encrypted, p_header.method(), p_header.crc32()};
+}
+
+// Whether the local header that p_archive's window holds for p_file still describes the entry
+// the central directory listed: a local header, with the method, CRC-32 and sizes recorded at
+// mount. Nothing is read and nothing reported; false when the window does not hold it.
+bool LocalHeaderVouches(const FileSource& p_archive, const FileInfo& p_file, const std::string& p_key)
+{
+    const std::streamoff offset = static_cast<std::streamoff>(p_file.localHeaderOffset);
+    ZipLocalFileHeader header = {};
+    if (!p_archive.Peek(offset, reinterpret_cast<char*>(header.bytes), sizeof header.bytes))
+        return false;
+    if (!p_key.empty())
+        Unscramble(&header, 1, Position32(offset), p_key);
+    return header.Valid() && header.method() == p_file.method && header.crc32() == p_file.crc32 &&
+           header.compressedSize() == p_file.compressedSize && header.uncompressedSize() == p_file.uncompressedSize;
 }
 
 // A header's record goes to its element: a directory entry marks it, a file entry gives (or
@@ -453,16 +471,20 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
     // local header, its copy of the name, a little extra field and a small entry's data mostly
     // come in one read; a larger entry is read straight into its stream's bytes.
     FileSource archive(_source, false);
-    // The directory's offsets hold only in the file it was read from: a file put in its place
-    // since (renamed over it, or rewritten in place) is not read at all.
-    Platform::FileIdentity identity;
-    if (state.identified && !archive.fail() && !(archive.Identify(identity) && identity == state.identity)) {
-        Check(false, Messages::ArchiveChanged(_source.str()).c_str());
-        return boost::shared_ptr<std::istream>();
-    }
     const std::size_t around = sizeof(ZipLocalFileHeader) + asset->nameLength + 256;
     archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
                      around + static_cast<std::size_t>(file.uncompressedSize));
+    // The directory's offsets hold only in the file it was read from. A local header that
+    // still vouches for the entry shows the entry as listed; otherwise the file is asked, in
+    // one call, whether it is still the one read, and a file put in its place since (renamed
+    // over it, or rewritten in place) is read no further. Asking only then spares every Open
+    // of an unchanged archive a system call.
+    Platform::FileIdentity identity;
+    if (state.identified && !archive.fail() && !LocalHeaderVouches(archive, file, state.key) &&
+        !(archive.Identify(identity) && identity == state.identity)) {
+        Check(false, Messages::ArchiveChanged(_source.str()).c_str());
+        return boost::shared_ptr<std::istream>();
+    }
     return state.ReadEntry(archive, file, p_mode);
 }
 

@@ -447,48 +447,65 @@ TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeIsReadOnce)
 
 // A volume reads only from the archive file its directory came from. Another archive renamed
 // over it, or written into it in place, whose first entry is c.txt where a.txt stood (so every
-// offset still points at a valid local header): Open reads nothing of it, neither c.txt's
-// bytes nor a local-header report, and names the archive instead.
+// offset still points at a valid local header): Open hands out nothing of it, neither c.txt's
+// bytes nor a local-header report, and names the archive instead. An entry that the new file
+// holds unchanged at its place (same local header: method, CRC-32, sizes) is still the entry
+// listed, and opens. Alike for a plain and a scrambled archive.
 TEST_F(ArchiveVolumeTest, ReplacedArchiveIsNeverMisread)
 {
-    const std::string original = MakeArchive({{"a.txt", "alpha"}, {"b.txt", "bravo"}});
-    const std::string replacement = MakeArchive({{"c.txt", "charl"}, {"b.txt", "other"}});
-    ASSERT_EQ(original.size(), replacement.size());
     namespace fs = std::filesystem;
-    const auto renameOver = [&](const std::string& p_path) {
-        fs::rename(fs::u8path(dir.Write("next.zip", replacement)), fs::u8path(p_path));
-    };
-    // A rebuild comes later than the mount, while file times are coarse: its time is set apart.
-    const auto rewriteInPlace = [&](const std::string& p_path) {
-        const fs::file_time_type mounted = fs::last_write_time(fs::u8path(p_path));
-        std::ofstream(fs::u8path(p_path), std::ios::binary | std::ios::trunc) << replacement;
-        fs::last_write_time(fs::u8path(p_path), mounted + std::chrono::seconds(2));
-    };
-    const std::function<void(const std::string&)> replacements[] = {renameOver, rewriteInPlace};
-    for (const auto& replace : replacements) {
-        const std::string path = dir.Write("game.zip", original);
-        ArchiveVolume mounted(AssetPath(qorfile::filepath(path)), P("data"), 0, "");
-        auto alone = ArchiveVolume::Open(qorfile::filepath(path), "");
-        EXPECT_EQ(ReadAll(*mounted.Open(P("data/a.txt"), Volume::Binary)), "alpha");
-        replace(path);
-        const std::string source = AssetPath(qorfile::filepath(path)).str();
-        const std::string changed = Messages::ArchiveChanged(source);
-        EXPECT_NE(changed.find(source + ": archive changed on disk since it was mounted"), std::string::npos);
-        try {
-            mounted.Open(P("data/a.txt"), Volume::Binary);
-            FAIL() << "the default handler returned";
-        } catch (const qordebug::ensure_failure& failure) {
-            EXPECT_EQ(failure.what(), changed);
+    for (const std::string key : {"", "k3y"}) {
+        const std::string name = key.empty() ? "game.zip" : "game.pak";
+        const std::string original =
+            MakeArchive({{"a.txt", "alpha"}, {"b.txt", "bravo"}, {"same.txt", "unchanged"}}, key);
+        const std::string replacement =
+            MakeArchive({{"c.txt", "charl"}, {"b.txt", "other"}, {"same.txt", "unchanged"}}, key);
+        ASSERT_EQ(original.size(), replacement.size());
+        const auto renameOver = [&](const std::string& p_path) {
+            fs::rename(fs::u8path(dir.Write("next", replacement)), fs::u8path(p_path));
+        };
+        // A rebuild comes later than the mount, while file times are coarse: its time is set apart.
+        const auto rewriteInPlace = [&](const std::string& p_path) {
+            const fs::file_time_type mounted = fs::last_write_time(fs::u8path(p_path));
+            std::ofstream(fs::u8path(p_path), std::ios::binary | std::ios::trunc) << replacement;
+            fs::last_write_time(fs::u8path(p_path), mounted + std::chrono::seconds(2));
+        };
+        const std::function<void(const std::string&)> replacements[] = {renameOver, rewriteInPlace};
+        for (const auto& replace : replacements) {
+            const std::string path = dir.Write(name, original);
+            ArchiveVolume mounted(AssetPath(qorfile::filepath(path)), P("data"), 0, key);
+            auto alone = ArchiveVolume::Open(qorfile::filepath(path), key);
+            EXPECT_EQ(ReadAll(*mounted.Open(P("data/a.txt"), Volume::Binary)), "alpha");
+            replace(path);
+            const std::string source = AssetPath(qorfile::filepath(path)).str();
+            const std::string changed = Messages::ArchiveChanged(source);
+            EXPECT_NE(changed.find(source + ": archive changed on disk since it was mounted"), std::string::npos);
+            try {
+                mounted.Open(P("data/a.txt"), Volume::Binary);
+                FAIL() << "the default handler returned";
+            } catch (const qordebug::ensure_failure& failure) {
+                EXPECT_EQ(failure.what(), changed);
+            }
+            EnsureRecorder recorder;
+            EXPECT_FALSE(mounted.Open(P("data/a.txt"), Volume::Text));
+            EXPECT_FALSE(mounted.Open(P("data/b.txt"), Volume::Binary));
+            EXPECT_FALSE(alone->Open(P("a.txt"), Volume::Binary));
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>(3, changed)) << name;
+            recorder.clear();
+            EXPECT_EQ(ReadAll(*mounted.Open(P("data/same.txt"), Volume::Binary)), "unchanged") << name;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>()) << name;
+            // The directory read at mount still answers; a fresh volume reads the new archive.
+            EXPECT_TRUE(mounted.Exists(P("data/a.txt")));
+            EXPECT_EQ(ReadAsset(ArchiveVolume::Open(qorfile::filepath(path), key), "c.txt"), "charl");
         }
-        EnsureRecorder recorder;
-        EXPECT_FALSE(mounted.Open(P("data/a.txt"), Volume::Text));
-        EXPECT_FALSE(mounted.Open(P("data/b.txt"), Volume::Binary));
-        EXPECT_FALSE(alone->Open(P("a.txt"), Volume::Binary));
-        EXPECT_EQ(recorder.messages(), std::vector<std::string>(3, changed));
-        // The directory read at mount still answers; a fresh volume reads the new archive.
-        EXPECT_TRUE(mounted.Exists(P("data/a.txt")));
-        EXPECT_EQ(ReadAsset(ArchiveVolume::Open(qorfile::filepath(path), ""), "c.txt"), "charl");
     }
+    // A shorter archive in its place, where the old offsets lie past the end: named, not read.
+    const std::string path = dir.Write("short.zip", MakeArchive({{"a.txt", "alpha"}, {"b.txt", "bravo"}}));
+    auto volume = ArchiveVolume::Open(qorfile::filepath(path), "");
+    fs::rename(fs::u8path(dir.Write("next", MakeArchive({{"x", "1"}}))), fs::u8path(path));
+    EnsureRecorder recorder;
+    EXPECT_FALSE(volume->Open(P("b.txt"), Volume::Binary));
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::ArchiveChanged(AssetPath(qorfile::filepath(path)).str())});
 }
 
 TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeFailures)

@@ -199,7 +199,7 @@ TEST_F(Tool, ParentComponentsNeverLeaveAMountedDirectory)
 {
     MakeTree("assets/Shaders");
     _dir.Write("secret.txt", "secret\n");
-    for (const std::string& path :
+    for (const std::string path :
          {"../../secret.txt", "sub/../../../secret.txt", "sub/../a.txt", "./../../secret.txt", "sub//../../../secret.txt",
           "../../../../../../../../etc/passwd", "game/../../secret.txt"}) {
         const std::string mount = path.rfind("game/", 0) == 0 ? "-m assets/Shaders:game" : "-m assets/Shaders";

@@ -11,12 +11,16 @@
 //
 // An archive that lies inside another volume is copied into memory once, at construction;
 // the other volume is not consulted afterwards, so what it serves never changes. An archive on
-// disk is opened by the constructor and by each Open, and closed again each time. The volume
-// remembers which file it read (the system's identity of the file, its length and its time of
-// last write): an Open that finds another file in its place (renamed over it, or rewritten in
-// place) reads nothing from it, reports "<path>: archive changed on disk since it was
-// mounted" through ensure, and returns an empty pointer when the handler returns. Remount the
-// archive to serve the new one.
+// disk is opened by the constructor and by each Open, and closed again each time.
+//
+// A replaced archive file is never misread. The volume remembers which file it read (the
+// system's identity of the file, its length and its time of last write). When the entry's
+// local header no longer shows the method, CRC-32 and sizes the directory recorded, Open asks
+// the file it opened whether it is that same file; another one (renamed over it, or rewritten
+// in place) is read no further: Open reports "<path>: archive changed on disk since it was
+// mounted" through ensure and returns an empty pointer when the handler returns. An entry that
+// a new file holds unchanged at its old place is the entry listed, and still opens. Unmount
+// and mount the archive again to serve the new file.
 //
 // Damage is reported through the logger's ensure. If a host's ensure handler returns at a
 // check that guards a use, the volume skips what it cannot use and stays memory-safe: a
