@@ -1,40 +1,25 @@
-// The cases of whole libraries (LibraryBenchmarks.h): the realistic library of overrides over
-// one archive, and two threads at once.
-#include "LibraryBenchmarks.h"
-
-#include "BenchCorpus.h"
-
-#include <Assets/ArchiveVolume.h>
-#include <Assets/AssetLibrary.h>
-
-#include <benchmark/benchmark.h>
-#include <physfs.h>
+// The cases of whole libraries: a realistic library (a directory of overrides over a big
+// archive, both at the root) beside PhysFS, and Exists and Open from two threads at once
+// through one library as throughput against one thread, ours and PhysFS's.
+#include "BenchSetup.h"
+#include "Cases.h"
+#include "Peers.h"
 
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <functional>
-#include <map>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
-namespace library_bench {
+namespace bench {
 
 namespace {
-
-using Qor::Draxel::Assets::ArchiveVolume;
-using Qor::Draxel::Assets::AssetLibrary;
-using Qor::Draxel::Assets::AssetPath;
-using Qor::Draxel::Assets::AssetVolume;
-using Qor::Draxel::Assets::Volume;
 
 constexpr unsigned Lookups = 100000;
 constexpr unsigned Reads = 20000;
 constexpr std::size_t Capacity = 4096;
 
 struct Setting {
-    std::string dir;
-    corpus::Layout layout;
     unsigned overrides = 0;   // files of the directory of overrides: entries 0, 3, 6, ...
     std::vector<std::string> hits;             // names of many.zip, a third of them overridden
     std::vector<std::string> misses;           // names nothing holds
@@ -44,21 +29,6 @@ struct Setting {
 };
 
 Setting g_setting;
-
-std::string Path(const std::string& p_name)
-{
-    return g_setting.dir + "/" + p_name;
-}
-
-std::string MountPoint(unsigned p_index)
-{
-    return corpus::Format("m%02u", p_index, 0);
-}
-
-unsigned IndexOf(const std::string& p_name)
-{
-    return static_cast<unsigned>(std::strtoul(p_name.c_str() + p_name.rfind('/') + 2, nullptr, 10));
-}
 
 bool Overridden(unsigned p_index)
 {
@@ -75,7 +45,7 @@ void WriteOverrides()
         return;
     for (unsigned k = 0; k < g_setting.overrides; ++k) {
         const unsigned index = 3 * k;
-        const std::string path = root + "/" + corpus::EntryName(g_setting.layout, index);
+        const std::string path = root + "/" + corpus::EntryName(g_setup.layout, index);
         corpus::MakeDirectories(path.substr(0, path.rfind('/')));
         std::ofstream out(path, std::ios_base::binary | std::ios_base::trunc);
         const std::string bytes = corpus::EntryBytes(index, 3);
@@ -109,45 +79,6 @@ void UnmountPhysfsRealistic()
     PHYSFS_unmount(Path("many.zip").c_str());
 }
 
-boost::shared_ptr<AssetLibrary> MakeLibrary16()
-{
-    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
-    for (unsigned i = 0; i < g_setting.layout.mounts; ++i)
-        library->MountArchive(qorfile::filepath(Path(corpus::MountName(i))), AssetPath(MountPoint(i)), i % 4,
-                              std::string());
-    return library;
-}
-
-void MountPhysfs16()
-{
-    for (unsigned i = 0; i < g_setting.layout.mounts; ++i)
-        PHYSFS_mount(Path(corpus::MountName(i)).c_str(), MountPoint(i).c_str(), 1);
-}
-
-void UnmountPhysfs16()
-{
-    for (unsigned i = 0; i < g_setting.layout.mounts; ++i)
-        PHYSFS_unmount(Path(corpus::MountName(i)).c_str());
-}
-
-std::size_t Drain(const boost::shared_ptr<std::istream>& p_stream, char* p_buffer)
-{
-    if (!p_stream)
-        return 0;
-    p_stream->read(p_buffer, static_cast<std::streamsize>(Capacity));
-    return static_cast<std::size_t>(p_stream->gcount());
-}
-
-std::size_t DrainPhysfs(const char* p_name, char* p_buffer)
-{
-    PHYSFS_File* file = PHYSFS_openRead(p_name);
-    if (!file)
-        return 0;
-    const PHYSFS_sint64 count = PHYSFS_readBytes(file, p_buffer, Capacity);
-    PHYSFS_close(file);
-    return count > 0 ? static_cast<std::size_t>(count) : 0;
-}
-
 // Runs p_work(i) for every i below p_count, split among p_threads threads started for each
 // iteration; p_work gives a count (found assets, bytes read), summed and checked at the end.
 template <class Work>
@@ -177,11 +108,6 @@ void RunSplit(benchmark::State& p_state, unsigned p_threads, std::size_t p_count
     p_state.SetItemsProcessed(static_cast<std::int64_t>(p_state.iterations() * p_count));
 }
 
-std::vector<AssetPath> ToPaths(const std::vector<std::string>& p_names)
-{
-    return std::vector<AssetPath>(p_names.begin(), p_names.end());
-}
-
 std::size_t ReadBytes(const std::vector<std::string>& p_names, bool p_overrides)
 {
     std::size_t bytes = 0;
@@ -198,7 +124,7 @@ std::size_t ReadBytes(const std::vector<std::string>& p_names, bool p_overrides)
 void ExistsRealisticOurs(benchmark::State& state, bool p_hits)
 {
     boost::shared_ptr<AssetLibrary> library = MakeRealistic();
-    const std::vector<AssetPath> paths = ToPaths(p_hits ? g_setting.hits : g_setting.misses);
+    const std::vector<AssetPath> paths = ToAssetPaths(p_hits ? g_setting.hits : g_setting.misses);
     RunSplit(state, 1, paths.size(), p_hits ? paths.size() : 0,
              [&](std::size_t i) -> std::size_t { return library->Exists(paths[i]) ? 1 : 0; });
 }
@@ -215,10 +141,10 @@ void ExistsRealisticPhysfs(benchmark::State& state, bool p_hits)
 void ReadRealisticOurs(benchmark::State& state)
 {
     boost::shared_ptr<AssetLibrary> library = MakeRealistic();
-    const std::vector<AssetPath> paths = ToPaths(g_setting.reads);
+    const std::vector<AssetPath> paths = ToAssetPaths(g_setting.reads);
     std::vector<char> buffer(Capacity);
     RunSplit(state, 1, paths.size(), ReadBytes(g_setting.reads, true),
-             [&](std::size_t i) { return Drain(library->Open(paths[i], Volume::Binary), buffer.data()); });
+             [&](std::size_t i) { return Drain(library->Open(paths[i], Volume::Binary).get(), buffer.data(), Capacity); });
 }
 
 void ReadRealisticPhysfs(benchmark::State& state)
@@ -226,7 +152,7 @@ void ReadRealisticPhysfs(benchmark::State& state)
     MountPhysfsRealistic();
     std::vector<char> buffer(Capacity);
     RunSplit(state, 1, g_setting.reads.size(), ReadBytes(g_setting.reads, true),
-             [&](std::size_t i) { return DrainPhysfs(g_setting.reads[i].c_str(), buffer.data()); });
+             [&](std::size_t i) { return DrainPhysfs(g_setting.reads[i].c_str(), buffer.data(), Capacity); });
     UnmountPhysfsRealistic();
 }
 
@@ -236,7 +162,7 @@ void ReadRealisticPhysfs(benchmark::State& state)
 void ExistsThreadsOurs(benchmark::State& state, unsigned p_threads)
 {
     boost::shared_ptr<AssetLibrary> library = MakeLibrary16();
-    const std::vector<AssetPath> paths = ToPaths(g_setting.hitsBelowMount);
+    const std::vector<AssetPath> paths = ToAssetPaths(g_setting.hitsBelowMount);
     RunSplit(state, p_threads, paths.size(), paths.size(),
              [&](std::size_t i) -> std::size_t { return library->Exists(paths[i]) ? 1 : 0; });
 }
@@ -253,10 +179,10 @@ void ExistsThreadsPhysfs(benchmark::State& state, unsigned p_threads)
 void ReadThreadsOurs(benchmark::State& state, unsigned p_threads)
 {
     boost::shared_ptr<AssetLibrary> library = MakeLibrary16();
-    const std::vector<AssetPath> paths = ToPaths(g_setting.readsBelowMount);
+    const std::vector<AssetPath> paths = ToAssetPaths(g_setting.readsBelowMount);
     std::vector<std::vector<char>> buffers(p_threads, std::vector<char>(Capacity));
     RunSplit(state, p_threads, paths.size(), ReadBytes(g_setting.reads, false), [&](std::size_t i) {
-        return Drain(library->Open(paths[i], Volume::Binary), buffers[i % p_threads].data());
+        return Drain(library->Open(paths[i], Volume::Binary).get(), buffers[i % p_threads].data(), Capacity);
     });
 }
 
@@ -266,52 +192,47 @@ void ReadThreadsPhysfs(benchmark::State& state, unsigned p_threads)
     const std::vector<std::string>& names = g_setting.readsBelowMount;
     std::vector<std::vector<char>> buffers(p_threads, std::vector<char>(Capacity));
     RunSplit(state, p_threads, names.size(), ReadBytes(g_setting.reads, false),
-             [&](std::size_t i) { return DrainPhysfs(names[i].c_str(), buffers[i % p_threads].data()); });
+             [&](std::size_t i) { return DrainPhysfs(names[i].c_str(), buffers[i % p_threads].data(), Capacity); });
     UnmountPhysfs16();
 }
 
 } // namespace
 
-void Register(const std::string& p_dir, unsigned p_divisor)
+void RegisterLibraryCases()
 {
     Setting& s = g_setting;
-    s.dir = p_dir;
-    s.layout = corpus::MakeLayout(p_divisor);
-    s.overrides = std::min(s.layout.treeFiles, (s.layout.entries + 2) / 3);
+    const corpus::Layout& layout = g_setup.layout;
+    s.overrides = std::min(layout.treeFiles, (layout.entries + 2) / 3);
     for (unsigned i = 0; i < Lookups; ++i) {
-        s.hits.push_back(corpus::EntryName(s.layout, static_cast<unsigned>(corpus::Mix(i + 7) % s.layout.entries)));
-        s.misses.push_back(corpus::MissingName(s.layout, static_cast<unsigned>(corpus::Mix(i + 8) % s.layout.entries)));
-        s.hitsBelowMount.push_back(MountPoint(static_cast<unsigned>(corpus::Mix(i + 9) % s.layout.mounts)) + "/" +
+        s.hits.push_back(corpus::EntryName(layout, static_cast<unsigned>(corpus::Mix(i + 7) % layout.entries)));
+        s.misses.push_back(corpus::MissingName(layout, static_cast<unsigned>(corpus::Mix(i + 8) % layout.entries)));
+        s.hitsBelowMount.push_back(MountPoint(static_cast<unsigned>(corpus::Mix(i + 9) % layout.mounts)) + "/" +
                                    s.hits.back());
     }
-    for (unsigned i = 0; i < Reads / p_divisor; ++i) {
-        s.reads.push_back(corpus::EntryName(s.layout, static_cast<unsigned>(corpus::Mix(i + 10) % s.layout.entries)));
-        s.readsBelowMount.push_back(MountPoint(i % s.layout.mounts) + "/" + s.reads.back());
+    for (unsigned i = 0; i < Reads / g_setup.divisor; ++i) {
+        s.reads.push_back(corpus::EntryName(layout, static_cast<unsigned>(corpus::Mix(i + 10) % layout.entries)));
+        s.readsBelowMount.push_back(MountPoint(i % layout.mounts) + "/" + s.reads.back());
     }
     WriteOverrides();
 
     using benchmark::RegisterBenchmark;
-    auto fix = [](benchmark::internal::Benchmark* p_benchmark) {
-        p_benchmark->Unit(benchmark::kMicrosecond)->UseRealTime();
-    };
-    auto warm = [&](benchmark::internal::Benchmark* p_benchmark) { fix(p_benchmark->MinWarmUpTime(0.2)); };
     for (bool hits : {true, false}) {
         const std::string kind = hits ? "exists_hit_realistic/" : "exists_miss_realistic/";
-        fix(RegisterBenchmark((kind + "ours").c_str(), ExistsRealisticOurs, hits));
-        fix(RegisterBenchmark((kind + "physfs").c_str(), ExistsRealisticPhysfs, hits));
+        Fix(RegisterBenchmark((kind + "ours").c_str(), ExistsRealisticOurs, hits));
+        Fix(RegisterBenchmark((kind + "physfs").c_str(), ExistsRealisticPhysfs, hits));
     }
-    warm(RegisterBenchmark("small_read_realistic/ours", ReadRealisticOurs));
-    warm(RegisterBenchmark("small_read_realistic/physfs", ReadRealisticPhysfs));
+    Warm(RegisterBenchmark("small_read_realistic/ours", ReadRealisticOurs));
+    Warm(RegisterBenchmark("small_read_realistic/physfs", ReadRealisticPhysfs));
     for (unsigned threads : {1u, 2u}) {
         const std::string suffix = std::to_string(threads);
-        fix(RegisterBenchmark(("exists_threads/ours_" + suffix).c_str(), ExistsThreadsOurs, threads));
-        fix(RegisterBenchmark(("exists_threads/physfs_" + suffix).c_str(), ExistsThreadsPhysfs, threads));
-        warm(RegisterBenchmark(("small_read_threads/ours_" + suffix).c_str(), ReadThreadsOurs, threads));
-        warm(RegisterBenchmark(("small_read_threads/physfs_" + suffix).c_str(), ReadThreadsPhysfs, threads));
+        Fix(RegisterBenchmark(("exists_threads/ours_" + suffix).c_str(), ExistsThreadsOurs, threads));
+        Fix(RegisterBenchmark(("exists_threads/physfs_" + suffix).c_str(), ExistsThreadsPhysfs, threads));
+        Warm(RegisterBenchmark(("small_read_threads/ours_" + suffix).c_str(), ReadThreadsOurs, threads));
+        Warm(RegisterBenchmark(("small_read_threads/physfs_" + suffix).c_str(), ReadThreadsPhysfs, threads));
     }
 }
 
-std::vector<Row> Rows()
+std::vector<Row> LibraryRows()
 {
     return {
         {"exists_hit_realistic", "physfs", {"exists_hit_realistic/ours"}, {"exists_hit_realistic/physfs"}, 0, false},
@@ -325,4 +246,4 @@ std::vector<Row> Rows()
     };
 }
 
-} // namespace library_bench
+} // namespace bench
