@@ -19,6 +19,7 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/FileSystemVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveDirectory.cpp
   ${ASSETS_ROOT}/src/ArchiveDiagnostics.cpp
+  ${ASSETS_ROOT}/src/ArchiveDiagnosticsKinds.cpp
   ${ASSETS_ROOT}/src/ArchiveVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveVolumeListing.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp

@@ -4,16 +4,16 @@
 
 #include <Assets/AssetPath.h>
 
-#include "Platform.h"
-#include "Scramble.h"
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/Names.h"
+#include "ArchiveCore/Records.h"
+#include "ArchiveCore/Source.h"
 
 #include <QorFile.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <unordered_map>
 
 namespace Qor {
@@ -22,79 +22,10 @@ namespace Assets {
 
 namespace {
 
-// Records and names are read through a window of this size; an entry's data in the caller's
-// chunks. Nothing is ever sized by a field of the archive beyond what the file holds.
-constexpr std::size_t WindowSize = std::size_t(64) << 10;
+using Archive::WindowedFile;
+
 // The longest comment an end record can announce.
 constexpr std::size_t MaxComment = 0xffff;
-
-// The archive file, read by offset through one window.
-class WindowedFile {
-public:
-    explicit WindowedFile(const std::string& p_path)
-    {
-        if (!Platform::OpenFileBuffer(*_in.rdbuf(), p_path.c_str(), std::ios_base::in | std::ios_base::binary)) {
-            _error = std::strerror(errno);
-            return;
-        }
-        _in.seekg(0, std::ios_base::end);
-        const std::streamoff length = _in.tellg();
-        if (!_in || length < 0) {
-            _error = "cannot find its length";
-            return;
-        }
-        _length = static_cast<std::uint64_t>(length);
-    }
-
-    bool Opened() const { return _error.empty(); }
-    const std::string& Error() const { return _error; }
-    std::uint64_t Length() const { return _length; }
-
-    // The p_count bytes at p_offset, when the file holds them all.
-    bool Read(std::uint64_t p_offset, std::size_t p_count, char* p_out)
-    {
-        if (p_offset > _length || p_count > _length - p_offset)
-            return false;
-        if (p_count > WindowSize)
-            return ReadDirect(p_offset, p_count, p_out);
-        if (p_offset < _windowStart || p_offset + p_count > _windowStart + _window.size()) {
-            const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(WindowSize, _length - p_offset));
-            _window.resize(size);
-            if (!ReadDirect(p_offset, size, _window.data())) {
-                _window.clear();
-                return false;
-            }
-            _windowStart = p_offset;
-        }
-        std::memcpy(p_out, _window.data() + (p_offset - _windowStart), p_count);
-        return true;
-    }
-
-private:
-    bool ReadDirect(std::uint64_t p_offset, std::size_t p_count, char* p_out)
-    {
-        _in.clear();
-        _in.seekg(static_cast<std::streamoff>(p_offset), std::ios_base::beg);
-        _in.read(p_out, static_cast<std::streamsize>(p_count));
-        return static_cast<std::size_t>(_in.gcount()) == p_count;
-    }
-
-    std::ifstream _in;
-    std::string _error;
-    std::uint64_t _length = 0;
-    std::vector<char> _window;
-    std::uint64_t _windowStart = 0;
-};
-
-std::uint16_t Get16(const char* p_record, std::size_t p_at)
-{
-    return Zip::DecodeFixed16(reinterpret_cast<const unsigned char*>(p_record) + p_at);
-}
-
-std::uint32_t Get32(const char* p_record, std::size_t p_at)
-{
-    return Zip::DecodeFixed32(reinterpret_cast<const unsigned char*>(p_record) + p_at);
-}
 
 std::string Number(std::uint64_t p_value)
 {
@@ -111,7 +42,7 @@ bool Inside(std::uint64_t p_offset, std::uint64_t p_count, std::uint64_t p_end)
 
 struct ArchiveDiagnostics::State {
     std::string file;
-    std::string key;
+    Zip::ScrambleKey key;
     bool scrambled = false; // the data is unscrambled
     std::uint64_t length = 0;
     std::uint64_t zipEnd = 0; // where the ZIP data ends: before the key trailer
@@ -134,13 +65,13 @@ struct ArchiveDiagnostics::State {
             incomplete = true;
     }
 
+    // A record or a name: a run of its own.
     void Unscramble(char* p_bytes, std::size_t p_count, std::uint64_t p_offset) const
     {
-        if (!key.empty())
-            UnscrambleRun(p_bytes, p_count, static_cast<std::int64_t>(p_offset), 0, key);
+        key.RunAt(static_cast<std::int64_t>(p_offset)).Xor(p_bytes, p_count);
     }
 
-    bool ReadRecord(WindowedFile& p_file, std::uint64_t p_offset, std::size_t p_count, char* p_out) const
+    bool ReadRun(WindowedFile& p_file, std::uint64_t p_offset, std::size_t p_count, char* p_out) const
     {
         if (p_offset + p_count > zipEnd || !p_file.Read(p_offset, p_count, p_out))
             return false;
@@ -148,7 +79,18 @@ struct ArchiveDiagnostics::State {
         return true;
     }
 
-    bool FindEndRecord(WindowedFile& p_file, std::uint64_t& p_at, char* p_record);
+    // Reads and decodes the record at p_offset; false when the archive does not hold it.
+    template <class Record>
+    bool ReadRecord(WindowedFile& p_file, std::uint64_t p_offset, Record& p_record) const
+    {
+        char bytes[Record::Size];
+        if (!ReadRun(p_file, p_offset, Record::Size, bytes))
+            return false;
+        p_record.DecodeFrom(bytes);
+        return true;
+    }
+
+    bool FindEndRecord(WindowedFile& p_file, std::uint64_t& p_at, Zip::EndRecord& p_record);
     void ReadCentral(WindowedFile& p_file, std::uint64_t p_at, std::uint16_t p_count);
     void ReadLocal(WindowedFile& p_file, std::size_t p_index);
     void FindOverlaps(std::uint64_t p_centralOffset);
@@ -157,33 +99,35 @@ struct ArchiveDiagnostics::State {
 // The end record lies exactly 22 bytes before the end of the ZIP data, where the volume
 // reads it. When it is not there, the last 64 KiB are searched, so that a comment (or other
 // bytes behind the record) is told apart from an archive that is no ZIP at all.
-bool ArchiveDiagnostics::State::FindEndRecord(WindowedFile& p_file, std::uint64_t& p_at, char* p_record)
+bool ArchiveDiagnostics::State::FindEndRecord(WindowedFile& p_file, std::uint64_t& p_at, Zip::EndRecord& p_record)
 {
-    if (zipEnd < Zip::End::Size) {
+    constexpr std::size_t Size = Zip::EndRecord::Size;
+    if (zipEnd < Size) {
         Archive(Kind::NoEndRecord, "the archive is " + Number(length) + " bytes, too short for a ZIP end record");
         return false;
     }
-    p_at = zipEnd - Zip::End::Size;
-    if (ReadRecord(p_file, p_at, Zip::End::Size, p_record) && Get32(p_record, 0) == Zip::End::Signature)
+    p_at = zipEnd - Size;
+    if (ReadRecord(p_file, p_at, p_record) && p_record.Valid())
         return true;
 
-    const std::uint64_t tailStart = zipEnd > Zip::End::Size + MaxComment ? zipEnd - Zip::End::Size - MaxComment : 0;
+    const std::uint64_t tailStart = zipEnd > Size + MaxComment ? zipEnd - Size - MaxComment : 0;
     std::vector<char> tail(static_cast<std::size_t>(zipEnd - tailStart));
     if (p_file.Read(tailStart, tail.size(), tail.data())) {
         Unscramble(tail.data(), tail.size(), tailStart);
-        for (std::size_t at = tail.size() - Zip::End::Size; at-- > 0;) {
+        for (std::size_t at = tail.size() - Size; at-- > 0;) {
             // A signature alone may be chance (above all in bytes unscrambled with a key that is
             // none): the central directory it names must end right where it begins.
-            if (Get32(tail.data(), at) != Zip::End::Signature)
+            Zip::EndRecord candidate;
+            if (!candidate.DecodeFrom(tail.data() + at))
                 continue;
-            const std::uint64_t centralEnd = std::uint64_t(Get32(tail.data(), at + Zip::End::CentralOffsetAt)) +
-                                             Get32(tail.data(), at + Zip::End::CentralSizeAt);
+            const std::uint64_t centralEnd =
+                std::uint64_t(candidate.centralDirectoryOffset) + candidate.centralDirectorySize;
             if (centralEnd != tailStart + at)
                 continue;
-            std::memcpy(p_record, tail.data() + at, Zip::End::Size);
+            p_record = candidate;
             p_at = tailStart + at;
-            const std::uint64_t behind = zipEnd - p_at - Zip::End::Size;
-            Archive(Kind::Comment, Get16(p_record, Zip::End::CommentLengthAt) == behind
+            const std::uint64_t behind = zipEnd - p_at - Size;
+            Archive(Kind::Comment, p_record.commentLength == behind
                                        ? "an archive comment of " + Number(behind) + " bytes"
                                        : Number(behind) + " bytes behind the end record");
             return true;
@@ -195,43 +139,42 @@ bool ArchiveDiagnostics::State::FindEndRecord(WindowedFile& p_file, std::uint64_
 
 void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t p_at, std::uint16_t p_count)
 {
-    char header[Zip::Central::Size];
+    Zip::CentralHeader header;
     for (std::size_t index = 0; index < p_count; ++index) {
-        if (!ReadRecord(p_file, p_at, Zip::Central::Size, header)) {
+        if (!ReadRecord(p_file, p_at, header)) {
             Archive(Kind::BadCentral, "central header " + Number(index + 1) + " of " + Number(p_count) +
                                           " lies past the end of the archive");
             return;
         }
-        if (Get32(header, 0) != Zip::Central::Signature) {
+        if (!header.Valid()) {
             Archive(Kind::BadCentral, "central header " + Number(index + 1) + " of " + Number(p_count) +
                                           " at offset " + Number(p_at) + " has no signature");
             return;
         }
-        const std::uint16_t nameLength = Get16(header, Zip::Central::NameLengthAt);
+        const std::uint16_t nameLength = header.fileNameLength;
         InspectedEntry entry;
         entry.name.resize(nameLength);
-        if (!ReadRecord(p_file, p_at + Zip::Central::Size, nameLength, &entry.name[0])) {
+        if (!ReadRun(p_file, p_at + Zip::CentralHeader::Size, nameLength, &entry.name[0])) {
             Archive(Kind::BadCentral, "the name of central header " + Number(index + 1) + " runs past the end");
             return;
         }
-        entry.isDirectory = !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
-        entry.flags = Get16(header, Zip::Central::FlagsAt);
-        entry.method = Get16(header, Zip::Central::MethodAt);
-        entry.crc32 = Get32(header, Zip::Central::CrcAt);
-        entry.compressedSize = Get32(header, Zip::Central::CompressedSizeAt);
-        entry.uncompressedSize = Get32(header, Zip::Central::UncompressedSizeAt);
-        entry.localHeaderOffset = Get32(header, Zip::Central::LocalHeaderOffsetAt);
+        entry.isDirectory = Zip::NamesFolder(entry.name);
+        entry.flags = header.flags;
+        entry.method = header.method;
+        entry.crc32 = header.crc32;
+        entry.compressedSize = header.compressedSize;
+        entry.uncompressedSize = header.uncompressedSize;
+        entry.localHeaderOffset = header.localHeaderOffset;
         entries.push_back(entry);
         entryFindings.emplace_back();
-        p_at += Zip::Central::Size + nameLength + Get16(header, Zip::Central::ExtraLengthAt) +
-                Get16(header, Zip::Central::CommentLengthAt);
+        p_at += Zip::CentralHeader::Size + nameLength + header.extraFieldLength + header.fileCommentLength;
     }
     // More headers behind the counted ones: a count the 16-bit field could not hold.
     char signature[4];
     const bool known = std::any_of(findings.begin(), findings.end(),
                                    [](const Finding& p_finding) { return p_finding.kind == Kind::Zip64; });
-    if (!known && ReadRecord(p_file, p_at, sizeof signature, signature) &&
-        Get32(signature, 0) == Zip::Central::Signature)
+    if (!known && ReadRun(p_file, p_at, sizeof signature, signature) &&
+        Zip::DecodeFixed32(reinterpret_cast<const unsigned char*>(signature)) == Zip::CentralHeader::Signature)
         Archive(Kind::Zip64, "more central headers than the end record's count of " + Number(p_count));
 }
 
@@ -253,21 +196,21 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
     if (descriptor)
         About(p_index, Kind::DataDescriptor, "sizes and CRC-32 follow the data, the local header holds none");
 
-    char header[Zip::Local::Size];
-    if (!ReadRecord(p_file, entry.localHeaderOffset, Zip::Local::Size, header)) {
+    Zip::LocalHeader header;
+    if (!ReadRecord(p_file, entry.localHeaderOffset, header)) {
         About(p_index, Kind::BadLocal, "the local header at offset " + Number(entry.localHeaderOffset) +
                                            " lies past the end of the archive");
         return;
     }
-    if (Get32(header, 0) != Zip::Local::Signature) {
+    if (!header.Valid()) {
         About(p_index, Kind::BadLocal, "no local header at offset " + Number(entry.localHeaderOffset));
         return;
     }
     entry.localValid = true;
-    entry.localSize = Get32(header, Zip::Local::UncompressedSizeAt);
-    const std::uint64_t localCompressed = Get32(header, Zip::Local::CompressedSizeAt);
-    entry.dataOffset = entry.localHeaderOffset + Zip::Local::Size + Get16(header, Zip::Local::NameLengthAt) +
-                       Get16(header, Zip::Local::ExtraLengthAt);
+    entry.localSize = header.uncompressedSize;
+    const std::uint64_t localCompressed = header.compressedSize;
+    entry.dataOffset =
+        entry.localHeaderOffset + Zip::LocalHeader::Size + header.fileNameLength + header.extraFieldLength;
     // A stored entry whose sizes follow its data: the central directory's size is the data.
     entry.dataSize = descriptor && entry.method == Zip::MethodStored && entry.localSize == 0 ? entry.compressedSize
                                                                                             : entry.localSize;
@@ -277,8 +220,7 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
             About(p_index, Kind::SizeMismatch,
                   "size " + Number(entry.localSize) + " in the local header, " + Number(entry.uncompressedSize) +
                       " in the central directory");
-        const std::uint32_t localCrc = Get32(header, Zip::Local::CrcAt);
-        if (localCrc != entry.crc32)
+        if (header.crc32 != entry.crc32)
             About(p_index, Kind::CrcMismatch, "the local header's CRC-32 differs from the central directory's");
     }
     // The bytes the entry takes: what Open reads of a stored entry, the central directory's
@@ -328,7 +270,7 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
 {
     State& state = *_state;
     state.file = p_file;
-    state.key = p_key;
+    std::string key = p_key;
     WindowedFile file(p_file);
     if (!file.Opened()) {
         state.Archive(Kind::Unreadable, file.Error());
@@ -338,13 +280,12 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
     state.zipEnd = state.length;
 
     const bool scrambledName =
-        p_reading == Reading::ByName && Zip::IsScrambledExtension(AssetPath(qorfile::filepath(p_file)).Extension());
-    if (scrambledName && state.key.empty()) {
+        p_reading == Reading::ByName && Zip::IsScrambledArchive(AssetPath(qorfile::filepath(p_file)));
+    if (scrambledName && key.empty()) {
         // The archive carries its key in its last 32 bytes, stored as is.
-        state.key.assign(Zip::KeyTrailerLength, '\0');
+        key.assign(Zip::KeyTrailerLength, '\0');
         if (!file.Read(state.length - std::min<std::uint64_t>(state.length, Zip::KeyTrailerLength),
-                       Zip::KeyTrailerLength, &state.key[0])) {
-            state.key.clear();
+                       Zip::KeyTrailerLength, &key[0])) {
             state.Archive(Kind::NoEndRecord,
                           "the archive is " + Number(state.length) + " bytes, too short for a key and an end record");
             return;
@@ -352,17 +293,19 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
         state.zipEnd -= Zip::KeyTrailerLength;
     }
     state.scrambled = scrambledName;
+    state.key = Zip::ScrambleKey(key);
 
     std::uint64_t endAt = 0;
-    char end[Zip::End::Size];
+    Zip::EndRecord end;
     if (!state.FindEndRecord(file, endAt, end))
         return;
-    const std::uint16_t count = Get16(end, Zip::End::EntriesOnDiskAt);
-    const std::uint64_t centralOffset = Get32(end, Zip::End::CentralOffsetAt);
+    const std::uint16_t count = end.entriesOnDisk;
+    const std::uint64_t centralOffset = end.centralDirectoryOffset;
     char locator[Zip::Zip64::LocatorSize];
-    const bool hasLocator = endAt >= Zip::Zip64::LocatorSize &&
-                            state.ReadRecord(file, endAt - Zip::Zip64::LocatorSize, sizeof locator, locator) &&
-                            Get32(locator, 0) == Zip::Zip64::LocatorSignature;
+    const bool hasLocator =
+        endAt >= Zip::Zip64::LocatorSize &&
+        state.ReadRun(file, endAt - Zip::Zip64::LocatorSize, sizeof locator, locator) &&
+        Zip::DecodeFixed32(reinterpret_cast<const unsigned char*>(locator)) == Zip::Zip64::LocatorSignature;
     if (hasLocator)
         state.Archive(Kind::Zip64, "a ZIP64 end record: the entry count or an offset does not fit the end record");
     else if (count == 0xffff || centralOffset == 0xffffffffu)
@@ -418,66 +361,25 @@ bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::func
 {
     if (p_entry.heldSize == 0)
         return true;
-    std::ifstream in;
-    if (!Platform::OpenFileBuffer(*in.rdbuf(), _state->file.c_str(), std::ios_base::in | std::ios_base::binary))
-        return false;
-    in.seekg(static_cast<std::streamoff>(p_entry.dataOffset), std::ios_base::beg);
-    if (!in)
+    WindowedFile file(_state->file);
+    if (!file.Opened())
         return false;
     p_chunk = std::max<std::size_t>(1, p_chunk);
     std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(p_chunk, p_entry.heldSize)));
+    // The data is one run from its first byte, however it is chunked.
+    Zip::KeyStream data = _state->key.RunAt(static_cast<std::int64_t>(p_entry.dataOffset));
     std::uint64_t done = 0;
     while (done < p_entry.heldSize) {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), p_entry.heldSize - done));
-        in.read(buffer.data(), static_cast<std::streamsize>(count));
-        if (static_cast<std::size_t>(in.gcount()) != count)
+        if (!file.Read(p_entry.dataOffset + done, count, buffer.data()))
             return false;
         if (_state->scrambled)
-            UnscrambleRun(buffer.data(), count, static_cast<std::int64_t>(p_entry.dataOffset), done, _state->key);
+            data.Xor(buffer.data(), count);
         done += count;
         if (!p_sink(buffer.data(), count))
             return true;
     }
     return true;
-}
-
-const char* ArchiveDiagnostics::KindName(Kind p_kind)
-{
-    switch (p_kind) {
-    case Kind::Unreadable:
-        return "unreadable";
-    case Kind::NoEndRecord:
-        return "no end record";
-    case Kind::Comment:
-        return "archive comment";
-    case Kind::Zip64:
-        return "ZIP64 records";
-    case Kind::BadCentral:
-        return "damaged central directory";
-    case Kind::BadLocal:
-        return "damaged local header";
-    case Kind::EmptyName:
-        return "empty name";
-    case Kind::DataDescriptor:
-        return "data descriptor";
-    case Kind::SizeMismatch:
-        return "size mismatch";
-    case Kind::CrcMismatch:
-        return "CRC-32 mismatch";
-    case Kind::DataPastEnd:
-        return "data past the end";
-    case Kind::Overlap:
-        return "overlapping entries";
-    case Kind::Encrypted:
-        return "encrypted";
-    case Kind::Deflated:
-        return "deflated";
-    case Kind::Compressed:
-        return "compressed";
-    case Kind::DuplicateName:
-        return "duplicate name";
-    }
-    return "unknown";
 }
 
 } // namespace Assets

@@ -1,7 +1,5 @@
-// The archive volume, read top to bottom as the format it reads: the three records, the record
-// reader, the scramble transform, then the walk over the central directory and Open.
-//
-// The layout (signatures, sizes, field offsets, the key trailer) is in ZipFormat.h:
+// The archive volume: the walk over the central directory, and Open. The records, the key
+// stream and the format's constants are the archive core's (ArchiveCore/):
 //
 //   [local header 30 | name | extra | data] ...   one per entry, found through the directory
 //   [central header 46 | name | extra | comment] ... the central directory
@@ -13,21 +11,23 @@
 // makes the record at that place invalid, and that is reported. Not supported: comments,
 // spanned archives, ZIP64, data descriptors. Only stored entries open; the CRC is not checked.
 //
-// Scrambling: the byte at offset p is XORed with key[p mod key length]. Records and central
-// names are unscrambled whenever a key is known; entry data only in scrambled mode (an
-// extension other than exactly "zip"). Skipped bytes (extra fields, comments, the local
-// copy of the name) are never unscrambled. Positions are signed 32-bit, as a stream's tellg
-// cut to 32 bits gives them; a failed stream tells -1.
+// Scrambling goes by runs (KeyStream.h): each record, each central name and each entry's data
+// is a run from the position the source tells for its first byte (a failed source tells -1).
+// Records and central names are unscrambled whenever a key is known; entry data only in
+// scrambled mode (an extension other than exactly "zip"). Skipped bytes (extra fields,
+// comments, the local copy of the name) are never unscrambled.
 #include <Assets/ArchiveVolume.h>
 
-#include "ArchiveSource.h"
+#include "ArchiveCore/Source.h"
 #include "ArchiveVolumeState.h"
 #include "Check.h"
 #include "EntryStream.h"
 #include "FileStream.h"
 #include "Messages.h"
-#include "Scramble.h"
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/Names.h"
+#include "ArchiveCore/Records.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -45,109 +45,14 @@ using Archive::Entry;
 using Archive::FileInfo;
 using Archive::FileSource;
 using Archive::StreamSource;
-using Scrambling::RepeatKey;
-using Scrambling::UnscrambleRuns;
+using ZipEndOfCentralDirectory = Zip::EndRecord;
+using ZipCentralDirectoryHeader = Zip::CentralHeader;
+using ZipLocalFileHeader = Zip::LocalHeader;
 
 // ---------------------------------------------------------------------------------------
-// Records. Each holds its bytes exactly as laid out in the file, so one read of sizeof fills
-// it; fields are decoded at their offsets on demand.
-
-template <std::size_t Size, std::uint32_t Signature>
-struct ZipRecord {
-    unsigned char bytes[Size];
-
-    std::uint16_t Field16(std::size_t p_offset) const { return Zip::DecodeFixed16(bytes + p_offset); }
-    std::uint32_t Field32(std::size_t p_offset) const { return Zip::DecodeFixed32(bytes + p_offset); }
-    bool Valid() const { return Field32(0) == Signature; }
-};
-
-struct ZipEndOfCentralDirectory : ZipRecord<Zip::End::Size, Zip::End::Signature> {
-    std::uint16_t entriesOnDisk() const { return Field16(Zip::End::EntriesOnDiskAt); }
-    std::uint32_t centralDirectoryOffset() const { return Field32(Zip::End::CentralOffsetAt); }
-};
-
-struct ZipCentralDirectoryHeader : ZipRecord<Zip::Central::Size, Zip::Central::Signature> {
-    std::uint16_t flags() const { return Field16(Zip::Central::FlagsAt); }
-    std::uint16_t method() const { return Field16(Zip::Central::MethodAt); }
-    std::uint32_t crc32() const { return Field32(Zip::Central::CrcAt); }
-    std::uint32_t compressedSize() const { return Field32(Zip::Central::CompressedSizeAt); }
-    std::uint32_t uncompressedSize() const { return Field32(Zip::Central::UncompressedSizeAt); }
-    std::uint16_t fileNameLength() const { return Field16(Zip::Central::NameLengthAt); }
-    std::uint16_t extraFieldLength() const { return Field16(Zip::Central::ExtraLengthAt); }
-    std::uint16_t fileCommentLength() const { return Field16(Zip::Central::CommentLengthAt); }
-    std::uint32_t localHeaderOffset() const { return Field32(Zip::Central::LocalHeaderOffsetAt); }
-};
-
-struct ZipLocalFileHeader : ZipRecord<Zip::Local::Size, Zip::Local::Signature> {
-    std::uint16_t method() const { return Field16(Zip::Local::MethodAt); }
-    std::uint32_t crc32() const { return Field32(Zip::Local::CrcAt); }
-    std::uint32_t compressedSize() const { return Field32(Zip::Local::CompressedSizeAt); }
-    std::uint32_t uncompressedSize() const { return Field32(Zip::Local::UncompressedSizeAt); }
-    std::uint16_t fileNameLength() const { return Field16(Zip::Local::NameLengthAt); }
-    std::uint16_t extraFieldLength() const { return Field16(Zip::Local::ExtraLengthAt); }
-};
-
-static_assert(sizeof(ZipEndOfCentralDirectory) == 22, "end of central directory is 22 bytes");
-static_assert(sizeof(ZipCentralDirectoryHeader) == 46, "central directory header is 46 bytes");
-static_assert(sizeof(ZipLocalFileHeader) == 30, "local file header is 30 bytes");
-
-// ---------------------------------------------------------------------------------------
-// The scramble transform, its own inverse. A position is the archive offset of a buffer's
-// first byte as a signed 32-bit value; it is reduced modulo the key length first, to the
-// key index in [0, length) that offset maps to.
-//
-// The work goes by runs of the key (Scramble.h). A short key is first repeated into a pattern
-// of at least 64 bytes (a multiple of its length, so offsets map to the same key bytes).
-
-inline std::int32_t Position32(std::streamoff p_position)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(p_position)));
-}
-
-inline std::size_t KeyIndex(std::int32_t p_position, std::size_t p_keyLength)
-{
-    const std::int64_t length = static_cast<std::int64_t>(p_keyLength);
-    const std::int64_t remainder = static_cast<std::int64_t>(p_position) % length;
-    return static_cast<std::size_t>(remainder < 0 ? remainder + length : remainder);
-}
-
-// p_count is in elements of T.
-template <class T>
-void Unscramble(T* p_buffer, std::size_t p_count, std::int32_t p_position, const std::string& p_key)
-{
-    const std::size_t keyLength = p_key.size();
-    if (keyLength == 0)
-        return;
-
-    constexpr std::size_t ShortPattern = 64;
-    unsigned char repeated[2 * ShortPattern];
-    const unsigned char* pattern = reinterpret_cast<const unsigned char*>(p_key.data());
-    std::size_t patternLength = keyLength;
-    if (keyLength < ShortPattern) {
-        patternLength = (ShortPattern + keyLength - 1) / keyLength * keyLength;
-        for (std::size_t i = 0; i < patternLength; ++i)
-            repeated[i] = static_cast<unsigned char>(p_key[i % keyLength]);
-        pattern = repeated;
-    }
-    UnscrambleRuns(reinterpret_cast<unsigned char*>(p_buffer), p_count * sizeof(T), KeyIndex(p_position, keyLength),
-                   pattern, patternLength);
-}
-
-} // namespace
-
-void UnscrambleRun(char* p_bytes, std::size_t p_count, std::int64_t p_runStart, std::uint64_t p_skip,
-                   const std::string& p_key)
-{
-    const std::size_t keyLength = p_key.size();
-    const std::size_t start = KeyIndex(Position32(p_runStart), keyLength);
-    Unscramble(p_bytes, p_count, static_cast<std::int32_t>((start + p_skip % keyLength) % keyLength), p_key);
-}
-
-namespace {
-
-// ---------------------------------------------------------------------------------------
-// The record reader. The record comes in zeroed; whatever could not be read stays zero, so a
-// record that was not read fails its Valid() test at the caller.
+// The record reader. The bytes start zeroed; whatever could not be read stays zero (then
+// unscrambled like the rest), so a record that was not read fails its Valid() test at the
+// caller.
 
 template <class T>
 struct RecordMessages;
@@ -168,14 +73,15 @@ struct RecordMessages<ZipLocalFileHeader> {
 };
 
 template <class Source, class T>
-void ReadStruct(Source& source, T& record, const std::string& key)
+void ReadStruct(Source& source, T& record, const Zip::ScrambleKey& key)
 {
     const std::streamoff position = source.tellg();
     Check(!source.eof(), RecordMessages<T>::Eof);
-    source.read(reinterpret_cast<char*>(record.bytes), sizeof(T));
-    Check(source.gcount() == static_cast<std::streamsize>(sizeof(T)), RecordMessages<T>::Count);
-    if (!key.empty())
-        Unscramble(&record, 1, Position32(position), key);
+    char bytes[T::Size] = {};
+    source.read(bytes, T::Size);
+    Check(source.gcount() == static_cast<std::streamsize>(T::Size), RecordMessages<T>::Count);
+    key.RunAt(position).Xor(bytes, T::Size);
+    record.DecodeFrom(bytes);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -184,23 +90,24 @@ void ReadStruct(Source& source, T& record, const std::string& key)
 // A scrambled archive read without a given key carries its key in its last 32 bytes, stored
 // as is. The length of that trailer, 0 when there is none.
 template <class Source>
-std::streamoff ReadKeyTrailer(Source& p_source, bool p_scrambled, std::string& p_key)
+std::streamoff ReadKeyTrailer(Source& p_source, bool p_scrambled, Zip::ScrambleKey& p_key)
 {
     if (!p_scrambled || !p_key.empty())
         return 0;
     const std::streamoff length = static_cast<std::streamoff>(Zip::KeyTrailerLength);
-    p_key.assign(Zip::KeyTrailerLength, '\0');
+    std::string trailer(Zip::KeyTrailerLength, '\0');
     p_source.seekg(-length, std::ios_base::end);
-    p_source.read(&p_key[0], Zip::KeyTrailerLength);
+    p_source.read(&trailer[0], Zip::KeyTrailerLength);
+    p_key = Zip::ScrambleKey(trailer);
     return length;
 }
 
 // The end record lies exactly 22 bytes (plus the trailer) before the end: never searched for.
 template <class Source>
-ZipEndOfCentralDirectory ReadEndRecord(Source& p_source, std::streamoff p_trailerLength, const std::string& p_key)
+ZipEndOfCentralDirectory ReadEndRecord(Source& p_source, std::streamoff p_trailerLength, const Zip::ScrambleKey& p_key)
 {
-    p_source.seekg(-(static_cast<std::streamoff>(sizeof(ZipEndOfCentralDirectory)) + p_trailerLength), std::ios_base::end);
-    ZipEndOfCentralDirectory record = {};
+    p_source.seekg(-(static_cast<std::streamoff>(ZipEndOfCentralDirectory::Size) + p_trailerLength), std::ios_base::end);
+    ZipEndOfCentralDirectory record;
     ReadStruct(p_source, record, p_key);
     Check(record.Valid(), Messages::EndRecordInvalid);
     return record;
@@ -208,40 +115,39 @@ ZipEndOfCentralDirectory ReadEndRecord(Source& p_source, std::streamoff p_traile
 
 // The name behind a central header, unscrambled at the offset it was read from.
 template <class Source>
-void ReadName(Source& p_source, std::uint16_t p_length, std::streamoff p_position, const std::string& p_key,
+void ReadName(Source& p_source, std::uint16_t p_length, std::streamoff p_position, const Zip::ScrambleKey& p_key,
               std::string& p_name)
 {
     p_name.assign(p_length, '\0');
     p_source.read(&p_name[0], p_length);
-    if (!p_key.empty())
-        Unscramble(&p_name[0], p_name.size(), Position32(p_position), p_key);
+    p_key.RunAt(p_position).Xor(&p_name[0], p_name.size());
 }
 
 // The entry's compression and encryption, each reported where it is not supported.
 FileInfo DescribeFile(const ZipCentralDirectoryHeader& p_header)
 {
-    const bool encrypted = (p_header.flags() & Zip::FlagEncrypted) != 0;
+    const bool encrypted = (p_header.flags & Zip::FlagEncrypted) != 0;
     Check(!encrypted, Messages::Encrypted);
-    const bool compressed = p_header.method() != Zip::MethodStored;
-    const bool compressedUsingDeflate = p_header.method() == Zip::MethodDeflate;
+    const bool compressed = p_header.method != Zip::MethodStored;
+    const bool compressedUsingDeflate = p_header.method == Zip::MethodDeflate;
     Check(!compressed || compressedUsingDeflate, Messages::MethodUnsupported);
-    return FileInfo{p_header.localHeaderOffset(), p_header.compressedSize(), p_header.uncompressedSize(),
-                    compressed, encrypted, p_header.method(), p_header.crc32()};
+    return FileInfo{p_header.localHeaderOffset, p_header.compressedSize, p_header.uncompressedSize,
+                    compressed, encrypted, p_header.method, p_header.crc32};
 }
 
 // Whether the local header that p_archive's window holds for p_file still describes the entry
 // the central directory listed: a local header, with the method, CRC-32 and sizes recorded at
 // mount. Nothing is read and nothing reported; false when the window does not hold it.
-bool LocalHeaderVouches(const FileSource& p_archive, const FileInfo& p_file, const std::string& p_key)
+bool LocalHeaderVouches(const FileSource& p_archive, const FileInfo& p_file, const Zip::ScrambleKey& p_key)
 {
     const std::streamoff offset = static_cast<std::streamoff>(p_file.localHeaderOffset);
-    ZipLocalFileHeader header = {};
-    if (!p_archive.Peek(offset, reinterpret_cast<char*>(header.bytes), sizeof header.bytes))
+    char bytes[ZipLocalFileHeader::Size];
+    if (!p_archive.Peek(offset, bytes, sizeof bytes))
         return false;
-    if (!p_key.empty())
-        Unscramble(&header, 1, Position32(offset), p_key);
-    return header.Valid() && header.method() == p_file.method && header.crc32() == p_file.crc32 &&
-           header.compressedSize() == p_file.compressedSize && header.uncompressedSize() == p_file.uncompressedSize;
+    p_key.RunAt(offset).Xor(bytes, sizeof bytes);
+    ZipLocalFileHeader header;
+    return header.DecodeFrom(bytes) && header.method == p_file.method && header.crc32 == p_file.crc32 &&
+           header.compressedSize == p_file.compressedSize && header.uncompressedSize == p_file.uncompressedSize;
 }
 
 // A header's record goes to its element: a directory entry marks it, a file entry gives (or
@@ -265,7 +171,7 @@ ArchiveVolume::ArchiveVolume(const AssetPath& p_source, const AssetPath& p_targe
                              const std::string& p_key)
     : AssetVolume(p_source, p_target, p_priority), _state(new State)
 {
-    _state->key = p_key;
+    _state->key = Zip::ScrambleKey(p_key);
     _state->target = _target.str();
     ParseArchive(qorfile::filepath(p_source.str()));
 }
@@ -273,14 +179,14 @@ ArchiveVolume::ArchiveVolume(const AssetPath& p_source, const AssetPath& p_targe
 ArchiveVolume::ArchiveVolume(const qorfile::filepath& p_source, const std::string& p_key)
     : AssetVolume(AssetPath(p_source), AssetPath(), 0), _state(new State)
 {
-    _state->key = p_key;
+    _state->key = Zip::ScrambleKey(p_key);
     ParseArchive(p_source);
 }
 
 ArchiveVolume::ArchiveVolume(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key)
     : AssetVolume(AssetPath(), AssetPath(), 0), _state(new State)
 {
-    _state->key = p_key;
+    _state->key = Zip::ScrambleKey(p_key);
     ParseArchive(p_volume, p_path);
 }
 
@@ -315,7 +221,7 @@ boost::shared_ptr<std::istream> ArchiveVolume::OpenSourceStream() const
 void ArchiveVolume::ParseArchive(const Volume& p_volume, const AssetPath& p_path)
 {
     _state->directory.clear();
-    _state->scrambled = Zip::IsScrambledExtension(p_path.Extension());
+    _state->scrambled = Zip::IsScrambledArchive(p_path);
 
     boost::shared_ptr<std::istream> archive = p_volume.Open(p_path, Binary);
     if (!Check(static_cast<bool>(archive), Messages::VolumeStreamMissing))
@@ -330,7 +236,7 @@ void ArchiveVolume::ParseArchive(const Volume& p_volume, const AssetPath& p_path
 void ArchiveVolume::ParseArchive(const qorfile::filepath& p_source)
 {
     _state->directory.clear();
-    _state->scrambled = Zip::IsScrambledExtension(AssetPath(p_source).Extension());
+    _state->scrambled = Zip::IsScrambledArchive(AssetPath(p_source));
 
     // Read as a binary file stream reads it (FileSource); the file is closed on return.
     FileSource archive(_source, true);
@@ -356,14 +262,14 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
     const std::streamoff trailerLength = ReadKeyTrailer(p_source, scrambled, key);
     const ZipEndOfCentralDirectory endOfCentralDirectory = ReadEndRecord(p_source, trailerLength, key);
 
-    const std::streamoff centralDirectory = endOfCentralDirectory.centralDirectoryOffset();
+    const std::streamoff centralDirectory = endOfCentralDirectory.centralDirectoryOffset;
     p_source.seekg(centralDirectory, std::ios_base::beg);
     // The headers follow one another up to the end record: read them all at once.
     p_source.Prefetch(centralDirectory, std::size_t(-1));
 
-    const unsigned count = endOfCentralDirectory.entriesOnDisk();
+    const unsigned count = endOfCentralDirectory.entriesOnDisk;
     // Room for no more headers than the archive can hold from here.
-    const std::size_t room = std::min<std::size_t>(count, p_source.Available(std::size_t(-1)) / sizeof(ZipCentralDirectoryHeader));
+    const std::size_t room = std::min<std::size_t>(count, p_source.Available(std::size_t(-1)) / ZipCentralDirectoryHeader::Size);
     directory.Reserve(room, room * 24);
     // A failed source reads nothing more and tells position -1, so every header read from it
     // comes out the same, and so does its name (zeros, unscrambled at that position). A count
@@ -375,13 +281,13 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
     std::string name;
     for (unsigned index = 0; index < count; ++index) {
         const bool failedBefore = p_source.fail();
-        ZipCentralDirectoryHeader header = {};
+        ZipCentralDirectoryHeader header;
         ReadStruct(p_source, header, key);
         Check(header.Valid(), Messages::HeaderInvalid);
 
         const std::streamoff namePosition = p_source.tellg();
-        const std::uint16_t filenameLength = header.fileNameLength();
-        const std::streamoff skipped = static_cast<std::streamoff>(header.extraFieldLength()) + header.fileCommentLength();
+        const std::uint16_t filenameLength = header.fileNameLength;
+        const std::streamoff skipped = static_cast<std::streamoff>(header.extraFieldLength) + header.fileCommentLength;
         if (!Check(filenameLength > 0, Messages::NameEmpty)) {
             p_source.seekg(skipped, std::ios_base::cur);
             continue;
@@ -390,7 +296,7 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
         const bool replay = failedBefore && failedElement;
         if (!replay)
             ReadName(p_source, filenameLength, namePosition, key, name);
-        const bool isDirectory = replay ? failedIsDirectory : name.back() == '/' || name.back() == '\\';
+        const bool isDirectory = replay ? failedIsDirectory : Zip::NamesFolder(name);
         const FileInfo file = DescribeFile(header);
 
         const std::size_t element = replay ? *failedElement : directory.Insert(name.data(), name.size());
@@ -403,7 +309,6 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
         p_source.seekg(skipped, std::ios_base::cur);
     }
     directory.Finish();
-    keyPattern = RepeatKey(key, 4096);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -427,12 +332,12 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
         return boost::shared_ptr<std::istream>();
 
     p_archive.seekg(static_cast<std::streamoff>(p_file.localHeaderOffset), std::ios_base::beg);
-    ZipLocalFileHeader localHeader = {};
+    ZipLocalFileHeader localHeader;
     ReadStruct(p_archive, localHeader, key);
     if (!Check(localHeader.Valid(), Messages::LocalHeaderInvalid))
         return boost::shared_ptr<std::istream>();
 
-    const std::streamoff skipped = static_cast<std::streamoff>(localHeader.fileNameLength()) + localHeader.extraFieldLength();
+    const std::streamoff skipped = static_cast<std::streamoff>(localHeader.fileNameLength) + localHeader.extraFieldLength;
     p_archive.seekg(skipped, std::ios_base::cur);
     const std::streamoff dataOffset = p_archive.tellg();
 
@@ -441,11 +346,11 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
     // The local header counts the entry's bytes (the stream holds only what the archive holds
     // of them); an entry that claims none opens empty. In scrambled mode the data is one run
     // from its first byte.
-    const std::size_t claimed = localHeader.uncompressedSize();
+    const std::size_t claimed = localHeader.uncompressedSize;
+    Zip::KeyStream data = key.RunAt(dataOffset);
     return EntryStream::Read(p_archive, claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
         if (scrambled)
-            UnscrambleRuns(reinterpret_cast<unsigned char*>(p_bytes), p_count, KeyIndex(Position32(dataOffset), key.size()),
-                           reinterpret_cast<const unsigned char*>(keyPattern.data()), keyPattern.size());
+            data.Xor(p_bytes, p_count);
     });
 }
 
@@ -471,7 +376,7 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
     // local header, its copy of the name, a little extra field and a small entry's data mostly
     // come in one read; a larger entry is read straight into its stream's bytes.
     FileSource archive(_source, false);
-    const std::size_t around = sizeof(ZipLocalFileHeader) + asset->nameLength + 256;
+    const std::size_t around = ZipLocalFileHeader::Size + asset->nameLength + 256;
     archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
                      around + static_cast<std::size_t>(file.uncompressedSize));
     // The directory's offsets hold only in the file it was read from. A local header that

@@ -3,6 +3,7 @@
 // archive volume includes this header.
 #pragma once
 
+#include "ArchiveCore/KeyStream.h"
 #include "ArchiveDirectory.h"
 #include "Platform.h"
 
@@ -20,10 +21,9 @@ namespace Assets {
 struct ArchiveVolume::State {
     Archive::Directory directory; // with the folders the names imply
     bool scrambled = false;
-    std::string key;
+    Zip::ScrambleKey key; // given, or read from the archive's trailer by the walk
     std::string archiveData;
-    std::string target;     // the mount point's text, which every Resolve cuts off
-    std::string keyPattern; // the key repeated, so that an entry's bytes unscramble in long runs
+    std::string target; // the mount point's text, which every Resolve cuts off
     // The archive file the directory was read from; Open reads only from that same file.
     Platform::FileIdentity identity;
     bool identified = false;

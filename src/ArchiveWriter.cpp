@@ -1,9 +1,13 @@
 // The archive writer: local headers and data as entries come, then the central directory,
-// the end record and the optional key trailer, each byte scrambled by its offset.
+// the end record and the optional key trailer. Scrambled by the key stream in the runs the
+// reader unscrambles: each record, each name and each entry's data is a run of its own.
 #include <Assets/ArchiveWriter.h>
 
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/Names.h"
+#include "ArchiveCore/Records.h"
 #include "Platform.h"
-#include "ZipFormat.h"
 
 #include <fstream>
 #include <limits>
@@ -17,8 +21,6 @@ namespace Assets {
 namespace {
 
 using Zip::Crc32;
-using Zip::EncodeFixed16;
-using Zip::EncodeFixed32;
 using Zip::MaxEntries;
 using Zip::MaxOffset;
 
@@ -52,15 +54,19 @@ struct CentralRecord {
 
 struct ArchiveWriter::State {
     std::ostream& out;
-    std::string key;
+    const Zip::ScrambleKey key;
+    Zip::KeyStream run; // the run being written
     std::uint64_t offset = 0;
     std::vector<CentralRecord> records;
     bool finished = false;
     std::string scratch;
 
-    State(std::ostream& p_out, const std::string& p_key) : out(p_out), key(p_key) {}
+    State(std::ostream& p_out, const std::string& p_key) : out(p_out), key(p_key), run(key.RunAt(0)) {}
 
-    // Scrambles (when keyed) and writes p_count bytes at the current offset.
+    // A record, a name or an entry's data begins here.
+    void BeginRun() { run = key.RunAt(static_cast<std::int64_t>(offset)); }
+
+    // Scrambles (when keyed) and writes the run's next p_count bytes.
     void Write(const char* p_bytes, std::size_t p_count)
     {
         if (p_count == 0)
@@ -69,15 +75,10 @@ struct ArchiveWriter::State {
             out.write(p_bytes, static_cast<std::streamsize>(p_count));
         } else {
             const std::size_t chunkSize = 65536;
-            std::size_t index = offset % key.size();
             for (std::size_t done = 0; done < p_count; done += chunkSize) {
                 const std::size_t count = std::min(chunkSize, p_count - done);
                 scratch.assign(p_bytes + done, count);
-                for (char& byte : scratch) {
-                    byte = static_cast<char>(byte ^ key[index]);
-                    if (++index == key.size())
-                        index = 0;
-                }
+                run.Xor(&scratch[0], count);
                 out.write(scratch.data(), static_cast<std::streamsize>(count));
             }
         }
@@ -86,9 +87,14 @@ struct ArchiveWriter::State {
         offset += p_count;
     }
 
-    void Write(const std::string& p_bytes) { Write(p_bytes.data(), p_bytes.size()); }
+    void WriteRun(const std::string& p_bytes)
+    {
+        BeginRun();
+        Write(p_bytes.data(), p_bytes.size());
+    }
 
-    // Validates a new entry and writes its local header; the data follows from the caller.
+    // Validates a new entry and writes its local header and name; the caller writes the data
+    // after BeginRun.
     void BeginEntry(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc, bool p_directory)
     {
         if (finished)
@@ -106,20 +112,21 @@ struct ArchiveWriter::State {
 
         records.push_back(CentralRecord{p_name, p_crc, static_cast<std::uint32_t>(p_size),
                                         static_cast<std::uint32_t>(offset), p_directory});
-        std::string header;
-        EncodeFixed32(header, Zip::Local::Signature);
-        EncodeFixed16(header, p_directory ? VersionDirectory : VersionStored);
-        EncodeFixed16(header, NameFlags(p_name));
-        EncodeFixed16(header, Zip::MethodStored);
-        EncodeFixed16(header, DosTime);
-        EncodeFixed16(header, DosDate);
-        EncodeFixed32(header, p_crc);
-        EncodeFixed32(header, static_cast<std::uint32_t>(p_size));
-        EncodeFixed32(header, static_cast<std::uint32_t>(p_size));
-        EncodeFixed16(header, static_cast<std::uint16_t>(p_name.size()));
-        EncodeFixed16(header, 0); // extra
-        header += p_name;
-        Write(header);
+        Zip::LocalHeader header;
+        header.versionNeeded = p_directory ? VersionDirectory : VersionStored;
+        header.flags = NameFlags(p_name);
+        header.method = Zip::MethodStored;
+        header.time = DosTime;
+        header.date = DosDate;
+        header.crc32 = p_crc;
+        header.compressedSize = static_cast<std::uint32_t>(p_size);
+        header.uncompressedSize = static_cast<std::uint32_t>(p_size);
+        header.fileNameLength = static_cast<std::uint16_t>(p_name.size());
+        std::string bytes;
+        header.EncodeTo(bytes);
+        WriteRun(bytes);
+        WriteRun(p_name);
+        BeginRun();
     }
 };
 
@@ -130,7 +137,7 @@ ArchiveWriter::~ArchiveWriter() = default;
 void ArchiveWriter::AddBytes(const std::string& p_name, const std::string& p_bytes)
 {
     _state->BeginEntry(p_name, p_bytes.size(), Crc32(0, p_bytes.data(), p_bytes.size()), false);
-    _state->Write(p_bytes);
+    _state->Write(p_bytes.data(), p_bytes.size());
 }
 
 void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& p_file)
@@ -169,7 +176,7 @@ void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& 
 void ArchiveWriter::AddDirectory(const std::string& p_name)
 {
     std::string name = p_name;
-    if (name.empty() || (name.back() != '/' && name.back() != '\\'))
+    if (!Zip::NamesFolder(name))
         name += '/';
     _state->BeginEntry(name, 0, 0, true);
 }
@@ -186,46 +193,41 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
 
     const std::uint64_t centralOffset = state.offset;
     for (const CentralRecord& record : state.records) {
-        std::string header;
-        EncodeFixed32(header, Zip::Central::Signature);
-        EncodeFixed16(header, MadeByUnix);
-        EncodeFixed16(header, record.directory ? VersionDirectory : VersionStored);
-        EncodeFixed16(header, NameFlags(record.name));
-        EncodeFixed16(header, Zip::MethodStored);
-        EncodeFixed16(header, DosTime);
-        EncodeFixed16(header, DosDate);
-        EncodeFixed32(header, record.crc);
-        EncodeFixed32(header, record.size);
-        EncodeFixed32(header, record.size);
-        EncodeFixed16(header, static_cast<std::uint16_t>(record.name.size()));
-        EncodeFixed16(header, 0); // extra
-        EncodeFixed16(header, 0); // comment
-        EncodeFixed16(header, 0); // disk
-        EncodeFixed16(header, 0); // internal attributes
+        Zip::CentralHeader header;
+        header.versionMadeBy = MadeByUnix;
+        header.versionNeeded = record.directory ? VersionDirectory : VersionStored;
+        header.flags = NameFlags(record.name);
+        header.method = Zip::MethodStored;
+        header.time = DosTime;
+        header.date = DosDate;
+        header.crc32 = record.crc;
+        header.compressedSize = record.size;
+        header.uncompressedSize = record.size;
+        header.fileNameLength = static_cast<std::uint16_t>(record.name.size());
         // Unix mode in the high half: rw-r--r-- for files, rwxr-xr-x for directories;
         // MS-DOS directory bit in the low half.
-        EncodeFixed32(header, record.directory ? ((040755u << 16) | 0x10u) : (0100644u << 16));
-        EncodeFixed32(header, record.localHeaderOffset);
-        header += record.name;
-        state.Write(header);
+        header.externalAttributes = record.directory ? ((040755u << 16) | 0x10u) : (0100644u << 16);
+        header.localHeaderOffset = record.localHeaderOffset;
+        std::string bytes;
+        header.EncodeTo(bytes);
+        state.WriteRun(bytes);
+        state.WriteRun(record.name);
     }
     const std::uint64_t centralSize = state.offset - centralOffset;
     if (state.offset > MaxOffset)
         throw std::length_error("archive writer: archive larger than 4 GiB");
 
-    std::string end;
-    EncodeFixed32(end, Zip::End::Signature);
-    EncodeFixed16(end, 0);
-    EncodeFixed16(end, 0);
-    EncodeFixed16(end, static_cast<std::uint16_t>(state.records.size()));
-    EncodeFixed16(end, static_cast<std::uint16_t>(state.records.size()));
-    EncodeFixed32(end, static_cast<std::uint32_t>(centralSize));
-    EncodeFixed32(end, static_cast<std::uint32_t>(centralOffset));
-    EncodeFixed16(end, 0); // comment
-    state.Write(end);
+    Zip::EndRecord end;
+    end.entriesOnDisk = static_cast<std::uint16_t>(state.records.size());
+    end.entriesTotal = static_cast<std::uint16_t>(state.records.size());
+    end.centralDirectorySize = static_cast<std::uint32_t>(centralSize);
+    end.centralDirectoryOffset = static_cast<std::uint32_t>(centralOffset);
+    std::string bytes;
+    end.EncodeTo(bytes);
+    state.WriteRun(bytes);
 
     if (p_keyTrailer) {
-        state.out.write(state.key.data(), static_cast<std::streamsize>(state.key.size()));
+        state.out.write(state.key.str().data(), static_cast<std::streamsize>(state.key.size()));
         if (!state.out)
             throw std::runtime_error("archive writer: writing the archive failed");
     }

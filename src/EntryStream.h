@@ -10,6 +10,7 @@
 // stream with badbit, and a putback of another character writes it into the bytes.
 #pragma once
 
+#include "ArchiveCore/LineEnds.h"
 #include "EntryBytes.h"
 
 #include <boost/make_shared.hpp>
@@ -26,26 +27,6 @@
 namespace Qor {
 namespace Draxel {
 namespace Assets {
-
-// Text mode: every CR LF becomes LF, left to right, matches not overlapping; a lone CR stays.
-// Returns the count of bytes left.
-inline std::size_t FoldLineEnds(char* p_bytes, std::size_t p_count)
-{
-    char* end = p_bytes + p_count;
-    char* read = static_cast<char*>(std::memchr(p_bytes, '\r', p_count));
-    if (!read)
-        return p_count;
-    char* write = read;
-    while (read < end) {
-        if (read[0] == '\r' && read + 1 < end && read[1] == '\n') {
-            *write++ = '\n';
-            read += 2;
-        } else {
-            *write++ = *read++;
-        }
-    }
-    return static_cast<std::size_t>(write - p_bytes);
-}
 
 class EntryBuffer : public std::streambuf {
 public:
@@ -103,7 +84,7 @@ public:
             return Show(std::move(entry), 0);
         p_decode(entry->_bytes, count);
         if (p_text)
-            count = FoldLineEnds(entry->_bytes, count);
+            count = Zip::FoldLineEnds(entry->_bytes, count);
         return Show(std::move(entry), count);
     }
 

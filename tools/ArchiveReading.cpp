@@ -5,7 +5,9 @@
 
 #include <Assets/AssetPath.h>
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/Names.h"
 
 #include <QorFile.h>
 
@@ -57,7 +59,7 @@ std::unique_ptr<Inspection> InspectArchive(const ArchiveOptions& p_options)
         return inspection;
 
     const bool scrambledName =
-        !p_options.plain && Zip::IsScrambledExtension(AssetPath(qorfile::filepath(file)).Extension());
+        !p_options.plain && Zip::IsScrambledArchive(AssetPath(qorfile::filepath(file)));
     if (scrambledName && key.empty() && HasEndRecord(Inspection(file, std::string(), Inspection::Reading::Plain)))
         throw Failure(file, "a name that does not end in zip is read as scrambled with the key in its last 32 bytes, "
                             "but this is a plain ZIP archive: read it with --plain (or name it .zip)");
@@ -123,31 +125,17 @@ bool StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, 
             p_sink(p_bytes, p_count);
             return true;
         });
-    // Text mode: a CR at the end of a chunk waits for the next chunk's first byte.
-    bool pendingCr = false;
+    // Text mode: the volume's fold, chunk by chunk.
+    Zip::LineEndFolder folder;
     std::string folded;
     const bool read = p_inspection.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
-        folded.clear();
-        std::size_t i = 0;
-        if (pendingCr) {
-            pendingCr = false;
-            if (p_bytes[0] != '\n')
-                folded += '\r';
-        }
-        for (; i < p_count; ++i) {
-            if (p_bytes[i] != '\r') {
-                folded += p_bytes[i];
-            } else if (i + 1 == p_count) {
-                pendingCr = true;
-            } else if (p_bytes[i + 1] != '\n') {
-                folded += '\r';
-            }
-        }
-        p_sink(folded.data(), folded.size());
+        folded.resize(p_count + 1);
+        p_sink(folded.data(), folder.Fold(p_bytes, p_count, &folded[0]));
         return true;
     });
-    if (pendingCr)
-        p_sink("\r", 1);
+    char cr;
+    if (folder.Finish(&cr) != 0)
+        p_sink(&cr, 1);
     return read;
 }
 

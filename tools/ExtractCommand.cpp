@@ -8,7 +8,7 @@
 
 #include <Assets/AssetPath.h>
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
 
 #include <cctype>
 

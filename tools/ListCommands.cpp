@@ -4,7 +4,7 @@
 #include "Commands.h"
 #include "ToolSupport.h"
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
 
 #include <nlohmann/json.hpp>
 

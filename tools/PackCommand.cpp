@@ -15,7 +15,8 @@
 #include <Assets/ArchiveWriter.h>
 #include <Assets/AssetPath.h>
 #include "BuiltInArchive.h"
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
+#include "ArchiveCore/Names.h"
 
 #include <cerrno>
 #include <cstring>
@@ -203,7 +204,7 @@ int PackArchive(const PackOptions& p_options)
     if (p_options.directories.empty() && p_options.from.empty())
         throw Failure("pack", "nothing to pack: give directories, or --from ARCHIVE", BadUsage);
     if (!toStandardOutput) {
-        const bool zipName = !Zip::IsScrambledExtension(AssetPath(std::string(out)).Extension());
+        const bool zipName = !Zip::IsScrambledArchive(AssetPath(std::string(out)));
         if (zipName && !key.empty())
             throw Failure(out, "a scrambled archive must not be named .zip (its data would be read unscrambled)",
                           BadUsage);

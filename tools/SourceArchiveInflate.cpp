@@ -7,7 +7,7 @@
 #include "ArchiveReading.h"
 #include "ToolSupport.h"
 
-#include "ZipFormat.h"
+#include "ArchiveCore/Format.h"
 
 #include <zlib.h>
 

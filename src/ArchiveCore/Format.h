@@ -1,6 +1,7 @@
-// The ZIP layout this library reads and writes, in one place: record signatures and sizes,
-// the offset of every field that is read or written, the key trailer, the rule that decides
-// whether an archive is scrambled, and the little-endian coding of fixed-width fields.
+// The archive core's constants: the little-endian coding of fixed-width fields, the flags,
+// methods and limits of the ZIP format as this library reads and writes it, the key trailer
+// and CRC-32. The three records are in Records.h, the scramble key and its stream in
+// KeyStream.h, the rules on names in Names.h; docs/ARCHIVE_FORMAT.md describes the format.
 //
 //   [local header 30 | name | extra | data] ...   one per entry, found through the directory
 //   [central header 46 | name | extra | comment] ... the central directory
@@ -9,13 +10,12 @@
 //                                                 its key; stored as is, not scrambled
 //
 // All numbers are unsigned little-endian; offsets count from the archive's first byte. The
-// archive volume, the writer, the inspection and draxel-assets all take the layout from here.
+// archive volume, the writer, the diagnostics and draxel-assets all take the layout from here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include <zlib.h>
 
@@ -54,45 +54,6 @@ inline void EncodeFixed32(std::string& p_out, std::uint32_t p_value)
         p_out += static_cast<char>((p_value >> shift) & 0xff);
 }
 
-// ---- The three records: signature, size, and the offset of each field that is used -------
-//
-//   end of central directory (22)     central directory header (46)     local file header (30)
-//    0 signature 0x06054b50            0 signature 0x02014b50            0 signature 0x04034b50
-//    4 this disk                       4 version made by                 4 version needed
-//    6 disk of the central directory   6 version needed                  6 flags
-//    8 entries on this disk            8 flags                           8 method
-//   10 entries in all                 10 method                         10 time, 12 date
-//   12 central directory size         12 time, 14 date                  14 CRC-32
-//   16 central directory offset       16 CRC-32                         18 compressed size
-//   20 comment length                 20 compressed size                22 uncompressed size
-//                                     24 uncompressed size              26 name length
-//                                     28 name length, 30 extra length   28 extra length
-//                                     32 comment length, 34 disk
-//                                     36 internal, 38 external attributes
-//                                     42 local header offset
-//
-// The central header is followed by its name, extra field and comment; the local header by
-// its name, extra field and the data. The reader walks "entries on this disk" headers from the
-// central directory offset, and opens an entry with the local header's uncompressed size.
-
-namespace End {
-constexpr std::uint32_t Signature = 0x06054b50;
-constexpr std::size_t Size = 22, EntriesOnDiskAt = 8, EntriesTotalAt = 10, CentralSizeAt = 12, CentralOffsetAt = 16,
-                      CommentLengthAt = 20;
-} // namespace End
-
-namespace Central {
-constexpr std::uint32_t Signature = 0x02014b50;
-constexpr std::size_t Size = 46, FlagsAt = 8, MethodAt = 10, CrcAt = 16, CompressedSizeAt = 20, UncompressedSizeAt = 24,
-                      NameLengthAt = 28, ExtraLengthAt = 30, CommentLengthAt = 32, LocalHeaderOffsetAt = 42;
-} // namespace Central
-
-namespace Local {
-constexpr std::uint32_t Signature = 0x04034b50;
-constexpr std::size_t Size = 30, FlagsAt = 6, MethodAt = 8, CrcAt = 14, CompressedSizeAt = 18, UncompressedSizeAt = 22,
-                      NameLengthAt = 26, ExtraLengthAt = 28;
-} // namespace Local
-
 // ---- Records this library does not read but recognises ----------------------------------
 
 namespace Zip64 {
@@ -119,18 +80,10 @@ constexpr std::size_t MaxEntries = 0xffff;
 constexpr std::size_t MaxNameLength = 0xffff;
 constexpr std::uint64_t MaxOffset = 0xffffffffu;
 
-// ---- Scrambling -------------------------------------------------------------------------
+// ---- The key trailer ---------------------------------------------------------------------
 
 // An archive that carries its own key holds exactly this many key bytes at its very end.
 constexpr std::size_t KeyTrailerLength = 32;
-
-// An archive is read scrambled unless its extension (without the dot) is exactly "zip":
-// the comparison is case-sensitive, so "ZIP" is scrambled too.
-constexpr std::string_view PlainExtension = "zip";
-inline bool IsScrambledExtension(std::string_view p_extension)
-{
-    return p_extension != PlainExtension;
-}
 
 // ---- CRC-32 -----------------------------------------------------------------------------
 

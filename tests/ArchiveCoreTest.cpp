@@ -1,0 +1,344 @@
+// The archive core: the key stream's index rule, the records' layout both ways, the text-mode
+// fold in chunks, and the writer and the volume agreeing on every byte of an archive that
+// passes the 2 GiB mark.
+#include "TestSupport.h"
+
+#include <Assets/ArchiveVolume.h>
+#include <Assets/ArchiveWriter.h>
+
+#include "ArchiveCore/KeyStream.h"
+#include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/Records.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <streambuf>
+#include <string>
+
+using namespace Qor::Draxel::Assets;
+using namespace testing_support;
+
+namespace {
+
+// A key whose every byte tells its index.
+std::string IndexKey(std::size_t p_length)
+{
+    std::string key;
+    for (std::size_t i = 0; i < p_length; ++i)
+        key += static_cast<char>(i + 1);
+    return key;
+}
+
+// The key index the first byte of a run at p_runStart meets: XOR it onto a zero.
+std::size_t StartIndex(const Zip::ScrambleKey& p_key, std::int64_t p_runStart)
+{
+    char byte = 0;
+    p_key.RunAt(p_runStart).Xor(&byte, 1);
+    return static_cast<unsigned char>(byte) - 1u;
+}
+
+} // namespace
+
+// Positions count as a stream's tellg cut to 32 bits: signed, so from 2 GiB on they are
+// negative, and the index is the least non-negative remainder.
+TEST(KeyStreamTest, RunsStartAtTheIndexOfTheirSigned32BitPosition)
+{
+    const std::int64_t TwoGiB = std::int64_t(1) << 31, FourGiB = std::int64_t(1) << 32;
+    struct Case {
+        std::size_t keyLength;
+        std::int64_t runStart;
+        std::size_t index;
+    } cases[] = {
+        {3, 0, 0},
+        {3, 7, 1},
+        {3, TwoGiB - 1, 1},           // 2147483647 mod 3
+        {3, TwoGiB, 1},               // -2147483648 mod 3, where offset mod 3 would say 2
+        {3, TwoGiB + 1, 2},
+        {3, FourGiB - 1, 2},          // -1
+        {3, FourGiB, 0},              // cut to 0
+        {3, -1, 2},                   // a failed stream's position
+        {5, FourGiB + 7, 2},
+        {7, TwoGiB + 101, 1},         // (-2147483547) mod 7, where offset mod 7 would say 5
+        {32, TwoGiB + 5, 5},          // a length that divides 2^32 agrees with offset mod 32
+        {64, FourGiB - 64 + 63, 63},
+        {1, TwoGiB + 12345, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StartIndex(Zip::ScrambleKey(IndexKey(c.keyLength)), c.runStart), c.index)
+            << "key length " << c.keyLength << ", run at " << c.runStart;
+}
+
+// A run continues from its start index byte by byte, whether it is XORed in one go, in
+// chunks, or partly skipped, and across the repeated key's pattern.
+TEST(KeyStreamTest, RunContinuesAcrossChunksSkipsAndThePattern)
+{
+    std::mt19937 random(24);
+    for (std::size_t keyLength : {1u, 3u, 7u, 32u, 61u, 5000u}) {
+        std::string keyText;
+        for (std::size_t i = 0; i < keyLength; ++i)
+            keyText += static_cast<char>(random());
+        const Zip::ScrambleKey key(keyText);
+        const std::int64_t start = (std::int64_t(1) << 31) - 5000 + static_cast<std::int64_t>(random() % 10000);
+        std::string whole(20000, '\0');
+        key.RunAt(start).Xor(&whole[0], whole.size());
+        // The key as the run's first key bytes show it: rotated by the start index.
+        std::size_t first = 0;
+        while (first < keyLength && (keyText + keyText).compare(first, keyLength, whole, 0, keyLength) != 0)
+            ++first;
+        ASSERT_LT(first, keyLength);
+        for (std::size_t i = 0; i < whole.size(); ++i)
+            ASSERT_EQ(whole[i], keyText[(first + i) % keyLength]) << "key length " << keyLength << ", byte " << i;
+
+        std::string chunked(whole.size(), '\0');
+        Zip::KeyStream stream = key.RunAt(start);
+        for (std::size_t done = 0; done < chunked.size();) {
+            const std::size_t count = std::min<std::size_t>(1 + random() % 700, chunked.size() - done);
+            if (random() % 4 == 0) {
+                stream.Skip(count);
+                chunked.replace(done, count, whole, done, count);
+            } else {
+                stream.Xor(&chunked[done], count);
+            }
+            done += count;
+        }
+        EXPECT_EQ(chunked, whole) << "key length " << keyLength;
+    }
+    std::string bytes = "unchanged";
+    Zip::ScrambleKey().RunAt(12).Xor(&bytes[0], bytes.size());
+    EXPECT_EQ(bytes, "unchanged");
+}
+
+// Each field lands at its offset in the file, and decoding gives back what was encoded.
+TEST(RecordsTest, FieldsEncodeAtTheirOffsetsAndDecodeBack)
+{
+    const auto U16 = [](const std::string& p_bytes, std::size_t p_at) {
+        return Zip::DecodeFixed16(reinterpret_cast<const unsigned char*>(p_bytes.data()) + p_at);
+    };
+    const auto U32 = [](const std::string& p_bytes, std::size_t p_at) {
+        return Zip::DecodeFixed32(reinterpret_cast<const unsigned char*>(p_bytes.data()) + p_at);
+    };
+
+    Zip::EndRecord end;
+    end.entriesOnDisk = 0x1234;
+    end.entriesTotal = 0x1235;
+    end.centralDirectorySize = 0x01020304;
+    end.centralDirectoryOffset = 0x90a0b0c0;
+    end.commentLength = 7;
+    std::string bytes;
+    end.EncodeTo(bytes);
+    ASSERT_EQ(bytes.size(), Zip::EndRecord::Size);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x05\x06", 4));
+    EXPECT_EQ(U16(bytes, 8), 0x1234);
+    EXPECT_EQ(U16(bytes, 10), 0x1235);
+    EXPECT_EQ(U32(bytes, 12), 0x01020304u);
+    EXPECT_EQ(U32(bytes, 16), 0x90a0b0c0u);
+    EXPECT_EQ(U16(bytes, 20), 7);
+    Zip::EndRecord endBack;
+    EXPECT_TRUE(endBack.DecodeFrom(bytes.data()));
+    EXPECT_EQ(endBack.centralDirectoryOffset, end.centralDirectoryOffset);
+    EXPECT_EQ(endBack.entriesTotal, end.entriesTotal);
+
+    Zip::CentralHeader central;
+    central.versionMadeBy = 0x0314;
+    central.flags = 0x0801;
+    central.method = 8;
+    central.crc32 = 0xdeadbeef;
+    central.compressedSize = 11;
+    central.uncompressedSize = 22;
+    central.fileNameLength = 3;
+    central.extraFieldLength = 4;
+    central.fileCommentLength = 5;
+    central.externalAttributes = 0x81a40000;
+    central.localHeaderOffset = 0xfedcba98;
+    bytes.clear();
+    central.EncodeTo(bytes);
+    ASSERT_EQ(bytes.size(), Zip::CentralHeader::Size);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x01\x02", 4));
+    EXPECT_EQ(U16(bytes, 4), 0x0314);
+    EXPECT_EQ(U16(bytes, 8), 0x0801);
+    EXPECT_EQ(U16(bytes, 10), 8);
+    EXPECT_EQ(U32(bytes, 16), 0xdeadbeefu);
+    EXPECT_EQ(U32(bytes, 20), 11u);
+    EXPECT_EQ(U32(bytes, 24), 22u);
+    EXPECT_EQ(U16(bytes, 28), 3);
+    EXPECT_EQ(U16(bytes, 30), 4);
+    EXPECT_EQ(U16(bytes, 32), 5);
+    EXPECT_EQ(U32(bytes, 38), 0x81a40000u);
+    EXPECT_EQ(U32(bytes, 42), 0xfedcba98u);
+    Zip::CentralHeader centralBack;
+    EXPECT_TRUE(centralBack.DecodeFrom(bytes.data()));
+    EXPECT_EQ(centralBack.localHeaderOffset, central.localHeaderOffset);
+    EXPECT_EQ(centralBack.fileCommentLength, central.fileCommentLength);
+
+    Zip::LocalHeader local;
+    local.flags = 0x0008;
+    local.method = 12;
+    local.crc32 = 0x01234567;
+    local.compressedSize = 0x11111111;
+    local.uncompressedSize = 0x22222222;
+    local.fileNameLength = 9;
+    local.extraFieldLength = 10;
+    bytes.clear();
+    local.EncodeTo(bytes);
+    ASSERT_EQ(bytes.size(), Zip::LocalHeader::Size);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x03\x04", 4));
+    EXPECT_EQ(U16(bytes, 6), 0x0008);
+    EXPECT_EQ(U16(bytes, 8), 12);
+    EXPECT_EQ(U32(bytes, 14), 0x01234567u);
+    EXPECT_EQ(U32(bytes, 18), 0x11111111u);
+    EXPECT_EQ(U32(bytes, 22), 0x22222222u);
+    EXPECT_EQ(U16(bytes, 26), 9);
+    EXPECT_EQ(U16(bytes, 28), 10);
+    Zip::LocalHeader localBack;
+    EXPECT_TRUE(localBack.DecodeFrom(bytes.data()));
+    EXPECT_EQ(localBack.uncompressedSize, local.uncompressedSize);
+
+    // Zeros, what a reader holds of a record it could not read, are no record.
+    const std::string zeros(Zip::CentralHeader::Size, '\0');
+    EXPECT_FALSE(Zip::EndRecord().DecodeFrom(zeros.data()));
+    EXPECT_FALSE(Zip::CentralHeader().DecodeFrom(zeros.data()));
+    EXPECT_FALSE(Zip::LocalHeader().DecodeFrom(zeros.data()));
+}
+
+// Text mode folds every CR LF to LF, left to right; a lone CR stays. Folded in chunks (as
+// cat -t does), a CR at a chunk's end waits for the next chunk's first byte.
+TEST(LineEndFolderTest, ChunkedFoldsAsTheWholeTextDoes)
+{
+    const auto reference = [](std::string p_text) {
+        for (std::size_t at = p_text.find("\r\n"); at != std::string::npos; at = p_text.find("\r\n", at + 1))
+            p_text.erase(at, 1);
+        return p_text;
+    };
+    std::mt19937 random(4);
+    std::vector<std::string> texts = {"", "\r", "\r\r\n", "a\r\nb\rc\r\n", "\n\r", "\r\n\r\n\r"};
+    for (int i = 0; i < 300; ++i) {
+        std::string text(random() % 40, 'a');
+        for (char& byte : text)
+            byte = "\r\nab"[random() % 4];
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        std::string whole = text;
+        whole.resize(Zip::FoldLineEnds(&whole[0], whole.size()));
+        EXPECT_EQ(whole, reference(text)) << "text of " << text.size() << " bytes";
+
+        Zip::LineEndFolder folder;
+        std::string chunked, out;
+        for (std::size_t done = 0; done < text.size();) {
+            const std::size_t count = std::min<std::size_t>(1 + random() % 5, text.size() - done);
+            out.assign(count + 1, '\0');
+            chunked.append(out, 0, folder.Fold(text.data() + done, count, &out[0]));
+            done += count;
+        }
+        char cr = 0;
+        chunked.append(&cr, folder.Finish(&cr));
+        EXPECT_EQ(chunked, whole) << "text of " << text.size() << " bytes";
+    }
+}
+
+namespace {
+
+// An output file that skips the bytes in [from, to): they stay a hole, which costs no disk.
+class HoleFile : public std::streambuf {
+public:
+    HoleFile(const std::string& p_path, std::uint64_t p_from, std::uint64_t p_to)
+        : _file(std::filesystem::u8path(p_path), std::ios::binary | std::ios::trunc | std::ios::out), _from(p_from),
+          _to(p_to)
+    {
+    }
+    bool good() const { return _file.good(); }
+
+protected:
+    std::streamsize xsputn(const char* p_bytes, std::streamsize p_count) override
+    {
+        for (std::streamsize done = 0; done < p_count;) {
+            const std::uint64_t at = _position;
+            std::uint64_t count = static_cast<std::uint64_t>(p_count - done);
+            if (at < _from)
+                count = std::min(count, _from - at);
+            else if (at < _to)
+                count = std::min(count, _to - at);
+            if (at < _from || at >= _to) {
+                _file.seekp(static_cast<std::streamoff>(at));
+                _file.write(p_bytes + done, static_cast<std::streamsize>(count));
+            }
+            _position += count;
+            done += static_cast<std::streamsize>(count);
+        }
+        return _file ? p_count : 0;
+    }
+    int_type overflow(int_type p_char) override
+    {
+        if (traits_type::eq_int_type(p_char, traits_type::eof()))
+            return traits_type::not_eof(p_char);
+        const char byte = traits_type::to_char_type(p_char);
+        return xsputn(&byte, 1) == 1 ? p_char : traits_type::eof();
+    }
+    int sync() override { return _file.flush() ? 0 : -1; }
+
+private:
+    std::ofstream _file;
+    std::uint64_t _position = 0;
+    std::uint64_t _from, _to;
+};
+
+} // namespace
+
+// An archive that passes 2 GiB, packed with keys of lengths that do not divide 2^32, mounts
+// and reads back: the records, names and data behind the mark are scrambled in the runs the
+// reader unscrambles. The big entry's input is a sparse file, and its scrambled bytes are not
+// written out but left a hole; a local header straddles the 2 GiB mark.
+TEST(ArchiveWriterTest, ArchivePastTwoGiBReadsBackWithAnyKeyLength)
+{
+    ScratchDir dir;
+    const std::string before = "written before the mark";
+    const std::string name = "big";
+    // The big entry ends 10 bytes before 2 GiB, so that the next local header straddles it.
+    const std::uint64_t bigOffset = Zip::LocalHeader::Size + 6 + before.size() + Zip::LocalHeader::Size + name.size();
+    const std::uint64_t bigSize = (std::uint64_t(1) << 31) - 10 - bigOffset;
+    const std::string bigFile = dir.Write("big.bin", "");
+    std::filesystem::resize_file(std::filesystem::u8path(bigFile), bigSize);
+
+    std::mt19937 random(std::random_device{}());
+    std::vector<std::size_t> lengths = {3};
+    while (lengths.size() < 2) {
+        const std::size_t length = 1 + random() % 64;
+        if ((length & (length - 1)) != 0 && length != 3)
+            lengths.push_back(length);
+    }
+    for (const std::size_t length : lengths) {
+        std::string key;
+        for (std::size_t i = 0; i < length; ++i)
+            key += static_cast<char>(random());
+        const std::string archive = dir / ("past-2GiB-" + std::to_string(length) + ".pak");
+        {
+            HoleFile file(archive, bigOffset + 4096, bigOffset + bigSize - 4096);
+            std::ostream out(&file);
+            ArchiveWriter writer(out, key);
+            writer.AddBytes("before", before);
+            writer.AddFile(name, qorfile::filepath(bigFile));
+            writer.AddBytes("after/straddle", "the local header straddles 2 GiB\r\n");
+            writer.AddDirectory("after/dir");
+            for (int i = 0; i < 5; ++i)
+                writer.AddBytes("after/" + std::to_string(i), std::string(1 + i * 37, static_cast<char>('a' + i)));
+            writer.Finish();
+            ASSERT_TRUE(out.good() && file.good());
+        }
+        EnsureRecorder recorder;
+        auto volume = ArchiveVolume::Open(qorfile::filepath(archive), key);
+        EXPECT_EQ(recorder.messages(), std::vector<std::string>()) << "key length " << length;
+        for (const char* present : {"before", "big", "after", "after/straddle", "after/dir", "after/4"})
+            EXPECT_TRUE(volume->Exists(P(present))) << present << ", key length " << length;
+        EXPECT_EQ(ReadAsset(volume, "before"), before) << "key length " << length;
+        EXPECT_EQ(ReadAsset(volume, "after/straddle", Volume::Text), "the local header straddles 2 GiB\n")
+            << "key length " << length;
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(ReadAsset(volume, "after/" + std::to_string(i)), std::string(1 + i * 37, static_cast<char>('a' + i)))
+                << "key length " << length;
+        EXPECT_EQ(recorder.messages(), std::vector<std::string>()) << "key length " << length;
+    }
+}
