@@ -20,8 +20,11 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/ArchiveDirectory.cpp
   ${ASSETS_ROOT}/src/ArchiveDiagnostics.cpp
   ${ASSETS_ROOT}/src/ArchiveDiagnosticsKinds.cpp
+  ${ASSETS_ROOT}/src/ArchiveDiagnosticsWalk.cpp
+  ${ASSETS_ROOT}/src/ArchiveFindings.cpp
   ${ASSETS_ROOT}/src/ArchiveVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveVolumeListing.cpp
+  ${ASSETS_ROOT}/src/ArchiveVolumeRead.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
   ${ASSETS_ROOT}/src/AssetLibrary.cpp
   ${ASSETS_ROOT}/src/AssetWatcher.cpp

@@ -40,6 +40,28 @@ const char* ArchiveDiagnostics::KindName(Kind p_kind)
         return "compressed";
     case Kind::DuplicateName:
         return "duplicate name";
+    case Kind::DotComponent:
+        return "dot component";
+    case Kind::ParentComponent:
+        return "parent component";
+    case Kind::AbsoluteName:
+        return "absolute name";
+    case Kind::Backslash:
+        return "backslash in name";
+    case Kind::NulInName:
+        return "NUL in name";
+    case Kind::NotUtf8:
+        return "name not UTF-8";
+    case Kind::SymbolicLink:
+        return "symbolic link";
+    case Kind::CountMismatch:
+        return "entry count mismatch";
+    case Kind::CentralSizeMismatch:
+        return "central directory size mismatch";
+    case Kind::MethodMismatch:
+        return "method mismatch";
+    case Kind::NameMismatch:
+        return "local name mismatch";
     }
     return "unknown";
 }

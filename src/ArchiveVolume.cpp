@@ -316,26 +316,25 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
 
 bool ArchiveVolume::Exists(const AssetPath& p_path) const
 {
-    const std::string path = p_path.str();
-    const std::string_view resolved = _state->Resolve(path);
-    // The folders and the keys share one index: one lookup answers both tests.
-    return _state->directory.Contains(resolved);
+    // The folders and the keys share one index: one lookup, on the path's own text, answers
+    // both tests.
+    return _state->directory.Contains(_state->Resolve(p_path.Text()));
 }
 
 // Open's steps from the source check to the stream; null after a failed check that guards a
 // use.
 template <class Source>
-boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
-                                                                OpenMode p_mode) const
+std::optional<ArchiveVolume::State::EntryData> ArchiveVolume::State::LocateEntry(Source& p_archive,
+                                                                                const FileInfo& p_file) const
 {
     if (!Check(p_archive.good(), Messages::ArchiveNotGood))
-        return boost::shared_ptr<std::istream>();
+        return std::nullopt;
 
     p_archive.seekg(static_cast<std::streamoff>(p_file.localHeaderOffset), std::ios_base::beg);
     ZipLocalFileHeader localHeader;
     ReadStruct(p_archive, localHeader, key);
     if (!Check(localHeader.Valid(), Messages::LocalHeaderInvalid))
-        return boost::shared_ptr<std::istream>();
+        return std::nullopt;
 
     const std::streamoff skipped = static_cast<std::streamoff>(localHeader.fileNameLength) + localHeader.extraFieldLength;
     p_archive.seekg(skipped, std::ios_base::cur);
@@ -343,24 +342,40 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
 
     Check(!p_file.compressed, Messages::EntryCompressed);
 
-    // The local header counts the entry's bytes (the stream holds only what the archive holds
-    // of them); an entry that claims none opens empty. In scrambled mode the data is one run
-    // from its first byte.
+    // The local header counts the entry's bytes (a stream holds only what the archive holds
+    // of them); an entry that claims none opens empty.
     const std::size_t claimed = localHeader.uncompressedSize;
-    Zip::KeyStream data = key.RunAt(dataOffset);
-    return EntryStream::Read(p_archive, claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
-        if (scrambled)
-            data.Xor(p_bytes, p_count);
+    return EntryData{dataOffset, claimed};
+}
+
+// In scrambled mode the data is one run from its first byte: p_skip bytes into the entry, the
+// key goes on where that run would be.
+void ArchiveVolume::State::Decode(char* p_bytes, std::size_t p_count, std::streamoff p_dataOffset,
+                                  std::uint64_t p_skip) const
+{
+    if (!scrambled)
+        return;
+    Zip::KeyStream data = key.RunAt(p_dataOffset);
+    data.Skip(p_skip);
+    data.Xor(p_bytes, p_count);
+}
+
+template <class Source>
+boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
+                                                                OpenMode p_mode) const
+{
+    const std::optional<EntryData> data = LocateEntry(p_archive, p_file);
+    if (!data)
+        return boost::shared_ptr<std::istream>();
+    return EntryStream::Read(p_archive, data->claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
+        Decode(p_bytes, p_count, data->offset, 0);
     });
 }
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
     const State& state = *_state;
-    const std::string path = p_path.str();
-    const std::string_view resolved = state.Resolve(path);
-
-    const Entry* asset = state.directory.Find(resolved);
+    const Entry* asset = state.directory.Find(state.Resolve(p_path.Text()));
     if (!Check(asset != nullptr, Messages::EntryMissing))
         return boost::shared_ptr<std::istream>();
     if (!Check(static_cast<bool>(asset->file), Messages::EntryIsDirectory))
@@ -379,19 +394,33 @@ boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, Ope
     const std::size_t around = ZipLocalFileHeader::Size + asset->nameLength + 256;
     archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
                      around + static_cast<std::size_t>(file.uncompressedSize));
-    // The directory's offsets hold only in the file it was read from. A local header that
-    // still vouches for the entry shows the entry as listed; otherwise the file is asked, in
-    // one call, whether it is still the one read, and a file put in its place since (renamed
-    // over it, or rewritten in place) is read no further. Asking only then spares every Open
-    // of an unchanged archive a system call.
-    Platform::FileIdentity identity;
-    if (state.identified && !archive.fail() && !LocalHeaderVouches(archive, file, state.key) &&
-        !(archive.Identify(identity) && identity == state.identity)) {
-        Check(false, Messages::ArchiveChanged(_source.str()).c_str());
+    if (!state.StillTheArchive(archive, file, _source))
         return boost::shared_ptr<std::istream>();
-    }
     return state.ReadEntry(archive, file, p_mode);
 }
+
+// The directory's offsets hold only in the file it was read from. A local header that still
+// vouches for the entry shows the entry as listed; otherwise the file is asked, in one call,
+// whether it is still the one read, and a file put in its place since (renamed over it, or
+// rewritten in place) is read no further. Asking only then spares every read of an unchanged
+// archive a system call.
+bool ArchiveVolume::State::StillTheArchive(const FileSource& p_archive, const FileInfo& p_file,
+                                           const AssetPath& p_source) const
+{
+    if (!identified || p_archive.fail() || LocalHeaderVouches(p_archive, p_file, key))
+        return true;
+    Platform::FileIdentity now;
+    if (p_archive.Identify(now) && now == identity)
+        return true;
+    Check(false, Messages::ArchiveChanged(p_source.str()).c_str());
+    return false;
+}
+
+// The read into the caller's memory (ArchiveVolumeRead.cpp) goes through the same checks.
+template std::optional<ArchiveVolume::State::EntryData>
+ArchiveVolume::State::LocateEntry<FileSource>(FileSource&, const FileInfo&) const;
+template std::optional<ArchiveVolume::State::EntryData>
+ArchiveVolume::State::LocateEntry<StreamSource>(StreamSource&, const FileInfo&) const;
 
 } // namespace Assets
 } // namespace Draxel

@@ -11,12 +11,18 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace Qor {
 namespace Draxel {
 namespace Assets {
+
+namespace Archive {
+class FileSource;
+} // namespace Archive
 
 struct ArchiveVolume::State {
     Archive::Directory directory; // with the folders the names imply
@@ -63,12 +69,35 @@ struct ArchiveVolume::State {
         }
     }
 
+    // Where an entry's data begins in the archive, and how many bytes its local header claims.
+    struct EntryData {
+        std::streamoff offset;
+        std::size_t claimed;
+    };
+
     // The walk over the central directory, and Open's reading of one entry; both in the
     // volume's source, over a StreamSource or a FileSource.
     template <class Source>
     void ParseArchive(Source& p_source);
     template <class Source>
     boost::shared_ptr<std::istream> ReadEntry(Source& p_archive, const Archive::FileInfo& p_file, OpenMode p_mode) const;
+    // Open's checks from the source to the local header, in its order: the entry's data, or
+    // nothing after a check that guards a use. Throws std::out_of_range for a claim of 0 bytes.
+    // Defined for StreamSource and FileSource.
+    template <class Source>
+    std::optional<EntryData> LocateEntry(Source& p_archive, const Archive::FileInfo& p_file) const;
+    // Whether p_archive, opened afresh and prefetched at p_file's local header, is still the
+    // file the directory was read from; reported, naming p_source, when it is another one.
+    bool StillTheArchive(const Archive::FileSource& p_archive, const Archive::FileInfo& p_file,
+                         const AssetPath& p_source) const;
+    // Unscrambles p_count bytes that lie p_skip bytes into the entry whose data begins at
+    // p_dataOffset (nothing unless the archive is scrambled).
+    void Decode(char* p_bytes, std::size_t p_count, std::streamoff p_dataOffset, std::uint64_t p_skip) const;
+    // Read's steps after the directory: the entry's bytes, as Open would show them, into the
+    // caller's memory (ArchiveVolumeRead.cpp).
+    template <class Source>
+    std::optional<std::uint64_t> ReadEntryInto(Source& p_archive, const Archive::FileInfo& p_file, OpenMode p_mode,
+                                               char* p_buffer, std::size_t p_capacity) const;
 };
 
 } // namespace Assets

@@ -32,14 +32,13 @@ constexpr std::uint16_t MadeByUnix = (3 << 8) | 20;
 constexpr std::uint16_t DosTime = 0;
 constexpr std::uint16_t DosDate = (1 << 5) | 1; // 1980-01-01
 
-// A name with any byte past ASCII is marked as UTF-8 (bit 11), so that other tools do not
-// read it in their legacy code page; the names a host gives are UTF-8.
+// A name with a byte past ASCII is marked as UTF-8 (bit 11) when it is UTF-8, so that other
+// tools do not read it in their legacy code page. A name that is not UTF-8 (a Latin-1 file
+// name on a Unix file system) is stored as it is, unmarked: the flag would be a lie that
+// strict readers refuse.
 std::uint16_t NameFlags(const std::string& p_name)
 {
-    for (const char character : p_name)
-        if (static_cast<unsigned char>(character) >= 0x80)
-            return Zip::FlagUtf8;
-    return 0;
+    return Zip::HasNonAscii(p_name) && Zip::IsUtf8(p_name) ? Zip::FlagUtf8 : 0;
 }
 
 struct CentralRecord {
@@ -171,6 +170,26 @@ void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& 
         _state->Write(chunk.data(), want);
         copied += want;
     }
+}
+
+void ArchiveWriter::AddStream(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc,
+                              const std::function<void(const Sink&)>& p_produce)
+{
+    State& state = *_state;
+    state.BeginEntry(p_name, p_size, p_crc, false);
+    std::uint64_t written = 0;
+    std::uint32_t crc = 0;
+    p_produce([&](const char* p_bytes, std::size_t p_count) {
+        if (p_count > p_size - written)
+            throw std::invalid_argument("archive writer: more data than the size it was added with: " + p_name);
+        crc = Crc32(crc, p_bytes, p_count);
+        state.Write(p_bytes, p_count);
+        written += p_count;
+    });
+    if (written != p_size)
+        throw std::invalid_argument("archive writer: less data than the size it was added with: " + p_name);
+    if (crc != p_crc)
+        throw std::invalid_argument("archive writer: the data does not match the CRC-32 it was added with: " + p_name);
 }
 
 void ArchiveWriter::AddDirectory(const std::string& p_name)

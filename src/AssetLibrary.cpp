@@ -37,6 +37,17 @@ public:
         return static_cast<const Volume&>(*_library).Open(_base + p_path, p_mode);
     }
 
+    std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                      std::size_t p_capacity) const override
+    {
+        return static_cast<const Volume&>(*_library).Read(_base + p_path, p_mode, p_buffer, p_capacity);
+    }
+
+    std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const override
+    {
+        return static_cast<const Volume&>(*_library).Size(_base + p_path, p_mode);
+    }
+
 private:
     boost::shared_ptr<const AssetLibrary> _library;
     AssetPath _base;
@@ -144,6 +155,24 @@ boost::shared_ptr<std::istream> AssetLibrary::Open(const AssetPath& p_path, Open
         }
     }
     return boost::shared_ptr<std::istream>();
+}
+
+std::optional<std::uint64_t> AssetLibrary::Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                                std::size_t p_capacity) const
+{
+    for (const auto& group : _state->volumes) {
+        for (const auto& mounted : group.second) {
+            const AssetVolume& volume = *mounted.second;
+            if (volume._target.IsParentOf(p_path) && volume.Exists(p_path))
+                return volume.Read(p_path, p_mode, p_buffer, p_capacity);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> AssetLibrary::Size(const AssetPath& p_path, OpenMode p_mode) const
+{
+    return Read(p_path, p_mode, nullptr, 0);
 }
 
 boost::shared_ptr<Volume> AssetLibrary::RelativeTo(const AssetPath& p_path) const

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 
 namespace Qor {
 namespace Draxel {
@@ -60,6 +61,67 @@ boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, 
     std::unique_ptr<std::istream> stream = inside ? OpenFileStream(resolved, flags) : FailedFileStream();
     Check(stream->good(), Messages::DirectoryStreamFailed);
     return boost::shared_ptr<std::istream>(stream.release());
+}
+
+// ---------------------------------------------------------------------------------------
+// The read into the caller's memory: Open's checks in Open's order, then the bytes Open's
+// stream would give. Text mode reads through the same kind of stream Open makes; Binary reads
+// the file by position, without a stream.
+
+std::optional<std::uint64_t> FileSystemVolume::Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                                    std::size_t p_capacity) const
+{
+    // A path that would leave the directory fails as a missing file does, in either mode.
+    AssetPath resolved;
+    const bool inside = Resolve(p_path, resolved);
+    if (p_mode != Binary) {
+        Check(p_mode == Text, Messages::DirectoryModeNotText);
+        std::unique_ptr<std::istream> stream = inside ? OpenFileStream(resolved, std::ios_base::in) : FailedFileStream();
+        if (!Check(stream->good(), Messages::DirectoryStreamFailed))
+            return std::nullopt;
+        stream->read(p_buffer, static_cast<std::streamsize>(p_capacity));
+        std::uint64_t count = static_cast<std::uint64_t>(stream->gcount());
+        if (stream->good()) {
+            stream->ignore(std::numeric_limits<std::streamsize>::max());
+            count += static_cast<std::uint64_t>(stream->gcount());
+        }
+        return count;
+    }
+
+    // A directory opens as no file here either (Platform::FileLength refuses it).
+    Platform::FileHandle file = inside ? Platform::OpenForReading(resolved) : Platform::NoFile;
+    std::int64_t length = 0;
+    const bool opened = file != Platform::NoFile && Platform::FileLength(file, length);
+    if (!Check(opened, Messages::DirectoryStreamFailed)) {
+        Platform::CloseFile(file);
+        return std::nullopt;
+    }
+    // Read to the end of the file or of the caller's memory, whichever comes first: a file
+    // that grew since it was measured, or whose length the system does not tell, is read as
+    // a stream would read it.
+    std::uint64_t count = 0;
+    std::ptrdiff_t got = 1;
+    while (count < p_capacity && got > 0) {
+        got = Platform::PositionedRead(file, p_buffer + count, p_capacity - count, static_cast<std::int64_t>(count));
+        if (got > 0)
+            count += static_cast<std::uint64_t>(got);
+    }
+    if (count == p_capacity && got > 0) {
+        if (length > static_cast<std::int64_t>(count)) {
+            count = static_cast<std::uint64_t>(length);
+        } else {
+            char scratch[4096];
+            while ((got = Platform::PositionedRead(file, scratch, sizeof scratch, static_cast<std::int64_t>(count))) > 0)
+                count += static_cast<std::uint64_t>(got);
+        }
+    }
+    Platform::CloseFile(file);
+    return count;
+}
+
+std::optional<std::uint64_t> FileSystemVolume::Size(const AssetPath& p_path, OpenMode p_mode) const
+{
+    return Read(p_path, p_mode, nullptr, 0);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -61,4 +61,9 @@ std::size_t CentralHeaderOffset(const std::string& p_archive, std::size_t p_inde
     return offset;
 }
 
+std::size_t LocalHeaderOffset(const std::string& p_archive, std::size_t p_index)
+{
+    return Get32(p_archive, CentralHeaderOffset(p_archive, p_index) + 42);
+}
+
 } // namespace testing_support

@@ -28,5 +28,7 @@ std::uint32_t Get32(const std::string& p_bytes, std::size_t p_offset);
 std::uint16_t Get16(const std::string& p_bytes, std::size_t p_offset);
 // Offset of the central directory header of entry p_index (0-based) of a plain archive.
 std::size_t CentralHeaderOffset(const std::string& p_archive, std::size_t p_index);
+// Offset of the local header of entry p_index, as its central header gives it.
+std::size_t LocalHeaderOffset(const std::string& p_archive, std::size_t p_index);
 
 } // namespace testing_support

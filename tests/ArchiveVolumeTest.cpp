@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -245,6 +246,9 @@ TEST_F(ArchiveVolumeTest, EntryWithoutBytesOpensEmpty)
                     stream->clear();
                     stream->seekg(0, std::ios_base::end);
                     EXPECT_EQ(static_cast<long>(stream->tellg()), 0);
+                    char buffer[8];
+                    EXPECT_EQ(volume->Read(P(path), mode, buffer, sizeof buffer), std::optional<std::uint64_t>(0));
+                    EXPECT_EQ(volume->Size(P(path), mode), std::optional<std::uint64_t>(0));
                 }
             }
             EXPECT_EQ(ReadAsset(volume, "full", Volume::Text), "f\n") << form.name;
@@ -490,7 +494,10 @@ TEST_F(ArchiveVolumeTest, ReplacedArchiveIsNeverMisread)
             EXPECT_FALSE(mounted.Open(P("data/a.txt"), Volume::Text));
             EXPECT_FALSE(mounted.Open(P("data/b.txt"), Volume::Binary));
             EXPECT_FALSE(alone->Open(P("a.txt"), Volume::Binary));
-            EXPECT_EQ(recorder.messages(), std::vector<std::string>(3, changed)) << name;
+            char buffer[16];
+            EXPECT_FALSE(mounted.Read(P("data/a.txt"), Volume::Binary, buffer, sizeof buffer));
+            EXPECT_FALSE(alone->Size(P("a.txt"), Volume::Text));
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>(5, changed)) << name;
             recorder.clear();
             EXPECT_EQ(ReadAll(*mounted.Open(P("data/same.txt"), Volume::Binary)), "unchanged") << name;
             EXPECT_EQ(recorder.messages(), std::vector<std::string>()) << name;

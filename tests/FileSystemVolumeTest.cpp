@@ -192,6 +192,11 @@ TEST_F(ContainmentTest, ParentComponentsNeverResolveAndFailAsAMissingFile)
             EXPECT_EQ(stream->rdstate(), missing->rdstate()) << path;
             EXPECT_EQ(stream->get(), std::char_traits<char>::eof()) << path;
             EXPECT_EQ(recorder.messages(), std::vector<std::string>{StreamMessage}) << path;
+            recorder.clear();
+            char buffer[16];
+            EXPECT_FALSE(volume.Read(P(path), mode, buffer, sizeof buffer)) << path;
+            EXPECT_FALSE(volume.Size(P(path), mode)) << path;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>(2, StreamMessage)) << path;
         }
     }
 }

@@ -12,19 +12,21 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-ScratchDir::ScratchDir()
+ScratchDir::ScratchDir() : ScratchDir(fs::temp_directory_path().u8string()) {}
+
+ScratchDir::ScratchDir(const std::string& p_parent)
 {
     // A name nobody has taken: create_directory says whether this call made it.
     std::random_device seed;
     std::mt19937_64 random(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate = fs::temp_directory_path() / ("assets-test-" + std::to_string(random() % 1000000000));
+        const fs::path candidate = fs::u8path(p_parent) / ("assets-test-" + std::to_string(random() % 1000000000));
         if (fs::create_directory(candidate)) {
             _path = candidate.u8string();
             return;
         }
     }
-    throw std::runtime_error("cannot create a scratch directory in " + fs::temp_directory_path().string());
+    throw std::runtime_error("cannot create a scratch directory in " + p_parent);
 }
 
 ScratchDir::~ScratchDir()

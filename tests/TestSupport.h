@@ -14,6 +14,8 @@ namespace testing_support {
 class ScratchDir {
 public:
     ScratchDir();
+    // Below p_parent instead of the temporary directory (tmpfs, say, for many files).
+    explicit ScratchDir(const std::string& p_parent);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;

@@ -29,15 +29,6 @@ using testing_support::RunShell;
 
 namespace {
 
-// The address-space limit the suite runs damaged archives under (3 GiB). Under
-// AddressSanitizer, whose shadow memory needs far more address space, its allocation limit
-// stands in for it (ASAN_OPTIONS of the suite).
-#if defined(ASSETS_TOOL_UNDER_ASAN)
-const char* const MemoryLimit = "ASAN_OPTIONS=$ASAN_OPTIONS:allocator_may_return_null=1:max_allocation_size_mb=3072";
-#else
-const char* const MemoryLimit = "ulimit -v 3145728 &&";
-#endif
-
 class ToolHonesty : public Tool {
 protected:
     // The prefix that runs the tool as an unprivileged user: nobody when the test runs as

@@ -10,6 +10,16 @@
 #include <string>
 #include <vector>
 
+// The address-space limit the suite runs damaged archives under (3 GiB), as a prefix of Run.
+// Under AddressSanitizer, whose shadow memory needs far more address space, its allocation
+// limit stands in for it (ASAN_OPTIONS of the suite).
+#if defined(ASSETS_TOOL_UNDER_ASAN)
+inline const char* const MemoryLimit =
+    "ASAN_OPTIONS=$ASAN_OPTIONS:allocator_may_return_null=1:max_allocation_size_mb=3072";
+#else
+inline const char* const MemoryLimit = "ulimit -v 3145728 &&";
+#endif
+
 struct Result {
     int status;
     std::string out;

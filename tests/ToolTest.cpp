@@ -131,11 +131,12 @@ TEST_F(Tool, CheckReportsEachProblemInOneLine)
     EXPECT_EQ(comment.status, 1);
     EXPECT_NE(comment.err.find("comment.zip: archive comment"), std::string::npos) << comment.err;
 
-    // Method 12 (bzip2) in the second central header: listed, and named once.
+    // Method 12 (bzip2) in the second entry's headers, local and central: listed, and named once.
     bytes = ReadFile(WriteArchive("odd.zip", {{"plain.txt", "p"}, {"odd.bin", "o"}}));
     const std::size_t central = bytes.rfind(std::string("PK\1\2", 4));
     ASSERT_NE(central, std::string::npos);
     bytes[central + 10] = 12;
+    bytes[testing_support::LocalHeaderOffset(bytes, 1) + 8] = 12;
     _dir.Write("odd.zip", bytes);
     EXPECT_NE(Run("ls -l odd.zip").out.find("method12"), std::string::npos);
     Result odd = Run("check odd.zip");

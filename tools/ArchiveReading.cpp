@@ -7,9 +7,6 @@
 
 #include "ArchiveCore/Format.h"
 #include "ArchiveCore/LineEnds.h"
-#include "ArchiveCore/Names.h"
-
-#include <QorFile.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -20,18 +17,6 @@ namespace draxel_tool {
 
 namespace fs = std::filesystem;
 using namespace Qor::Draxel::Assets;
-
-namespace {
-
-bool HasEndRecord(const Inspection& p_inspection)
-{
-    for (const Inspection::Finding& finding : p_inspection.Findings())
-        if (finding.kind == Inspection::Kind::NoEndRecord || finding.kind == Inspection::Kind::Unreadable)
-            return false;
-    return true;
-}
-
-} // namespace
 
 void AddArchiveOptions(CLI::App& p_command, ArchiveOptions& p_options)
 {
@@ -52,45 +37,24 @@ std::unique_ptr<Inspection> InspectArchive(const ArchiveOptions& p_options)
     const std::string key = ResolveKey(p_options.key.text, p_options.key.file);
     auto inspection = std::make_unique<Inspection>(file, key,
                                                    p_options.plain ? Inspection::Reading::Plain : Inspection::Reading::ByName);
-    for (const Inspection::Finding& finding : inspection->Findings())
-        if (finding.kind == Inspection::Kind::Unreadable)
-            throw Failure(file, "cannot read: " + finding.detail);
-    if (HasEndRecord(*inspection))
+    // The library's sentence, and what to give this program to get past it.
+    switch (inspection->FirstObstacle()) {
+    case Inspection::Obstacle::Unreadable:
+    case Inspection::Obstacle::WrongKey:
+    case Inspection::Obstacle::NotAnArchive:
+        throw Failure(file, inspection->Explanation());
+    case Inspection::Obstacle::PlainArchive:
+        throw Failure(file, inspection->Explanation() + ": read it with --plain (or name it .zip)");
+    case Inspection::Obstacle::KeyMissing:
+        throw Failure(file, inspection->Explanation() + ": give its key with --key or --key-file");
+    default:
         return inspection;
-
-    const bool scrambledName =
-        !p_options.plain && Zip::IsScrambledArchive(AssetPath(qorfile::filepath(file)));
-    if (scrambledName && key.empty() && HasEndRecord(Inspection(file, std::string(), Inspection::Reading::Plain)))
-        throw Failure(file, "a name that does not end in zip is read as scrambled with the key in its last 32 bytes, "
-                            "but this is a plain ZIP archive: read it with --plain (or name it .zip)");
-    if (scrambledName)
-        throw Failure(file, key.empty() ? "not a scrambled archive that carries its key (no ZIP end record): "
-                                          "give its key with --key or --key-file"
-                                        : "no ZIP end record: not an archive, or a wrong key");
-    throw Failure(file, key.empty() ? "not a ZIP archive (no end record at its end)"
-                                    : "no ZIP end record: not an archive, or a wrong key");
+    }
 }
 
 std::string IncompleteReason(const Inspection& p_inspection)
 {
-    if (!p_inspection.Incomplete())
-        return std::string();
-    for (const Inspection::Finding& finding : p_inspection.Findings()) {
-        switch (finding.kind) {
-        case Inspection::Kind::Comment:
-            return "archive comments are not supported (" + finding.detail + ")";
-        case Inspection::Kind::Zip64:
-            return "ZIP64 archives are not supported (" + finding.detail + ")";
-        case Inspection::Kind::BadCentral:
-            return "damaged central directory: " + finding.detail;
-        case Inspection::Kind::NoEndRecord:
-        case Inspection::Kind::Unreadable:
-            return finding.detail;
-        default:
-            break;
-        }
-    }
-    return "the archive cannot be read whole";
+    return p_inspection.Incomplete() ? p_inspection.Explanation() : std::string();
 }
 
 std::vector<const InspectedEntry*> InPathOrder(const Inspection& p_inspection)

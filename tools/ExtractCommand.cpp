@@ -9,6 +9,7 @@
 #include <Assets/AssetPath.h>
 
 #include "ArchiveCore/Format.h"
+#include "ArchiveCore/Names.h"
 
 #include <cctype>
 
@@ -59,6 +60,7 @@ struct ExtractOptions {
     ArchiveOptions archive;
     std::string directory;
     bool overwrite = false;
+    bool linksAsFiles = false;
 };
 
 // Writes one entry; the reason when it could not be written.
@@ -113,20 +115,30 @@ int ExtractArchive(const ExtractOptions& p_options)
             PrintError(subject, p_reason);
             failed = true;
         };
+        if (entry->name.find('\0') != std::string::npos) {
+            fail("refused, the name holds a NUL byte (other tools end it there)");
+            continue;
+        }
         const std::string hostile = HostileName(entry->name);
         if (!hostile.empty()) {
             fail("refused, " + hostile + " would land outside " + p_options.directory);
             continue;
         }
-        const std::string path = AssetPath(entry->name).str();
+        // "." components are nothing, on every system ("./Data/a.txt" as bsdtar stores it).
+        const std::string path = AssetPath(Zip::WithoutDotComponents(entry->name)).str();
         if (path.empty()) {
-            fail("refused, the name has no path");
-            continue;
+            if (!entry->isDirectory)
+                fail("refused, the name has no path");
+            continue; // "./": the directory extracted into
         }
         if (entry->isDirectory) {
             const std::string made = directory->MakeFolders(path);
             if (!made.empty())
                 fail("cannot make the folder: " + made);
+            continue;
+        }
+        if (entry->isLink && !p_options.linksAsFiles) {
+            fail("skipped, symbolic link (--links-as-files writes it as a file holding the path it points to)");
             continue;
         }
         const std::string skipped = Unextractable(*entry);
@@ -155,11 +167,15 @@ void AddExtractCommand(CommandSet& p_commands)
     CLI::App* extract = p_commands.Add(
         "extract",
         "Write the entries of an archive below a directory. Nothing is written outside DIR or through a symbolic "
-        "link; existing files stay unless --overwrite; encrypted and compressed entries are skipped, each named",
+        "link; existing files stay unless --overwrite; encrypted and compressed entries and symbolic links are "
+        "skipped, each named",
         [options] { return ExtractArchive(*options); });
     AddArchiveOptions(*extract, options->archive);
     extract->add_option("DIR", options->directory, "The directory to write into (created when missing)")->required();
     extract->add_flag("--overwrite", options->overwrite, "Replace existing files (never a symbolic link)");
+    extract->add_flag("--links-as-files", options->linksAsFiles,
+                      "Write symbolic-link entries as files holding the path they point to (otherwise each is "
+                      "skipped, named, and the exit status is 1)");
 }
 
 } // namespace draxel_tool

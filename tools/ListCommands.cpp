@@ -23,9 +23,10 @@ namespace {
 // check prints this many problems unless --all.
 constexpr std::size_t ShownProblems = 20;
 
+// A symbolic link is named as such: its data is a path, not a file's content.
 const char* TypeName(const InspectedEntry& p_entry)
 {
-    return p_entry.isDirectory ? "dir" : "file";
+    return p_entry.isDirectory ? "dir" : p_entry.isLink ? "link" : "file";
 }
 
 Json EntryJson(const InspectedEntry& p_entry)

@@ -41,6 +41,7 @@ struct PackOptions {
     bool builtIn = false;
     bool directoryEntries = false;
     bool skipUnreadable = false;
+    bool linksAsFiles = false;
 };
 
 // One entry to write: a host file, a directory entry, or an entry of the --from archive.
@@ -171,7 +172,8 @@ void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_it
             if (item.directory)
                 p_writer.AddDirectory(entry.first);
             else if (item.from)
-                p_writer.AddBytes(entry.first, p_source->Read(item.from->index, item.from->name));
+                p_writer.AddStream(entry.first, item.from->size, item.from->crc32,
+                                   [&](const ArchiveWriter::Sink& p_sink) { p_source->Read(*item.from, p_sink); });
             else
                 p_writer.AddFile(entry.first, qorfile::filepath(item.file));
         } catch (const std::length_error& error) {
@@ -224,11 +226,19 @@ int PackArchive(const PackOptions& p_options)
         collector.AddDirectoryTree(directory);
     std::unique_ptr<SourceArchive> from;
     std::vector<SourceArchive::Entry> fromEntries;
+    std::size_t linksSkipped = 0;
     if (!p_options.from.empty()) {
         from = OpenSourceArchive(p_options.from);
         fromEntries = from->Entries();
-        for (const SourceArchive::Entry& entry : fromEntries)
+        for (const SourceArchive::Entry& entry : fromEntries) {
+            if (entry.link && !p_options.linksAsFiles) {
+                PrintError(p_options.from + ": " + entry.name,
+                           "skipped, symbolic link (--links-as-files packs it as a file holding the path it points to)");
+                ++linksSkipped;
+                continue;
+            }
             collector.Add(entry.name, Item{std::string(), entry.directory, &entry, p_options.from});
+        }
     }
     const std::map<std::string, Item>& items = collector.Items();
 
@@ -279,7 +289,7 @@ int PackArchive(const PackOptions& p_options)
         PrintError(out, std::to_string(collector.Skipped()) + " unreadable path(s) skipped");
         return Failed;
     }
-    return Success;
+    return linksSkipped > 0 ? Failed : Success;
 }
 
 } // namespace
@@ -307,6 +317,9 @@ void AddPackCommand(CommandSet& p_commands)
                                           "gives the key when it mounts the built-in archive)");
     builtIn->excludes(trailer)->excludes("--key")->excludes("--key-file");
     pack->add_flag("-d,--directories", options->directoryEntries, "Store directory entries too");
+    pack->add_flag("--links-as-files", options->linksAsFiles,
+                   "With --from: pack symbolic-link entries as files holding the path they point to (otherwise "
+                   "each is skipped, named, and the exit status is 1)");
     pack->add_flag("--skip-unreadable", options->skipUnreadable,
                    "Pack what can be read: each unreadable path is a warning, and the exit status is 1");
 }

@@ -8,6 +8,7 @@
 #include "ToolSupport.h"
 
 #include "ArchiveCore/Format.h"
+#include "ArchiveCore/Names.h"
 
 #include <zlib.h>
 
@@ -31,41 +32,6 @@ const char16_t Cp437High[128] = {
     0x2588, 0x2584, 0x258c, 0x2590, 0x2580, 0x03b1, 0x00df, 0x0393, 0x03c0, 0x03a3, 0x03c3, 0x00b5, 0x03c4,
     0x03a6, 0x0398, 0x03a9, 0x03b4, 0x221e, 0x03c6, 0x03b5, 0x2229, 0x2261, 0x00b1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00f7, 0x2248, 0x00b0, 0x2219, 0x00b7, 0x221a, 0x207f, 0x00b2, 0x25a0, 0x00a0};
-
-bool IsUtf8(const std::string& p_text)
-{
-    std::size_t i = 0;
-    while (i < p_text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(p_text[i]);
-        std::size_t follow = 0;
-        std::uint32_t point = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xe0) == 0xc0) {
-            follow = 1, point = lead & 0x1f;
-        } else if ((lead & 0xf0) == 0xe0) {
-            follow = 2, point = lead & 0x0f;
-        } else if ((lead & 0xf8) == 0xf0) {
-            follow = 3, point = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + follow >= p_text.size())
-            return false;
-        for (std::size_t k = 1; k <= follow; ++k) {
-            const unsigned char next = static_cast<unsigned char>(p_text[i + k]);
-            if ((next & 0xc0) != 0x80)
-                return false;
-            point = (point << 6) | (next & 0x3f);
-        }
-        const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (point < least[follow] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
-            return false;
-        i += follow + 1;
-    }
-    return true;
-}
 
 std::string FromCp437(const std::string& p_text)
 {
@@ -91,7 +57,7 @@ std::string FromCp437(const std::string& p_text)
 // are, and as code page 437 otherwise.
 std::string NameAsUtf8(const InspectedEntry& p_entry, const std::string& p_archive)
 {
-    if (IsUtf8(p_entry.name))
+    if (Zip::IsUtf8(p_entry.name))
         return p_entry.name;
     if (p_entry.flags & Zip::FlagUtf8)
         throw Failure(p_archive + ": " + FromCp437(p_entry.name), "the name is marked UTF-8 but is not");
@@ -136,21 +102,20 @@ public:
         const std::vector<InspectedEntry>& inspected = _inspection->Entries();
         for (std::size_t index = 0; index < inspected.size(); ++index) {
             Entry entry;
-            entry.name = NameAsUtf8(inspected[index], _path);
-            entry.directory = !entry.name.empty() && entry.name.back() == '/';
-            if (entry.directory)
-                entry.name.pop_back();
+            entry.link = inspected[index].isLink;
+            entry.size = inspected[index].uncompressedSize;
+            entry.crc32 = inspected[index].crc32;
             entry.index = index;
-            if (!entry.name.empty())
+            if (Name(NameAsUtf8(inspected[index], _path), entry))
                 entries.push_back(std::move(entry));
         }
         return entries;
     }
 
-    std::string Read(std::size_t p_index, const std::string& p_name) const override
+    void Read(const Entry& p_entry, const std::function<void(const char*, std::size_t)>& p_sink) const override
     {
-        const std::string subject = _path + ": " + p_name;
-        InspectedEntry entry = _inspection->Entries().at(p_index);
+        const std::string subject = _path + ": " + p_entry.name;
+        InspectedEntry entry = _inspection->Entries().at(p_entry.index);
         if (entry.flags & Zip::FlagEncrypted)
             throw Failure(subject, "cannot read the entry: it is encrypted");
         if (entry.method != Zip::MethodStored && entry.method != Zip::MethodDeflate)
@@ -164,67 +129,89 @@ public:
         entry.heldSize = entry.dataOffset <= length ? std::min(entry.compressedSize, length - entry.dataOffset) : 0;
         if (entry.heldSize < entry.compressedSize)
             throw Failure(subject, "cannot read the entry: its data runs past the end of the archive");
+        if (entry.method == Zip::MethodStored && entry.compressedSize != entry.uncompressedSize)
+            throw Failure(subject, "the entry's data is " + std::to_string(entry.compressedSize) +
+                                       " bytes, its size says " + std::to_string(entry.uncompressedSize));
 
-        std::string bytes;
+        // The data goes on in chunks as it comes: the CRC-32 is known only at its end.
+        std::uint64_t produced = 0;
+        std::uint32_t crc = 0;
+        auto pass = [&](const char* p_bytes, std::size_t p_count) {
+            produced += p_count;
+            crc = Zip::Crc32(crc, p_bytes, p_count);
+            p_sink(p_bytes, p_count);
+        };
         std::string problem;
         bool read = false;
         if (entry.method == Zip::MethodStored) {
             read = _inspection->ReadData(entry, [&](const char* p_bytes, std::size_t p_count) {
-                bytes.append(p_bytes, p_count);
+                pass(p_bytes, p_count);
                 return true;
-            });
+            }, ChunkSize);
         } else {
-            read = Inflate(entry, bytes, problem);
+            read = Inflate(entry, pass, problem);
         }
         if (!read)
             throw Failure(subject, "cannot read the entry: the archive cannot be read");
         if (!problem.empty())
             throw Failure(subject, "cannot read the entry: " + problem);
-        if (bytes.size() != entry.uncompressedSize)
-            throw Failure(subject, "the entry's data is " + std::to_string(bytes.size()) + " bytes, its size says " +
+        if (produced != entry.uncompressedSize)
+            throw Failure(subject, "the entry's data is " + std::to_string(produced) + " bytes, its size says " +
                                        std::to_string(entry.uncompressedSize));
-        if (Zip::Crc32(0, bytes.data(), bytes.size()) != entry.crc32)
+        if (crc != entry.crc32)
             throw Failure(subject, "the entry's data does not match its CRC-32");
-        return bytes;
     }
 
 private:
-    // Inflates the raw deflate stream into p_bytes, never past the entry's size plus one byte
-    // (enough to tell that the data is longer than it says).
-    bool Inflate(const InspectedEntry& p_entry, std::string& p_bytes, std::string& p_problem) const
+    // Read and inflated in chunks of this size: the memory an entry takes, whatever its size.
+    static constexpr std::size_t ChunkSize = std::size_t(1) << 16;
+
+    // Inflates the raw deflate stream into p_pass in chunks, never past the entry's size (the
+    // first byte past it is a problem: the data is longer than it says).
+    bool Inflate(const InspectedEntry& p_entry, const std::function<void(const char*, std::size_t)>& p_pass,
+                 std::string& p_problem) const
     {
-        z_stream stream{};
-        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+        // Ended however the reading ends: the sink may throw.
+        struct Stream : z_stream {
+            bool started = false;
+            ~Stream()
+            {
+                if (started)
+                    inflateEnd(this);
+            }
+        } stream{};
+        stream.started = inflateInit2(&stream, -MAX_WBITS) == Z_OK;
+        if (!stream.started) {
             p_problem = "zlib cannot start inflating";
             return true;
         }
-        const std::uint64_t limit = p_entry.uncompressedSize + 1;
-        char out[1 << 16];
+        std::vector<char> out(ChunkSize);
+        std::uint64_t made = 0;
         bool ended = false;
         const bool read = _inspection->ReadData(p_entry, [&](const char* p_input, std::size_t p_count) {
             stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p_input));
             stream.avail_in = static_cast<uInt>(p_count);
             while (!ended && (stream.avail_in > 0 || stream.avail_out == 0)) {
-                stream.next_out = reinterpret_cast<Bytef*>(out);
-                stream.avail_out = sizeof out;
+                stream.next_out = reinterpret_cast<Bytef*>(out.data());
+                stream.avail_out = static_cast<uInt>(out.size());
                 const int status = inflate(&stream, Z_NO_FLUSH);
                 if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
                     p_problem = std::string("damaged deflate data (") + (stream.msg ? stream.msg : "zlib error") + ")";
                     return false;
                 }
-                const std::size_t made = sizeof out - stream.avail_out;
-                if (p_bytes.size() + made > limit) {
+                const std::size_t count = out.size() - stream.avail_out;
+                if (count > p_entry.uncompressedSize - made) {
                     p_problem = "the inflated data is longer than the entry's size";
                     return false;
                 }
-                p_bytes.append(out, made);
+                made += count;
+                p_pass(out.data(), count);
                 ended = status == Z_STREAM_END;
                 if (status == Z_BUF_ERROR)
                     break;
             }
             return !ended;
-        }, std::size_t(1) << 16);
-        inflateEnd(&stream);
+        }, ChunkSize);
         if (read && p_problem.empty() && !ended)
             p_problem = "the deflate data ends early";
         return read;

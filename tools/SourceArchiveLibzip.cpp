@@ -3,6 +3,8 @@
 #include "SourceArchive.h"
 #include "ToolSupport.h"
 
+#include "ArchiveCore/Format.h"
+
 #include <zip.h>
 
 namespace draxel_tool {
@@ -32,42 +34,47 @@ public:
         std::vector<Entry> entries;
         const zip_int64_t count = zip_get_num_entries(_archive, 0);
         for (zip_int64_t index = 0; index < count; ++index) {
-            const char* name = zip_get_name(_archive, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_GUESS);
-            if (!name)
+            const zip_uint64_t at = static_cast<zip_uint64_t>(index);
+            const char* name = zip_get_name(_archive, at, ZIP_FL_ENC_GUESS);
+            zip_stat_t stat;
+            zip_stat_init(&stat);
+            zip_uint8_t system = 0;
+            zip_uint32_t attributes = 0;
+            if (!name || zip_stat_index(_archive, at, 0, &stat) != 0 ||
+                zip_file_get_external_attributes(_archive, at, 0, &system, &attributes) != 0)
                 throw Failure(_path, "entry " + std::to_string(index) + ": " + zip_strerror(_archive));
             Entry entry;
-            entry.name = name;
-            entry.directory = !entry.name.empty() && entry.name.back() == '/';
-            if (entry.directory)
-                entry.name.pop_back();
+            entry.link = Qor::Draxel::Assets::Zip::IsSymbolicLink(static_cast<std::uint16_t>(system << 8), attributes);
+            entry.size = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
+            entry.crc32 = (stat.valid & ZIP_STAT_CRC) ? stat.crc : 0;
             entry.index = static_cast<std::size_t>(index);
-            if (!entry.name.empty())
+            if (Name(name, entry))
                 entries.push_back(std::move(entry));
         }
         return entries;
     }
 
-    std::string Read(std::size_t p_index, const std::string& p_name) const override
+    void Read(const Entry& p_entry, const std::function<void(const char*, std::size_t)>& p_sink) const override
     {
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(_archive, p_index, 0, &stat) != 0)
-            throw Failure(_path + ": " + p_name, zip_strerror(_archive));
-        zip_file_t* file = zip_fopen_index(_archive, p_index, 0);
+        const std::string subject = _path + ": " + p_entry.name;
+        // Closed however the reading ends: the sink may throw.
+        const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(zip_fopen_index(_archive, p_entry.index, 0),
+                                                                     zip_fclose);
         if (!file)
-            throw Failure(_path + ": " + p_name, std::string("cannot read the entry: ") + zip_strerror(_archive));
-        std::string bytes;
+            throw Failure(subject, std::string("cannot read the entry: ") + zip_strerror(_archive));
         std::vector<char> chunk(std::size_t(1) << 16);
+        std::uint64_t produced = 0;
         zip_int64_t got = 0;
-        while ((got = zip_fread(file, chunk.data(), chunk.size())) > 0)
-            bytes.append(chunk.data(), static_cast<std::size_t>(got));
-        const std::string error = got < 0 ? zip_file_strerror(file) : std::string();
-        zip_fclose(file);
+        while ((got = zip_fread(file.get(), chunk.data(), chunk.size())) > 0) {
+            if (static_cast<std::uint64_t>(got) > p_entry.size - produced)
+                throw Failure(subject, "the entry's data is longer than its size");
+            produced += static_cast<std::uint64_t>(got);
+            p_sink(chunk.data(), static_cast<std::size_t>(got));
+        }
         if (got < 0)
-            throw Failure(_path + ": " + p_name, "cannot read the entry: " + error);
-        if ((stat.valid & ZIP_STAT_SIZE) && bytes.size() != stat.size)
-            throw Failure(_path + ": " + p_name, "the entry's data is shorter than its size");
-        return bytes;
+            throw Failure(subject, std::string("cannot read the entry: ") + zip_file_strerror(file.get()));
+        if (produced != p_entry.size)
+            throw Failure(subject, "the entry's data is shorter than its size");
     }
 
 private:

@@ -7,7 +7,10 @@
 // carries its key in its last 32 bytes), unless it is told to read it as a plain archive.
 // Beyond the volume it looks for what the volume does not: a comment or bytes behind the end
 // record, ZIP64 records, data descriptors, local headers that disagree with the central
-// directory, data that runs past the archive or into other data, duplicate names.
+// directory, data that runs past the archive or into other data, duplicate names, names that
+// other tools read as something else ('.', '..', absolute, backslashes, a NUL, a UTF-8 flag on
+// bytes that are not UTF-8), symbolic links, and totals of the end record that disagree with
+// the central directory.
 //
 // Its memory is bounded by the archive's own length, whatever the archive's fields claim: it
 // reads the file in windows of at most 64 KiB (the data of an entry in chunks the caller
@@ -55,6 +58,33 @@ public:
         Deflated,       // compression method 8: listed, not opened
         Compressed,     // any other method but 0 and 8
         DuplicateName,  // a file entry whose name the volume reads as an earlier one's
+        // Added later; the names an extractor or another tool reads otherwise than the volume.
+        DotComponent,    // a "." component, "./Data/a.txt" as bsdtar stores it
+        ParentComponent, // a ".." component
+        AbsoluteName,    // a leading '/' or '\\', or a drive letter
+        Backslash,       // a '\\' in the name: a separator to the volume, a character elsewhere
+        NulInName,       // a NUL byte inside the name
+        NotUtf8,         // the UTF-8 flag (bit 11) on a name that is not UTF-8
+        SymbolicLink,    // the external attributes' Unix mode says symbolic link
+        // The end record and the central directory disagree: its two counts, or the headers
+        // it counts and those there are (when the directory ends before its count).
+        CountMismatch,
+        CentralSizeMismatch, // the end record's central directory size is not what the headers take
+        MethodMismatch,      // the local header's compression method differs from the central one
+        NameMismatch,        // the local header's name differs from the central one, or is missing
+    };
+
+    // What keeps the archive from being read whole, the first of them; None when nothing does.
+    enum class Obstacle {
+        None,
+        Unreadable,   // the file cannot be opened or read
+        KeyMissing,   // read as scrambled with the key of its last 32 bytes, and there is no end record
+        PlainArchive, // ... because it is a plain archive, which its name makes scrambled
+        WrongKey,     // a key was given, and with it there is no end record
+        NotAnArchive, // no end record, read as plain
+        Comment,      // Kind::Comment
+        Zip64,        // Kind::Zip64
+        Damaged,      // a damaged central directory (Kind::BadCentral or Kind::CountMismatch)
     };
 
     struct Finding {
@@ -83,6 +113,9 @@ public:
         std::uint64_t dataSize = 0;
         // The bytes the archive holds from dataOffset on, at most dataSize: what ReadData gives.
         std::uint64_t heldSize = 0;
+        std::uint16_t madeBy = 0; // "version made by": the system in its high byte
+        std::uint32_t externalAttributes = 0;
+        bool isLink = false; // the external attributes' Unix mode says symbolic link
     };
 
     // Inspects the archive file p_file with p_key (empty for none).
@@ -100,6 +133,12 @@ public:
     bool Incomplete() const;
     // Whether the data is unscrambled (scrambled reading and a key).
     bool Scrambled() const;
+    // The first obstacle to reading the archive whole, and the sentence that says it for a person
+    // (empty for None): what draxel-assets prints, without its options. A host whose mount of
+    // an archive failed (the volume reports through ensure) can inspect the archive with the
+    // same key and show this sentence instead of the failed check.
+    Obstacle FirstObstacle() const;
+    std::string Explanation() const;
     // The length of the archive file.
     std::uint64_t Length() const;
 

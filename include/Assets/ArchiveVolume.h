@@ -76,6 +76,13 @@ public:
     // records a size of 0, or of which the archive holds no byte. The stream seeks anywhere
     // in the entry and owns its bytes.
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+    // Open's lookup and checks, then the entry's bytes straight into the caller's memory: one
+    // read of the archive for a small entry, no memory of the volume's own (except a bounded
+    // scratch for a Text entry larger than p_capacity). Size reads the local header, and in
+    // Text mode the entry.
+    std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const override;
+    std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                      std::size_t p_capacity) const override;
 
     // ---- Listing -----------------------------------------------------------------------
     // Everything below answers from the directory read at construction; nothing is read from

@@ -17,6 +17,7 @@
 #include <QorFile.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -37,6 +38,15 @@ public:
     void AddBytes(const std::string& p_name, const std::string& p_bytes);
     // A stored file entry with the content of the host file p_file, read in two passes.
     void AddFile(const std::string& p_name, const qorfile::filepath& p_file);
+    // Takes a chunk of an entry's data: p_count bytes at p_bytes.
+    using Sink = std::function<void(const char* p_bytes, std::size_t p_count)>;
+    // A stored file entry of p_size bytes whose CRC-32 is p_crc (both known beforehand, as an
+    // archive's central directory knows them), its data handed by p_produce to the sink it is
+    // given, in chunks of any size: nothing of it is kept. Data longer or shorter than p_size,
+    // or of another CRC-32, is std::invalid_argument, and the archive written so far must then
+    // be discarded; so must it when p_produce throws.
+    void AddStream(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc,
+                   const std::function<void(const Sink&)>& p_produce);
     // A directory entry; a '/' is appended to p_name when it has none.
     void AddDirectory(const std::string& p_name);
 

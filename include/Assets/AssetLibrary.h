@@ -52,6 +52,10 @@ public:
     bool Exists(const AssetPath& p_path) const override;
     // Empty when no volume has the asset.
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+    // Those of the volume Open would ask; nothing when no volume has the asset.
+    std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const override;
+    std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                      std::size_t p_capacity) const override;
 
     // A view of this library below p_path: asking it about a path asks the library about
     // p_path joined with that path. The view keeps the library alive and sees later mounts.

@@ -11,6 +11,7 @@
 #include <QorFile.h>
 
 #include <string>
+#include <string_view>
 
 namespace Qor {
 namespace Draxel {
@@ -45,6 +46,8 @@ public:
     // The rest of this path below p_base, or this path unchanged when p_base is no parent.
     AssetPath RelativeTo(const AssetPath& p_base) const;
     std::string str() const;
+    // The text without a copy; valid until this object is assigned or destroyed.
+    std::string_view Text() const { return _text; }
 
 private:
     ASSETS_LOCAL static std::string Normalize(const std::string& p_text);

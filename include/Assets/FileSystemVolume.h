@@ -36,6 +36,11 @@ public:
     // Reports a mode other than Text or Binary (and opens as Text), and a file that cannot be
     // opened, a directory included (and hands back the failed stream).
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;
+    // Open's checks, then the file's bytes: in Binary mode read by position straight into
+    // p_buffer (Size asks the file's length), in Text mode through the stream Open would make.
+    std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const override;
+    std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                      std::size_t p_capacity) const override;
 
     // ---- Listing -----------------------------------------------------------------------
     // The direct children of p_directory (a path of the tree, resolved as Exists resolves

@@ -13,7 +13,10 @@
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include <cstddef>
+#include <cstdint>
 #include <istream>
+#include <optional>
 
 namespace Qor {
 namespace Draxel {
@@ -35,6 +38,19 @@ public:
     // hands out the stream it opened, failed (good() is false); an archive volume hands out
     // an empty pointer. Callers test both: `if (stream && stream->good())`.
     virtual boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const = 0;
+
+    // Beside Open, for callers that bring their own memory. Both report and throw as Open
+    // does, in Open's order, and give nothing where Open would hand out no stream or a failed
+    // one. A volume without a read of its own reads the stream of its Open.
+    //
+    // The count of bytes Open(p_path, p_mode) would hand out. In Text mode that is after the
+    // line ends are folded, which takes reading the asset.
+    virtual std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const;
+    // The bytes Open(p_path, p_mode) would hand out, read into p_buffer instead of memory of a
+    // stream's own: the first p_capacity of them at most (p_buffer may be null when p_capacity
+    // is 0). The result counts all of them, as Size does: above p_capacity, the asset was cut.
+    virtual std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
+                                              std::size_t p_capacity) const;
 };
 
 class ASSETS_API AssetVolume : private boost::noncopyable, public Volume {

@@ -74,6 +74,27 @@ constexpr std::uint16_t FlagUtf8 = 1u << 11;
 constexpr std::uint16_t MethodStored = 0;
 constexpr std::uint16_t MethodDeflate = 8;
 
+// ---- External attributes ------------------------------------------------------------------
+//
+// The high byte of "version made by" names the system whose attributes the archive holds. A
+// Unix system keeps the file's mode (type and permission bits, as st_mode) in the high 16 bits
+// of the external attributes; 7-Zip does so under any system and marks it with bit 15 of the
+// low half. A symbolic link's data is the path it points to.
+
+constexpr std::uint16_t MadeByUnixSystem = 3;
+constexpr std::uint16_t MadeByMacSystem = 19;
+constexpr std::uint32_t UnixModeMarker = 0x8000;
+constexpr std::uint32_t UnixTypeMask = 0170000, UnixTypeLink = 0120000;
+
+// Whether the external attributes hold a Unix mode, and that mode says symbolic link.
+inline bool IsSymbolicLink(std::uint16_t p_madeBy, std::uint32_t p_externalAttributes)
+{
+    const std::uint16_t system = static_cast<std::uint16_t>(p_madeBy >> 8);
+    const bool unixMode =
+        system == MadeByUnixSystem || system == MadeByMacSystem || (p_externalAttributes & UnixModeMarker) != 0;
+    return unixMode && ((p_externalAttributes >> 16) & UnixTypeMask) == UnixTypeLink;
+}
+
 // ---- Limits of the 32-bit format --------------------------------------------------------
 
 constexpr std::size_t MaxEntries = 0xffff;

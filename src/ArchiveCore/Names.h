@@ -1,10 +1,14 @@
-// The two rules the archive core applies to names: which archives are read scrambled, and
-// which stored names name a folder. The volume, the writer, the diagnostics and
-// draxel-assets all ask here.
+// The rules the archive core applies to names: which archives are read scrambled, which
+// stored names name a folder, whether a name's bytes are UTF-8 (the only encoding the UTF-8
+// flag may claim), and a name without its '.' components (bsdtar stores "./Data/a.txt" for
+// "Data/a.txt"). The volume, the writer, the diagnostics and draxel-assets all ask here.
 #pragma once
 
 #include <Assets/AssetPath.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace Qor {
@@ -23,6 +27,74 @@ inline bool IsScrambledArchive(const AssetPath& p_archive)
 inline bool NamesFolder(std::string_view p_name)
 {
     return !p_name.empty() && (p_name.back() == '/' || p_name.back() == '\\');
+}
+
+// Whether p_text is well-formed UTF-8: shortest forms only, no surrogates, nothing past U+10FFFF.
+inline bool IsUtf8(std::string_view p_text)
+{
+    std::size_t i = 0;
+    while (i < p_text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(p_text[i]);
+        std::size_t follow = 0;
+        std::uint32_t point = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if ((lead & 0xe0) == 0xc0)
+            follow = 1, point = lead & 0x1f;
+        else if ((lead & 0xf0) == 0xe0)
+            follow = 2, point = lead & 0x0f;
+        else if ((lead & 0xf8) == 0xf0)
+            follow = 3, point = lead & 0x07;
+        else
+            return false;
+        if (follow >= p_text.size() - i)
+            return false;
+        for (std::size_t k = 1; k <= follow; ++k) {
+            const unsigned char next = static_cast<unsigned char>(p_text[i + k]);
+            if ((next & 0xc0) != 0x80)
+                return false;
+            point = (point << 6) | (next & 0x3f);
+        }
+        const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (point < least[follow] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
+            return false;
+        i += follow + 1;
+    }
+    return true;
+}
+
+// Whether p_text has a byte past ASCII.
+inline bool HasNonAscii(std::string_view p_text)
+{
+    for (const char character : p_text)
+        if (static_cast<unsigned char>(character) >= 0x80)
+            return true;
+    return false;
+}
+
+inline bool IsSeparator(char p_character)
+{
+    return p_character == '/' || p_character == '\\';
+}
+
+// p_name without its "." components, each taken with the separator behind it: "./Data/a.txt"
+// becomes "Data/a.txt", "a/./b" becomes "a/b", "./" and "." become empty. Nothing else changes.
+inline std::string WithoutDotComponents(std::string_view p_name)
+{
+    std::string kept;
+    std::size_t begin = 0;
+    while (begin < p_name.size()) {
+        std::size_t end = begin;
+        while (end < p_name.size() && !IsSeparator(p_name[end]))
+            ++end;
+        const std::size_t next = end < p_name.size() ? end + 1 : end;
+        if (p_name.substr(begin, end - begin) != ".")
+            kept.append(p_name.substr(begin, next - begin));
+        begin = next;
+    }
+    return kept;
 }
 
 } // namespace Zip
