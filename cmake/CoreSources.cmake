@@ -27,7 +27,9 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/ArchiveVolumeRead.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
   ${ASSETS_ROOT}/src/AssetLibrary.cpp
+  ${ASSETS_ROOT}/src/AssetLibraryListing.cpp
   ${ASSETS_ROOT}/src/AssetWatcher.cpp
+  ${ASSETS_ROOT}/src/AssetWatcherScan.cpp
   ${ASSETS_ROOT}/src/WatchNotifier.cpp
   ${ASSETS_ROOT}/src/InotifyNotifier.cpp
   ${ASSETS_ROOT}/src/DirectoryChangeNotifier.cpp)

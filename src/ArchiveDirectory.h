@@ -92,6 +92,16 @@ public:
     // Whether p_path is a key or a folder: one lookup, as both share the index.
     bool Contains(std::string_view p_path) const { return _index.Find(p_path, KeyOf()) >= 0; }
 
+    // Contains, and the element when p_path is a key (null for a folder that is no key).
+    bool Lookup(std::string_view p_path, const Entry*& p_element) const
+    {
+        const std::int64_t found = _index.Find(p_path, KeyOf());
+        p_element = found >= 0 && static_cast<std::size_t>(found) < _entries.size()
+                        ? &_entries[static_cast<std::size_t>(found)]
+                        : nullptr;
+        return found >= 0;
+    }
+
 private:
     struct Folder {
         std::uint32_t offset;

@@ -30,6 +30,7 @@
 #include "ArchiveCore/Records.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -314,11 +315,22 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
 // ---------------------------------------------------------------------------------------
 // Exists and Open.
 
+// The path is cut and looked up once: Exists, Open and the mount table's lookup all come here.
+AssetVolume::Found ArchiveVolume::Find(const AssetPath& p_path) const
+{
+    const std::string_view resolved = _state->Resolve(p_path.Text());
+    Found found;
+    const Entry* element = nullptr;
+    // The folders and the keys share one index: one lookup answers both tests.
+    if (_state->directory.Lookup(resolved, element))
+        found.kind = element && element->file ? Found::File : Found::Directory;
+    found.entry = element;
+    return found;
+}
+
 bool ArchiveVolume::Exists(const AssetPath& p_path) const
 {
-    // The folders and the keys share one index: one lookup, on the path's own text, answers
-    // both tests.
-    return _state->directory.Contains(_state->Resolve(p_path.Text()));
+    return Find(p_path).kind != Found::Absent;
 }
 
 // Open's steps from the source check to the stream; null after a failed check that guards a
@@ -374,8 +386,13 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
+    return OpenFound(Find(p_path), p_mode);
+}
+
+boost::shared_ptr<std::istream> ArchiveVolume::OpenFound(const Found& p_found, OpenMode p_mode) const
+{
     const State& state = *_state;
-    const Entry* asset = state.directory.Find(state.Resolve(p_path.Text()));
+    const Entry* asset = static_cast<const Entry*>(p_found.entry);
     if (!Check(asset != nullptr, Messages::EntryMissing))
         return boost::shared_ptr<std::istream>();
     if (!Check(static_cast<bool>(asset->file), Messages::EntryIsDirectory))

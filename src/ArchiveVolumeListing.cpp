@@ -14,28 +14,51 @@ namespace Qor {
 namespace Draxel {
 namespace Assets {
 
+namespace {
+
+template <class Listed>
+ArchiveVolume::ListedEntry ListEntry(const std::string& p_key, const Listed& p_entry)
+{
+    ArchiveVolume::ListedEntry listed;
+    listed.path = AssetPath(p_key);
+    listed.storedName = p_entry.name;
+    listed.isDirectory = p_entry.isDirectory;
+    if (p_entry.file) {
+        const Archive::FileInfo& file = *p_entry.file;
+        listed.isFile = true;
+        listed.method = file.method;
+        listed.encrypted = file.encrypted;
+        listed.compressedSize = file.compressedSize;
+        listed.uncompressedSize = file.uncompressedSize;
+        listed.crc32 = file.crc32;
+        listed.localHeaderOffset = file.localHeaderOffset;
+    }
+    return listed;
+}
+
+} // namespace
+
 std::vector<ArchiveVolume::ListedEntry> ArchiveVolume::Entries() const
 {
     std::vector<ListedEntry> entries;
     _state->VisitFrom(std::string_view(), [&](const std::string& p_key, const auto& p_entry) {
-        ListedEntry listed;
-        listed.path = AssetPath(p_key);
-        listed.storedName = p_entry.name;
-        listed.isDirectory = p_entry.isDirectory;
-        if (p_entry.file) {
-            const Archive::FileInfo& file = *p_entry.file;
-            listed.isFile = true;
-            listed.method = file.method;
-            listed.encrypted = file.encrypted;
-            listed.compressedSize = file.compressedSize;
-            listed.uncompressedSize = file.uncompressedSize;
-            listed.crc32 = file.crc32;
-            listed.localHeaderOffset = file.localHeaderOffset;
-        }
-        entries.push_back(std::move(listed));
+        entries.push_back(ListEntry(p_key, p_entry));
         return true;
     });
     return entries;
+}
+
+ArchiveVolume::ListedEntry ArchiveVolume::Describe(const Found& p_found) const
+{
+    ListedEntry listed;
+    if (!p_found.entry)
+        return listed;
+    const std::string_view key = _state->directory.Key(*static_cast<const Archive::Entry*>(p_found.entry));
+    _state->VisitFrom(key, [&](const std::string& p_key, const auto& p_entry) {
+        listed = ListEntry(p_key, p_entry);
+        return false;
+    });
+    return listed;
 }
 
 std::vector<AssetPath> ArchiveVolume::Folders() const

@@ -5,6 +5,7 @@
 
 #include "ArchiveCore/KeyStream.h"
 #include "ArchiveDirectory.h"
+#include "PathText.h"
 #include "Platform.h"
 
 #include <Assets/ArchiveVolume.h>
@@ -35,20 +36,8 @@ struct ArchiveVolume::State {
     bool identified = false;
 
     // Resolve on texts: the part of p_path below the mount point, or p_path whole when the
-    // mount point is no parent of it (AssetPath::RelativeTo, without building paths).
-    std::string_view Resolve(std::string_view p_path) const
-    {
-        if (!target.empty()) {
-            if (p_path.size() < target.size() || p_path.compare(0, target.size(), target) != 0)
-                return p_path;
-            if (p_path.size() > target.size() && p_path[target.size()] != AssetPath::DirectorySeparator)
-                return p_path;
-        }
-        std::string_view rest = p_path.substr(target.size());
-        if (!rest.empty() && rest.front() == AssetPath::DirectorySeparator)
-            rest.remove_prefix(1);
-        return rest;
-    }
+    // mount point is no parent of it.
+    std::string_view Resolve(std::string_view p_path) const { return PathText::RelativeTo(p_path, target); }
 
     // The listing's one way into the directory: calls p_visit(key, entry) for each element
     // from the first key not less than p_first, in key order, until p_visit returns false.

@@ -1,17 +1,14 @@
 // The mount table (priority groups searched high to low, sources in byte order inside a
-// group) and the relative view over it.
+// group): mounting, the one lookup behind Exists and Open, and the relative view over it.
 #include <Assets/AssetLibrary.h>
 
+#include <Assets/ArchiveDiagnostics.h>
 #include <Assets/ArchiveVolume.h>
 #include <Assets/FileSystemVolume.h>
 
+#include "AssetLibraryState.h"
 #include "Check.h"
 #include "Messages.h"
-
-#include <functional>
-#include <map>
-#include <set>
-#include <vector>
 
 namespace Qor {
 namespace Draxel {
@@ -63,25 +60,6 @@ void LogMount(const char* p_kind, const qorfile::filepath& p_source, const Asset
 
 } // namespace
 
-struct AssetLibrary::State {
-    using PriorityGroup = std::map<AssetPath, boost::shared_ptr<AssetVolume>>;
-
-    std::map<unsigned int, PriorityGroup, std::greater<unsigned int>> volumes;
-    std::map<AssetPath, unsigned int> priorities;
-    unsigned long long revision = 0;
-
-    // Steps shared by both mount operations once their preconditions are reported.
-    template <class MakeVolume>
-    void Mount(const AssetPath& p_key, unsigned int p_priority, MakeVolume p_make)
-    {
-        PriorityGroup& group = volumes[p_priority];
-        boost::shared_ptr<AssetVolume> volume = p_make();
-        group.emplace(p_key, volume);
-        priorities.emplace(p_key, p_priority);
-        ++revision;
-    }
-};
-
 AssetLibrary::AssetLibrary() : _state(new State) {}
 
 AssetLibrary::~AssetLibrary() = default;
@@ -94,36 +72,69 @@ boost::shared_ptr<AssetLibrary> AssetLibrary::Create()
 void AssetLibrary::MountDirectory(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority)
 {
     Check(qorfile::direxists(p_source), Messages::MountDirectoryMissing);
-    const AssetPath key(p_source);
-    Check(_state->priorities.find(key) == _state->priorities.end(), Messages::MountDirectoryTwice);
+    const AssetPath source(p_source);
+    Check(_state->priorities.find(source) == _state->priorities.end(), Messages::MountDirectoryTwice);
     LogMount("Mounting directory: ", p_source, p_target);
-    _state->Mount(key, p_priority,
-                  [&] { return boost::make_shared<FileSystemVolume>(key, p_target, p_priority); });
+    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, false, std::string()},
+                  [&] { return boost::make_shared<FileSystemVolume>(source, p_target, p_priority); });
 }
 
 void AssetLibrary::MountArchive(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority,
                                 const std::string& p_key)
 {
     Check(qorfile::fileexists(p_source), Messages::MountArchiveMissing);
-    const AssetPath key(p_source);
-    Check(_state->priorities.find(key) == _state->priorities.end(), Messages::MountArchiveTwice);
+    const AssetPath source(p_source);
+    Check(_state->priorities.find(source) == _state->priorities.end(), Messages::MountArchiveTwice);
     LogMount("Mounting archive: ", p_source, p_target);
-    _state->Mount(key, p_priority,
-                  [&] { return boost::make_shared<ArchiveVolume>(key, p_target, p_priority, p_key); });
+    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, true, p_key},
+                  [&] { return boost::make_shared<ArchiveVolume>(source, p_target, p_priority, p_key); });
 }
 
 void AssetLibrary::Unmount(const qorfile::filepath& p_source)
 {
-    const AssetPath key(p_source);
-    auto pos = _state->priorities.find(key);
+    const AssetPath source(p_source);
+    auto pos = _state->priorities.find(source);
     if (!Check(pos != _state->priorities.end(), Messages::UnmountNotMounted))
         return;
     auto priorityGroup = _state->volumes.find(pos->second);
     if (!Check(priorityGroup != _state->volumes.end(), Messages::UnmountNoGroup))
         return;
-    priorityGroup->second.erase(key);
+    priorityGroup->second.erase(source);
     _state->priorities.erase(pos);
     ++_state->revision;
+}
+
+void AssetLibrary::Remount(const qorfile::filepath& p_source)
+{
+    switch (Remount(AssetPath(p_source), &p_source)) {
+    case RemountResult::NotMounted: Check(false, Messages::RemountNotMounted); break;
+    case RemountResult::Unreadable: Check(false, Messages::RemountUnreadable); break;
+    case RemountResult::Remounted: break;
+    }
+}
+
+AssetLibrary::RemountResult AssetLibrary::Remount(const AssetPath& p_source, const qorfile::filepath* p_logged)
+{
+    State::Mounted* mounted = _state->Lookup(p_source);
+    if (!mounted)
+        return RemountResult::NotMounted;
+    // The new volume replaces the old one only once it is read whole: a file that cannot be
+    // read now (an archive half written, say) leaves the old one in place.
+    const std::string text = mounted->source.str();
+    const bool readable = mounted->isArchive ? qorfile::fileexists(qorfile::filepath(text)) &&
+                                                   !ArchiveDiagnostics(text, mounted->key).Incomplete()
+                                             : qorfile::direxists(qorfile::filepath(text));
+    if (!readable)
+        return RemountResult::Unreadable;
+    const AssetPath& target = mounted->volume->_target;
+    LogMount(mounted->isArchive ? "Mounting archive: " : "Mounting directory: ", p_logged ? *p_logged : mounted->hostSource,
+             target);
+    if (mounted->isArchive)
+        mounted->volume = boost::make_shared<ArchiveVolume>(mounted->source, target, mounted->priority, mounted->key);
+    else
+        mounted->volume = boost::make_shared<FileSystemVolume>(mounted->source, target, mounted->priority);
+    ++_state->revision;
+    return RemountResult::Remounted;
 }
 
 unsigned long long AssetLibrary::MountRevision() const
@@ -133,41 +144,52 @@ unsigned long long AssetLibrary::MountRevision() const
 
 bool AssetLibrary::Exists(const AssetPath& p_path) const
 {
-    for (const auto& group : _state->volumes) {
-        for (const auto& mounted : group.second) {
-            const AssetVolume& volume = *mounted.second;
-            if (p_path.IsParentOf(volume._target))
-                return true;
-            if (volume._target.IsParentOf(p_path) && volume.Exists(p_path))
-                return true;
-        }
-    }
-    return false;
+    return _state->Search(p_path, true).exists != nullptr;
 }
 
 boost::shared_ptr<std::istream> AssetLibrary::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
-    for (const auto& group : _state->volumes) {
-        for (const auto& mounted : group.second) {
-            const AssetVolume& volume = *mounted.second;
-            if (volume._target.IsParentOf(p_path) && volume.Exists(p_path))
-                return volume.Open(p_path, p_mode);
-        }
+    const State::Decision decision = _state->Search(p_path, false);
+    if (!decision.serving)
+        return boost::shared_ptr<std::istream>();
+    return decision.serving->volume->OpenFound(decision.found, p_mode);
+}
+
+AssetLibrary::Location AssetLibrary::Locate(const AssetPath& p_path) const
+{
+    return Locate(p_path, nullptr);
+}
+
+AssetLibrary::Location AssetLibrary::Locate(const AssetPath& p_path, const std::set<AssetPath>* p_skipped) const
+{
+    const State::Decision decision = _state->Search(p_path, false, p_skipped);
+    Location location;
+    const State::Mounted* winner = decision.Winner();
+    if (!winner)
+        return location;
+    location.source = winner->source;
+    location.priority = winner->priority;
+    location.isArchive = winner->isArchive;
+    if (decision.Kind() != AssetVolume::Found::File) {
+        location.kind = Location::Directory;
+        return location;
     }
-    return boost::shared_ptr<std::istream>();
+    location.kind = Location::File;
+    if (winner->isArchive)
+        location.entry = static_cast<const ArchiveVolume&>(*winner->volume).Describe(decision.found);
+    else
+        location.hostPath = decision.found.hostPath;
+    return location;
 }
 
 std::optional<std::uint64_t> AssetLibrary::Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
                                                 std::size_t p_capacity) const
 {
-    for (const auto& group : _state->volumes) {
-        for (const auto& mounted : group.second) {
-            const AssetVolume& volume = *mounted.second;
-            if (volume._target.IsParentOf(p_path) && volume.Exists(p_path))
-                return volume.Read(p_path, p_mode, p_buffer, p_capacity);
-        }
-    }
-    return std::nullopt;
+    // The volume Open would ask reads, by the path (it looks the path up once more).
+    const State::Decision decision = _state->Search(p_path, false);
+    if (!decision.serving)
+        return std::nullopt;
+    return decision.serving->volume->Read(p_path, p_mode, p_buffer, p_capacity);
 }
 
 std::optional<std::uint64_t> AssetLibrary::Size(const AssetPath& p_path, OpenMode p_mode) const
@@ -178,112 +200,6 @@ std::optional<std::uint64_t> AssetLibrary::Size(const AssetPath& p_path, OpenMod
 boost::shared_ptr<Volume> AssetLibrary::RelativeTo(const AssetPath& p_path) const
 {
     return boost::make_shared<RelativeVolume>(shared_from_this(), p_path);
-}
-
-// ---------------------------------------------------------------------------------------
-// Listing.
-
-namespace {
-
-// The children of p_directory in one volume, by the volume's kind. The mount table makes
-// only these two kinds.
-std::vector<ListedChild> VolumeChildren(const AssetVolume& p_volume, const AssetPath& p_directory)
-{
-    if (const auto* archive = dynamic_cast<const ArchiveVolume*>(&p_volume))
-        return archive->Children(p_directory);
-    if (const auto* directory = dynamic_cast<const FileSystemVolume*>(&p_volume))
-        return directory->Children(p_directory);
-    return std::vector<ListedChild>();
-}
-
-// What one volume offers to a listing of one directory.
-struct Offer {
-    const AssetVolume* volume;
-    const AssetPath* source;
-    unsigned int priority;
-    // The first component below the directory of a mount point that lies below it.
-    std::string mountChild;
-    // Or the volume's own children of the directory.
-    std::map<std::string, ListedChild> children;
-};
-
-} // namespace
-
-std::vector<AssetLibrary::MountedVolume> AssetLibrary::Mounts() const
-{
-    std::vector<MountedVolume> mounts;
-    for (const auto& group : _state->volumes)
-        for (const auto& mounted : group.second)
-            mounts.push_back(MountedVolume{mounted.first, mounted.second->_target, group.first,
-                                           dynamic_cast<const ArchiveVolume*>(mounted.second.get()) != nullptr});
-    return mounts;
-}
-
-std::vector<AssetLibrary::Child> AssetLibrary::Children(const AssetPath& p_directory) const
-{
-    // Every volume is asked once, in search order; each child's winner is then found among
-    // the offers in that same order, so the listing follows Exists and Open without asking
-    // the volumes again.
-    std::vector<Offer> offers;
-    std::set<std::string> names;
-    for (const auto& group : _state->volumes) {
-        for (const auto& mounted : group.second) {
-            const AssetVolume& volume = *mounted.second;
-            Offer offer{&volume, &mounted.first, group.first, std::string(), {}};
-            if (p_directory.IsParentOf(volume._target) && !(volume._target == p_directory)) {
-                const std::string below = volume._target.RelativeTo(p_directory).str();
-                offer.mountChild = below.substr(0, below.find(AssetPath::DirectorySeparator));
-                if (offer.mountChild.empty())
-                    continue;
-                names.insert(offer.mountChild);
-            } else if (volume._target.IsParentOf(p_directory)) {
-                for (ListedChild& child : VolumeChildren(volume, p_directory)) {
-                    names.insert(child.name);
-                    std::string name = child.name;
-                    offer.children.emplace(std::move(name), std::move(child));
-                }
-                if (offer.children.empty())
-                    continue;
-            } else {
-                continue;
-            }
-            offers.push_back(std::move(offer));
-        }
-    }
-
-    std::vector<Child> children;
-    children.reserve(names.size());
-    for (const std::string& name : names) {
-        const AssetPath path = p_directory + AssetPath(name);
-        const Offer* existsWinner = nullptr;
-        const Offer* openWinner = nullptr;
-        bool opensFile = false;
-        for (const Offer& offer : offers) {
-            if (offer.mountChild == name && !offer.mountChild.empty()) {
-                // Exists affirms every path above a mount point. Open asks only a volume
-                // mounted at the path itself, where it finds a directory if anything.
-                if (!existsWinner)
-                    existsWinner = &offer;
-                if (!openWinner && offer.volume->_target == path && offer.volume->Exists(path))
-                    openWinner = &offer;
-            } else {
-                auto child = offer.children.find(name);
-                if (child == offer.children.end())
-                    continue;
-                if (!existsWinner)
-                    existsWinner = &offer;
-                if (!openWinner) {
-                    openWinner = &offer;
-                    opensFile = child->second.isFile;
-                }
-            }
-            if (existsWinner && openWinner)
-                break;
-        }
-        const Offer* winner = opensFile ? openWinner : existsWinner;
-        children.push_back(Child{name, path, !opensFile, *winner->source, winner->priority});
-    }
-    return children;
 }
 
 } // namespace Assets

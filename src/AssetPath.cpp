@@ -1,6 +1,8 @@
 // Normalisation, join, order, extension, parent test and relative path of asset paths.
 #include <Assets/AssetPath.h>
 
+#include "PathText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -75,27 +77,15 @@ std::string AssetPath::Extension() const
 
 bool AssetPath::IsParentOf(const AssetPath& p_path) const
 {
-    const std::string& child = p_path._text;
-    if (_text.empty())
-        return true;
-    if (_text.size() > child.size())
-        return false;
-    if (child.compare(0, _text.size(), _text) != 0)
-        return false;
-    if (_text.size() == child.size())
-        return true;
-    return child[_text.size()] == DirectorySeparator;
+    return PathText::IsParentOf(_text, p_path._text);
 }
 
 AssetPath AssetPath::RelativeTo(const AssetPath& p_base) const
 {
     if (!p_base.IsParentOf(*this))
         return *this;
-    std::string rest = Normalize(_text.substr(p_base._text.size()));
-    if (!rest.empty() && rest.front() == DirectorySeparator)
-        rest.erase(0, 1);
     AssetPath result;
-    result._text = rest;
+    result._text = std::string(PathText::RelativeTo(_text, p_base._text));
     return result;
 }
 

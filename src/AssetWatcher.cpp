@@ -1,43 +1,17 @@
-// The watcher: a snapshot of the watched files of a library (who serves each, and the
-// signature of what it serves), brought up to date path by path from the notifier's notices,
-// or wholly after a remount, a lost notice or a polling interval.
-#include <Assets/AssetWatcher.h>
-
-#include "WatchNotifier.h"
+// The watcher: keeps its snapshot (AssetWatcherState.h) up to date from the notifier's notices,
+// or wholly after a remount, a lost notice or a polling interval; mounted archives changed on
+// disk are skipped, remounted or marked here before the paths they serve are rescanned.
+#include "AssetWatcherState.h"
 
 #include <QorDraxelUtility.h>
 
-#include <algorithm>
-#include <cstring>
-#include <map>
-#include <set>
-#include <unordered_map>
+#include <exception>
 
 namespace Qor {
 namespace Draxel {
 namespace Assets {
 
 namespace {
-
-// One watched file as the library serves it.
-struct WatchedFile {
-    AssetPath source;
-    unsigned int priority;
-    // The file's signature for a directory volume; the archive file's for an archive volume.
-    FileSignature signature;
-};
-
-using Snapshot = std::map<AssetPath, WatchedFile>;
-// Paths of the tree that notices named, each with the sources of the volumes that place the
-// named host file there.
-using Named = std::map<AssetPath, std::set<AssetPath>>;
-
-AssetPath ParentOf(const AssetPath& p_path)
-{
-    const std::string text = p_path.str();
-    const std::size_t slash = text.rfind(AssetPath::DirectorySeparator);
-    return AssetPath(slash == std::string::npos ? std::string() : text.substr(0, slash));
-}
 
 // The directory on disk that holds a host file, as text the notifier can watch.
 std::string HostDirectoryOf(const std::string& p_file)
@@ -48,330 +22,196 @@ std::string HostDirectoryOf(const std::string& p_file)
     return slash == 0 ? "/" : p_file.substr(0, slash);
 }
 
-std::string NameOf(const AssetPath& p_path)
-{
-    const std::string text = p_path.str();
-    const std::size_t slash = text.rfind(AssetPath::DirectorySeparator);
-    return slash == std::string::npos ? text : text.substr(slash + 1);
-}
-
-AssetWatcher::Change MakeChange(AssetWatcher::Change::Kind p_kind, const AssetPath& p_path,
-                                const WatchedFile* p_file = nullptr)
-{
-    AssetWatcher::Change change;
-    change.kind = p_kind;
-    change.path = p_path;
-    if (p_file) {
-        change.source = p_file->source;
-        change.priority = p_file->priority;
-    }
-    return change;
-}
-
 } // namespace
 
-struct AssetWatcher::State {
-    boost::shared_ptr<const AssetLibrary> library;
-    std::chrono::milliseconds interval;
-    std::unique_ptr<WatchNotifier> notifier;
+// ---- Mount table ----------------------------------------------------------------------------
 
-    // The mount table as of revision, by source key and in search order.
-    unsigned long long revision = 0;
-    std::map<AssetPath, AssetLibrary::MountedVolume> mounts;
-    std::vector<AssetLibrary::MountedVolume> order;
-    // The signatures of the mounted archive files, by their host text (the source key's).
-    std::unordered_map<std::string, FileSignature> archives;
-
-    // Watched paths, none below another.
-    std::vector<AssetPath> roots;
-    Snapshot files;
-    // Changes found by Watch, handed out by the next Poll.
-    std::vector<Change> pending;
-    // Notices may have been missed without an overflow (the notifier was replaced).
-    bool rescanDue = false;
-    std::vector<std::string> notices;
-
-    // ---- Mount table --------------------------------------------------------------------
-
-    void Remount()
-    {
-        revision = library->MountRevision();
-        order = library->Mounts();
-        mounts.clear();
-        archives.clear();
-        notifier->Clear();
-        for (const AssetLibrary::MountedVolume& mount : order) {
-            mounts.emplace(mount.source, mount);
-            if (!mount.isArchive)
-                continue;
-            // An archive is replaced by a rename or rewritten in place: both show in its directory.
-            WatchHost(HostDirectoryOf(mount.source.str()));
-            archives[mount.source.str()] = SignatureOf(mount.source.str());
-        }
+// After the host mounted or unmounted: the archives are taken as they are now (a host that
+// remounts an archive itself has read it now), and those gone from the disk serve nothing.
+void AssetWatcher::State::RefreshMounts()
+{
+    revision = library->MountRevision();
+    mounts.clear();
+    archives.clear();
+    skipped.clear();
+    notifier->Clear();
+    for (const AssetLibrary::MountedVolume& mount : library->Mounts()) {
+        mounts.emplace(mount.source, mount);
+        if (!mount.isArchive)
+            continue;
+        // An archive is replaced by a rename or rewritten in place: both show in its directory.
+        WatchHost(HostDirectoryOf(mount.source.str()));
+        const FileSignature signature = SignatureOf(mount.source.str());
+        archives[mount.source.str()] = signature;
+        if (signature.kind != FileSignature::Regular)
+            skipped.insert(mount.source);
     }
+}
 
-    void WatchHost(const std::string& p_directory)
-    {
-        if (notifier->WatchDirectory(p_directory))
-            return;
-        // A watch refused for a directory that exists (the system's limit): notices can no
-        // longer cover the tree, so polling takes over, starting with a rescan.
-        Utility::GetLogger().dout("Assets") << "AssetWatcher: no more directory watches (" << p_directory
-                                            << "); polling instead" << std::endl;
-        notifier = WatchNotifier::Create(false, interval);
-        rescanDue = true;
-    }
+void AssetWatcher::State::WatchHost(const std::string& p_directory)
+{
+    if (notifier->WatchDirectory(p_directory))
+        return;
+    // A watch refused for a directory that exists (the system's limit): notices can no
+    // longer cover the tree, so polling takes over, starting with a rescan.
+    Utility::GetLogger().dout("Assets") << "AssetWatcher: no more directory watches (" << p_directory
+                                        << "); polling instead" << std::endl;
+    notifier = WatchNotifier::Create(false, interval);
+    rescanDue = true;
+}
 
-    // Watches the directories on disk that a directory volume places at p_path.
-    void WatchBacking(const AssetPath& p_path)
-    {
-        for (const auto& mount : mounts)
-            if (!mount.second.isArchive && mount.second.target.IsParentOf(p_path))
-                WatchHost((mount.second.source + p_path.RelativeTo(mount.second.target)).str());
-    }
+// Watches the directories on disk that a directory volume places at p_path.
+void AssetWatcher::State::WatchBacking(const AssetPath& p_path)
+{
+    for (const auto& mount : mounts)
+        if (!mount.second.isArchive && mount.second.target.IsParentOf(p_path))
+            WatchHost((mount.second.source + p_path.RelativeTo(mount.second.target)).str());
+}
 
-    // Watches each directory on disk between a directory volume's source and p_path, so that a
-    // watched path that does not exist yet is seen when it is made.
-    void WatchAncestors(const AssetPath& p_path)
-    {
-        for (const auto& mount : mounts) {
-            if (mount.second.isArchive || !mount.second.target.IsParentOf(p_path))
-                continue;
-            AssetPath host = mount.second.source;
+// Watches each directory on disk between a directory volume's source and p_path, so that a
+// watched path that does not exist yet is seen when it is made.
+void AssetWatcher::State::WatchAncestors(const AssetPath& p_path)
+{
+    for (const auto& mount : mounts) {
+        if (mount.second.isArchive || !mount.second.target.IsParentOf(p_path))
+            continue;
+        AssetPath host = mount.second.source;
+        WatchHost(host.str());
+        const std::string rest = p_path.RelativeTo(mount.second.target).str();
+        for (std::size_t begin = 0; begin < rest.size();) {
+            std::size_t end = rest.find(AssetPath::DirectorySeparator, begin);
+            if (end == std::string::npos)
+                end = rest.size();
+            host = host + AssetPath(rest.substr(begin, end - begin));
             WatchHost(host.str());
-            const std::string rest = p_path.RelativeTo(mount.second.target).str();
-            for (std::size_t begin = 0; begin < rest.size();) {
-                std::size_t end = rest.find(AssetPath::DirectorySeparator, begin);
-                if (end == std::string::npos)
-                    end = rest.size();
-                host = host + AssetPath(rest.substr(begin, end - begin));
-                WatchHost(host.str());
-                begin = end + 1;
-            }
+            begin = end + 1;
         }
     }
+}
 
-    // ---- Scanning -----------------------------------------------------------------------
+// ---- Archives -------------------------------------------------------------------------------
 
-    FileSignature SignatureFor(const AssetPath& p_source, const AssetPath& p_path)
-    {
-        auto mount = mounts.find(p_source);
+void AssetWatcher::State::CheckArchives(const std::set<std::string>& p_names, bool p_force,
+                                        std::set<AssetPath>& p_paths, std::set<AssetPath>& p_uncertain)
+{
+    for (const std::string& name : p_names) {
+        const FileSignature signature = SignatureOf(name);
+        FileSignature& known = archives[name];
+        if (!p_force && signature == known)
+            continue;
+        known = signature;
+        const AssetPath source(name);
+        auto mount = mounts.find(source);
         if (mount == mounts.end())
-            return FileSignature();
-        if (mount->second.isArchive) {
-            auto archive = archives.find(p_source.str());
-            return archive == archives.end() ? FileSignature() : archive->second;
-        }
-        return SignatureOf((mount->second.source + p_path.RelativeTo(mount->second.target)).str());
-    }
-
-    // The files at and below one child of the merged tree. A directory is watched before it
-    // is listed, so that nothing made in between goes unnoticed.
-    void Collect(const AssetLibrary::Child& p_child, Snapshot& p_into)
-    {
-        if (!p_child.isDirectory) {
-            p_into[p_child.path] =
-                WatchedFile{p_child.source, p_child.priority, SignatureFor(p_child.source, p_child.path)};
-            return;
-        }
-        CollectDirectory(p_child.path, p_into);
-    }
-
-    void CollectDirectory(const AssetPath& p_directory, Snapshot& p_into)
-    {
-        WatchBacking(p_directory);
-        for (const AssetLibrary::Child& child : library->Children(p_directory))
-            Collect(child, p_into);
-    }
-
-    // Rescans the given paths (none below another), each with what lies below it. The
-    // children of a parent are listed once for all its rescanned paths. A file that a notice
-    // named on the volume that serves it (p_named: path -> sources) is reported as modified
-    // even when its signature did not change: a rewrite of the same size within one tick of
-    // the file system's clock looks unchanged.
-    void Rescan(const std::set<AssetPath>& p_paths, std::vector<Change>& p_changes, const Named& p_named = Named())
-    {
-        std::map<AssetPath, std::vector<AssetPath>> byParent;
-        for (const AssetPath& path : p_paths) {
-            if (std::find(roots.begin(), roots.end(), path) != roots.end())
-                WatchAncestors(path);
-            if (path.str().empty()) {
-                Snapshot found;
-                CollectDirectory(path, found);
-                Replace(path, found, p_changes, nullptr);
-            } else {
-                byParent[ParentOf(path)].push_back(path);
+            continue;
+        bool serves = signature.kind == FileSignature::Regular;
+        if (serves && remounting) {
+            // A file that cannot be read now (half written, not an archive) serves nothing
+            // until a later change makes it readable; the old volume stays mounted meanwhile.
+            AssetLibrary::RemountResult result = AssetLibrary::RemountResult::Unreadable;
+            try {
+                result = remounting->Remount(source, nullptr);
+            } catch (const std::exception&) {
+                // Reading the new archive was reported through ensure, whose handler threw.
             }
+            serves = result == AssetLibrary::RemountResult::Remounted;
+            if (serves)
+                revision = library->MountRevision();
+        } else if (serves) {
+            p_uncertain.insert(source);
         }
-        for (const auto& group : byParent) {
-            std::vector<AssetPath> unresolved;
-            for (const AssetPath& path : group.second) {
-                Snapshot found;
-                if (ResolveFile(path, found))
-                    Replace(path, found, p_changes, Touched(p_named, path));
-                else
-                    unresolved.push_back(path);
-            }
-            if (unresolved.empty())
-                continue;
-            std::map<std::string, const AssetLibrary::Child*> byName;
-            const std::vector<AssetLibrary::Child> children = library->Children(group.first);
-            for (const AssetLibrary::Child& child : children)
-                byName.emplace(child.name, &child);
-            for (const AssetPath& path : unresolved) {
-                Snapshot found;
-                auto child = byName.find(NameOf(path));
-                if (child != byName.end())
-                    Collect(*child->second, found);
-                Replace(path, found, p_changes, Touched(p_named, path));
-            }
-        }
+        if (serves)
+            skipped.erase(source);
+        else
+            skipped.insert(source);
+        AddWatched(mount->second.target, p_paths);
     }
+}
 
-    static const std::set<AssetPath>* Touched(const Named& p_named, const AssetPath& p_path)
-    {
-        auto touched = p_named.find(p_path);
-        return touched == p_named.end() ? nullptr : &touched->second;
+void AssetWatcher::State::ReportUncertain(const std::set<AssetPath>& p_uncertain, std::vector<Change>& p_changes) const
+{
+    if (p_uncertain.empty())
+        return;
+    for (const auto& file : files)
+        if (p_uncertain.count(file.second.source))
+            p_changes.push_back(MakeChange(Change::MayHaveChanged, file.first));
+}
+
+void AssetWatcher::State::AddWatched(const AssetPath& p_path, std::set<AssetPath>& p_paths) const
+{
+    for (const AssetPath& root : roots) {
+        if (root.IsParentOf(p_path))
+            p_paths.insert(p_path);
+        else if (p_path.IsParentOf(root))
+            p_paths.insert(root);
     }
+}
 
-    // The library's answer for one path without listing its siblings (a change costs a stat
-    // then, however large its directory), where directories on disk give it: the volumes are
-    // asked in search order and the first with anything at p_path decides, as in a listing.
-    // A regular file of a directory volume is put into p_into; nothing anywhere leaves p_into
-    // empty. An archive volume, a mount point at or below p_path, a directory or any other
-    // entry on the way leaves the answer to the listing: false.
-    bool ResolveFile(const AssetPath& p_path, Snapshot& p_into) const
-    {
-        for (const AssetLibrary::MountedVolume& mount : order) {
-            if (p_path.IsParentOf(mount.target))
-                return false;
-            if (!mount.target.IsParentOf(p_path))
-                continue;
-            if (mount.isArchive)
-                return false;
-            const FileSignature signature = SignatureOf((mount.source + p_path.RelativeTo(mount.target)).str());
-            if (signature.kind == FileSignature::Absent)
-                continue;
-            if (signature.kind != FileSignature::Regular)
-                return false;
-            p_into[p_path] = WatchedFile{mount.source, mount.priority, signature};
-            return true;
-        }
-        return true;
-    }
+// ---- Notices --------------------------------------------------------------------------------
 
-    void RescanAll(std::vector<Change>& p_changes)
-    {
-        for (auto& archive : archives)
-            archive.second = SignatureOf(archive.first);
-        Rescan(std::set<AssetPath>(roots.begin(), roots.end()), p_changes);
-    }
-
-    // Puts p_found in place of the files at and below p_path, reporting the differences;
-    // a file at p_path itself that one of the sources p_touched serves counts as modified.
-    void Replace(const AssetPath& p_path, Snapshot& p_found, std::vector<Change>& p_changes,
-                 const std::set<AssetPath>* p_touched)
-    {
-        const std::string prefix = p_path.str();
-        auto found = p_found.begin();
-        auto old = files.lower_bound(p_path);
-        // Paths below p_path share its text as a prefix and so stand together in byte order,
-        // with siblings such as "a.txt" beside "a" among them.
-        while (old != files.end() && std::strncmp(old->first, prefix.c_str(), prefix.size()) == 0) {
-            if (!p_path.IsParentOf(old->first)) {
-                ++old;
-                continue;
-            }
-            while (found != p_found.end() && found->first < old->first) {
-                p_changes.push_back(MakeChange(Change::Created, found->first, &found->second));
-                files.insert(old, *found);
-                ++found;
-            }
-            if (found != p_found.end() && found->first == old->first) {
-                if (!(found->second.source == old->second.source))
-                    p_changes.push_back(MakeChange(Change::SourceChanged, found->first, &found->second));
-                else if (found->second.signature != old->second.signature ||
-                         (p_touched && found->first == p_path && p_touched->count(found->second.source)))
-                    p_changes.push_back(MakeChange(Change::Modified, found->first, &found->second));
-                old->second = found->second;
-                ++found;
-                ++old;
-            } else {
-                p_changes.push_back(MakeChange(Change::Removed, old->first));
-                old = files.erase(old);
-            }
-        }
-        for (; found != p_found.end(); ++found) {
-            p_changes.push_back(MakeChange(Change::Created, found->first, &found->second));
-            files.insert(*found);
+// The watched paths that a changed host path affects: its place in the tree when that
+// lies below a watched path (then it is named too), or the watched paths below that place.
+void AssetWatcher::State::Affected(const std::string& p_host, std::set<AssetPath>& p_paths, Named& p_named,
+                                   std::set<std::string>& p_archives)
+{
+    // An archive named relative to the working directory is watched in ".".
+    const std::string file = p_host.compare(0, 2, "./") == 0 ? p_host.substr(2) : p_host;
+    if (archives.count(file))
+        p_archives.insert(file);
+    const AssetPath host(p_host);
+    for (const auto& mount : mounts) {
+        if (mount.second.isArchive || !mount.second.source.IsParentOf(host))
+            continue;
+        const AssetPath path = mount.second.target + host.RelativeTo(mount.second.source);
+        for (const AssetPath& root : roots) {
+            if (root.IsParentOf(path)) {
+                p_paths.insert(path);
+                p_named[path].insert(mount.first);
+            } else if (path.IsParentOf(root))
+                p_paths.insert(root);
         }
     }
+}
 
-    // ---- Notices ------------------------------------------------------------------------
-
-    // The watched paths that a changed host path affects: its place in the tree when that
-    // lies below a watched path (then it is named too), or the watched paths below that place.
-    void Affected(const std::string& p_host, std::set<AssetPath>& p_paths, Named& p_named,
-                  std::set<std::string>& p_archives)
-    {
-        // An archive named relative to the working directory is watched in ".".
-        const std::string file = p_host.compare(0, 2, "./") == 0 ? p_host.substr(2) : p_host;
-        if (archives.count(file))
-            p_archives.insert(file);
-        const AssetPath host(p_host);
-        for (const auto& mount : mounts) {
-            if (mount.second.isArchive || !mount.second.source.IsParentOf(host))
-                continue;
-            const AssetPath path = mount.second.target + host.RelativeTo(mount.second.source);
-            for (const AssetPath& root : roots) {
-                if (root.IsParentOf(path)) {
-                    p_paths.insert(path);
-                    p_named[path].insert(mount.first);
-                } else if (path.IsParentOf(root))
-                    p_paths.insert(root);
-            }
+void AssetWatcher::State::ApplyNotices(std::vector<Change>& p_changes)
+{
+    std::set<AssetPath> paths;
+    Named named;
+    std::set<std::string> changedArchives;
+    for (const std::string& notice : notices)
+        Affected(notice, paths, named, changedArchives);
+    // An archive named by a notice is looked at also when its signature seems unchanged: a
+    // rewrite of the same size within one tick of the file system's clock looks unchanged.
+    std::set<AssetPath> uncertain;
+    CheckArchives(changedArchives, true, paths, uncertain);
+    // A path below another rescanned path is rescanned with it.
+    std::set<AssetPath> outermost;
+    for (const AssetPath& path : paths) {
+        bool covered = false;
+        for (AssetPath above = path; !covered && !above.str().empty();) {
+            above = ParentOf(above);
+            covered = paths.count(above) != 0;
         }
+        if (!covered)
+            outermost.insert(path);
     }
+    Rescan(outermost, p_changes, named);
+    ReportUncertain(uncertain, p_changes);
+}
 
-    // The archive files that notices named: every file they serve is reported (also when
-    // the signature looks the same, as for a file named by a notice).
-    void RecheckArchives(const std::set<std::string>& p_archives, std::vector<Change>& p_changes)
-    {
-        for (const std::string& name : p_archives) {
-            const FileSignature signature = SignatureOf(name);
-            archives[name] = signature;
-            const AssetPath source(name);
-            for (auto& file : files) {
-                if (!(file.second.source == source))
-                    continue;
-                file.second.signature = signature;
-                p_changes.push_back(MakeChange(Change::Modified, file.first, &file.second));
-            }
-        }
-    }
+void AssetWatcher::State::RescanAll(std::vector<Change>& p_changes)
+{
+    std::set<std::string> names;
+    for (const auto& archive : archives)
+        names.insert(archive.first);
+    std::set<AssetPath> paths;
+    std::set<AssetPath> uncertain;
+    CheckArchives(names, false, paths, uncertain);
+    Rescan(std::set<AssetPath>(roots.begin(), roots.end()), p_changes);
+    ReportUncertain(uncertain, p_changes);
+}
 
-    void ApplyNotices(std::vector<Change>& p_changes)
-    {
-        std::set<AssetPath> paths;
-        Named named;
-        std::set<std::string> changedArchives;
-        for (const std::string& notice : notices)
-            Affected(notice, paths, named, changedArchives);
-        // A path below another rescanned path is rescanned with it.
-        std::set<AssetPath> outermost;
-        for (const AssetPath& path : paths) {
-            bool covered = false;
-            for (AssetPath above = path; !covered && !above.str().empty();) {
-                above = ParentOf(above);
-                covered = paths.count(above) != 0;
-            }
-            if (!covered)
-                outermost.insert(path);
-        }
-        RecheckArchives(changedArchives, p_changes);
-        Rescan(outermost, p_changes, named);
-    }
-};
+// ---- The watcher ----------------------------------------------------------------------------
 
 AssetWatcher::AssetWatcher(boost::shared_ptr<const AssetLibrary> p_library, Notification p_notification,
                            std::chrono::milliseconds p_pollingInterval)
@@ -380,7 +220,15 @@ AssetWatcher::AssetWatcher(boost::shared_ptr<const AssetLibrary> p_library, Noti
     _state->library = std::move(p_library);
     _state->interval = p_pollingInterval;
     _state->notifier = WatchNotifier::Create(p_notification == Native, p_pollingInterval);
-    _state->Remount();
+    _state->RefreshMounts();
+}
+
+AssetWatcher::AssetWatcher(boost::shared_ptr<AssetLibrary> p_library, ArchiveChanges p_archives,
+                           Notification p_notification, std::chrono::milliseconds p_pollingInterval)
+    : AssetWatcher(boost::shared_ptr<const AssetLibrary>(p_library), p_notification, p_pollingInterval)
+{
+    if (p_archives == RemountArchives)
+        _state->remounting = std::move(p_library);
 }
 
 AssetWatcher::~AssetWatcher() = default;
@@ -389,7 +237,7 @@ void AssetWatcher::Watch(const AssetPath& p_path)
 {
     State& state = *_state;
     if (state.library->MountRevision() != state.revision) {
-        state.Remount();
+        state.RefreshMounts();
         state.RescanAll(state.pending);
     }
     for (const AssetPath& root : state.roots)
@@ -422,7 +270,7 @@ std::vector<AssetWatcher::Change> AssetWatcher::Poll()
     std::vector<Change> changes;
     changes.swap(state.pending);
     if (state.library->MountRevision() != state.revision) {
-        state.Remount();
+        state.RefreshMounts();
         state.RescanAll(changes);
         return changes;
     }

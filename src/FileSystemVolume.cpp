@@ -35,30 +35,51 @@ bool FileSystemVolume::Resolve(const AssetPath& p_path, AssetPath& p_resolved) c
     return true;
 }
 
-bool FileSystemVolume::Exists(const AssetPath& p_path) const
+// A directory, else a file that opens for reading in text mode as a file stream would open it
+// (by the UTF-8 path); Exists, Open and the mount table's lookup all come here.
+AssetVolume::Found FileSystemVolume::Find(const AssetPath& p_path) const
 {
+    Found found;
     AssetPath resolved;
     if (!Resolve(p_path, resolved))
-        return false;
-    if (qorfile::direxists(qorfile::filepath(resolved.str())))
-        return true;
-    // Opened for reading in text mode as a file stream would be, by the UTF-8 path.
+        return found;
+    found.hostPath = resolved.str();
+    if (qorfile::direxists(qorfile::filepath(found.hostPath))) {
+        found.kind = Found::Directory;
+        return found;
+    }
     std::filebuf file;
-    return Platform::OpenFileBuffer(file, resolved, std::ios_base::in);
+    if (Platform::OpenFileBuffer(file, found.hostPath.c_str(), std::ios_base::in))
+        found.kind = Found::File;
+    return found;
+}
+
+bool FileSystemVolume::Exists(const AssetPath& p_path) const
+{
+    return Find(p_path).kind != Found::Absent;
 }
 
 boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
+    Found found;
     AssetPath resolved;
-    const bool inside = Resolve(p_path, resolved);
+    if (Resolve(p_path, resolved))
+        found.hostPath = resolved.str();
+    return OpenFound(found, p_mode);
+}
+
+// Whatever Find found: a directory fails the stream check as a missing file does, and so does
+// a path that would leave the directory (no host path), without touching the disk.
+boost::shared_ptr<std::istream> FileSystemVolume::OpenFound(const Found& p_found, OpenMode p_mode) const
+{
     std::ios_base::openmode flags = std::ios_base::in;
     if (p_mode == Binary)
         flags |= std::ios_base::binary;
     else
         Check(p_mode == Text, Messages::DirectoryModeNotText);
 
-    // A path that would leave the directory fails as a missing file does.
-    std::unique_ptr<std::istream> stream = inside ? OpenFileStream(resolved, flags) : FailedFileStream();
+    std::unique_ptr<std::istream> stream =
+        p_found.hostPath.empty() ? FailedFileStream() : OpenFileStream(p_found.hostPath.c_str(), flags);
     Check(stream->good(), Messages::DirectoryStreamFailed);
     return boost::shared_ptr<std::istream>(stream.release());
 }

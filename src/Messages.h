@@ -37,6 +37,7 @@ namespace Messages {
     "class Qor::Draxel::Assets::AssetPath &,unsigned int,const class std::basic_string<char,struct "          \
     "std::char_traits<char>,class std::allocator<char> > &)"
 #define ASSETS_SIG_UNMOUNT " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Unmount(const class qorfile::filepath &)"
+#define ASSETS_SIG_REMOUNT " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Remount(const class qorfile::filepath &)"
 #define ASSETS_SIG_RESOURCE                                                                                  \
     " - __cdecl Qor::Draxel::Assets::Resource::Resource(const class qorfile::filepath &,const class "       \
     "qorfile::filepath &,const class qorfile::filepath &,const class qorfile::filepath &,const class "     \
@@ -115,6 +116,11 @@ inline constexpr const char* MountArchiveTwice = ASSETS_NOT_MOUNTED ASSETS_SIG_M
 inline constexpr const char* UnmountNotMounted = "\"pos != _state->priorities.end()\"" ASSETS_SIG_UNMOUNT;
 inline constexpr const char* UnmountNoGroup = "\"priorityGroup != _state->volumes.end()\"" ASSETS_SIG_UNMOUNT;
 #undef ASSETS_NOT_MOUNTED
+inline constexpr const char* RemountNotMounted =
+    "\"_state->priorities.find( p_source ) != _state->priorities.end() && \"ERROR: AssetLibrary: Only a mounted "
+    "source can be remounted!\"\"" ASSETS_SIG_REMOUNT;
+inline constexpr const char* RemountUnreadable =
+    "\"readable && \"ERROR: AssetLibrary: Source cannot be read now; the volume mounted before stays!\"\"" ASSETS_SIG_REMOUNT;
 
 // ---- The resource directories -----------------------------------------------------------
 
@@ -141,6 +147,7 @@ inline constexpr const char* DefaultFaceWarning =
 #undef ASSETS_SIG_MOUNT_DIRECTORY
 #undef ASSETS_SIG_MOUNT_ARCHIVE
 #undef ASSETS_SIG_UNMOUNT
+#undef ASSETS_SIG_REMOUNT
 #undef ASSETS_SIG_RESOURCE
 #undef ASSETS_SIG_STRING_ARGUMENT
 

@@ -181,6 +181,62 @@ TEST_F(AssetLibraryTest, ArchiveThatThrowsIsNotRecorded)
     EXPECT_EQ(ReadAsset(library, "fixed"), "yes");
 }
 
+TEST_F(AssetLibraryTest, RemountReadsTheRebuiltArchiveWithItsMountParameters)
+{
+    const qorfile::filepath archive = File("game.pak", MakeArchive({{"a.txt", "old a"}, {"b.txt", "old b"}}, "kk"));
+    library->MountArchive(archive, P("data"), 3, "kk");
+    library->MountDirectory(Dir("low"), P(""), 1);
+    const unsigned long long revision = library->MountRevision();
+    File("game.pak", MakeArchive({{"c.txt", "new c"}, {"a.txt", "new a, longer"}}, "kk"));
+    log.clear();
+    library->Remount(archive);
+
+    EXPECT_EQ(ReadAsset(library, "data/a.txt"), "new a, longer");
+    EXPECT_EQ(ReadAsset(library, "data/c.txt"), "new c");
+    EXPECT_FALSE(library->Exists(P("data/b.txt")));
+    EXPECT_NE(revision, library->MountRevision());
+    const std::vector<AssetLibrary::MountedVolume> mounts = library->Mounts();
+    ASSERT_EQ(mounts.size(), 2u);
+    EXPECT_EQ(mounts[0].target, P("data"));
+    EXPECT_EQ(mounts[0].priority, 3u);
+    EXPECT_TRUE(mounts[0].isArchive);
+    const std::vector<std::string> expected = {"Mounting archive: game.pak", "   -> path: " + (dir / "game.pak"),
+                                               "   -> target: data"};
+    EXPECT_EQ(log.texts(), expected);
+
+    // A directory remounts too (it reads nothing ahead).
+    log.clear();
+    library->Remount(qorfile::filepath(dir / "low"));
+    EXPECT_EQ(log.texts().at(0), "Mounting directory: low");
+}
+
+TEST_F(AssetLibraryTest, RemountThatCannotReadKeepsTheMountedVolume)
+{
+    EnsureRecorder recorder;
+    const qorfile::filepath archive = File("game.zip", MakeArchive({{"a.txt", "old a"}}));
+    library->MountArchive(archive, P(""), 0, "");
+    const std::string rebuilt = MakeArchive({{"b.txt", "new b"}});
+    // Half written, not an archive at all, gone: each reported, the old entries still served.
+    for (const std::string& bytes : {rebuilt.substr(0, rebuilt.size() / 2), std::string("no archive"), std::string()}) {
+        if (bytes.empty())
+            std::remove((dir / "game.zip").c_str());
+        else
+            File("game.zip", bytes);
+        recorder.clear();
+        log.clear();
+        library->Remount(archive);
+        EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::RemountUnreadable});
+        for (const std::string& line : log.texts())
+            EXPECT_EQ(line.find("Mounting"), std::string::npos) << line;
+        EXPECT_TRUE(library->Exists(P("a.txt")));
+        EXPECT_FALSE(library->Exists(P("b.txt")));
+    }
+
+    recorder.clear();
+    library->Remount(qorfile::filepath(dir / "never-mounted.zip"));
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::RemountNotMounted});
+}
+
 TEST_F(AssetLibraryTest, DirectoriesAndArchivesTogether)
 {
     File("disk/shaders/a.vert", "disk a");

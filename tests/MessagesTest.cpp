@@ -132,6 +132,13 @@ TEST(MessagesTest, EveryTextIsExactlyAsHostsExpectIt)
         {Messages::UnmountNoGroup,
          "\"priorityGroup != _state->volumes.end()\" - void __cdecl Qor::Draxel::Assets::AssetLibrary::Unm"
          "ount(const class qorfile::filepath &)"},
+        {Messages::RemountNotMounted,
+         "\"_state->priorities.find( p_source ) != _state->priorities.end() && \"ERROR: AssetLibrary: Only a "
+         "mounted source can be remounted!\"\" - void __cdecl Qor::Draxel::Assets::AssetLibrary::Remount(const "
+         "class qorfile::filepath &)"},
+        {Messages::RemountUnreadable,
+         "\"readable && \"ERROR: AssetLibrary: Source cannot be read now; the volume mounted before stays!\"\" - "
+         "void __cdecl Qor::Draxel::Assets::AssetLibrary::Remount(const class qorfile::filepath &)"},
         {Messages::ResourceInvalidPaths,
          "\"p_root.valid() && p_image.valid() && p_font.valid()\" - __cdecl Qor::Draxel::Assets::Resource:"
          ":Resource(const class qorfile::filepath &,const class qorfile::filepath &,const class qorfile::f"

@@ -1,6 +1,6 @@
 // draxel-assets watch, run as a user runs it: started in the background over a directory
 // above an archive, it prints the changes made afterwards (the archive replaced too), one
-// line each, with their source.
+// line each, with their source; a rebuilt archive entry by entry, as tree shows it afterwards.
 #include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
@@ -8,10 +8,13 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <thread>
 
 using testing_support::ReadFile;
 using testing_support::ScratchDir;
+
 
 namespace {
 
@@ -84,4 +87,68 @@ TEST(WatchTool, TurnsToPollingAtTheSystemsWatchLimit)
     ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
     EXPECT_EQ("0\n", ReadFile(status));
     EXPECT_EQ("modified          c/f.txt  <- tree (priority 0)\n", ReadFile(out));
+}
+
+namespace {
+
+// The files that draxel-assets tree prints, as full paths with their source names: the tree
+// indents each level by two blanks and marks directories with a slash.
+std::map<std::string, std::string> TreeFiles(const std::string& p_output)
+{
+    std::map<std::string, std::string> files;
+    std::vector<std::string> directories;
+    std::istringstream lines(p_output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t depth = line.find_first_not_of(' ') / 2;
+        const std::size_t arrow = line.find("  <- ");
+        std::string name = line.substr(depth * 2, line.find_last_not_of(' ', arrow) + 1 - depth * 2);
+        directories.resize(depth);
+        std::string path;
+        for (const std::string& directory : directories)
+            path += directory + "/";
+        if (!name.empty() && name.back() == '/') {
+            name.pop_back();
+            directories.push_back(name);
+        } else {
+            files[path + name] = line.substr(arrow + 5, line.find(' ', arrow + 5) - arrow - 5);
+        }
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(WatchTool, ARebuiltArchiveIsReportedEntryByEntryAsTreeShowsItAfterwards)
+{
+    ScratchDir dir;
+    dir.Write("game.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "basic"}, {"Shaders/other.vert", "x"}}));
+    const std::string out = dir / "out", err = dir / "err", status = dir / "status";
+    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() + " && (timeout 300 " DRAXEL_ASSETS_TOOL
+                                           " watch -m game.zip --count 5 >" +
+                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    ASSERT_TRUE(AwaitText(err, "watching 2 files")) << ReadFile(err);
+
+    // Rebuilt without basic.vert, with extra.txt and another other.vert, renamed into place.
+    std::filesystem::rename(
+        dir.Write(".staged", testing_support::MakeArchive({{"Shaders/other.vert", "y, longer"}, {"extra.txt", "e"}})),
+        dir / "game.zip");
+    ASSERT_TRUE(AwaitText(out, "extra.txt")) << ReadFile(out) << ReadFile(err);
+    EXPECT_EQ("removed           Shaders/basic.vert\n"
+              "modified          Shaders/other.vert  <- game.zip (priority 0)\n"
+              "created           extra.txt  <- game.zip (priority 0)\n",
+              ReadFile(out));
+    // What tree says afterwards: every created or modified file, none removed.
+    EXPECT_EQ(0, testing_support::RunShell("cd " + dir.path() + " && " DRAXEL_ASSETS_TOOL " tree -m game.zip >" +
+                                           (dir / "tree") + " 2>&1"));
+    EXPECT_EQ((std::map<std::string, std::string>{{"Shaders/other.vert", "game.zip"}, {"extra.txt", "game.zip"}}),
+              TreeFiles(ReadFile(dir / "tree")))
+        << ReadFile(dir / "tree");
+
+    // Deleted: every path it served is removed.
+    std::filesystem::remove(dir / "game.zip");
+    ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
+    EXPECT_EQ("0\n", ReadFile(status));
+    const std::string all = ReadFile(out);
+    EXPECT_NE(all.find("removed           Shaders/other.vert\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("removed           extra.txt\n"), std::string::npos) << all;
 }

@@ -131,7 +131,7 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
     }
     PrintLines(p_out, reports);
 
-    Section(p_out, 7, "Hot reload: a shader edited on disk, picked up while the program runs");
+    Section(p_out, 7, "Hot reload: a shader edited on disk and an archive repacked, picked up while the program runs");
     ShowHotReload(resource.Library(), temporary.str(), p_out);
     reports.TakeLines();
     p_out << std::flush;

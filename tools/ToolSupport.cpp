@@ -202,6 +202,8 @@ std::string Explain(const std::string& p_report)
         {M::MountArchiveTwice, "mounted twice"},
         {M::UnmountNotMounted, "not mounted"},
         {M::UnmountNoGroup, "not mounted"},
+        {M::RemountNotMounted, "not mounted"},
+        {M::RemountUnreadable, "cannot be read now (the volume mounted before stays)"},
         {M::ResourceInvalidPaths, "an empty directory path"},
         {M::ResourceNoRoot, "the root directory does not exist"},
         {M::ResourceNoImage, "the image directory does not exist"},

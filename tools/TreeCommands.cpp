@@ -134,44 +134,21 @@ std::string SourceName(const AssetPath& p_source)
     return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
-AssetPath Parent(const AssetPath& p_path)
+// The archive entry that Open of a file reads when the library's lookup found it in an archive
+// mount: the inspected entry the lookup names (the last stored file entry of that name, as the
+// volume keeps it). Null otherwise.
+const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const AssetLibrary::Location& p_location,
+                                   const Inspection*& p_archive)
 {
-    const std::string text = p_path.str();
-    const std::size_t slash = text.rfind('/');
-    return AssetPath(slash == std::string::npos ? std::string() : text.substr(0, slash));
-}
-
-// The listing's word on p_path; false for the root or a path that is not listed.
-bool FindChild(const AssetLibrary& p_library, const AssetPath& p_path, AssetLibrary::Child& p_found)
-{
-    if (p_path.str().empty())
-        return false;
-    for (AssetLibrary::Child& child : p_library.Children(Parent(p_path)))
-        if (child.path == p_path) {
-            p_found = std::move(child);
-            return true;
-        }
-    return false;
-}
-
-bool IsDirectory(const AssetLibrary& p_library, const AssetPath& p_path)
-{
-    AssetLibrary::Child child;
-    return p_library.Exists(p_path) && (!FindChild(p_library, p_path, child) || child.isDirectory);
-}
-
-// The archive entry that Open of p_path reads when p_child (a file) comes from an archive
-// mount: the last stored file entry of that name, as the volume keeps it. Null otherwise.
-const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
-                                   const AssetPath& p_path, const Inspection*& p_archive)
-{
+    if (p_location.kind != AssetLibrary::Location::File || !p_location.isArchive)
+        return nullptr;
     for (const Mount& mount : p_mounts) {
-        if (!mount.archive || !(AssetPath(qorfile::filepath(mount.source)) == p_child.source))
+        if (!mount.archive || !(AssetPath(qorfile::filepath(mount.source)) == p_location.source))
             continue;
-        const AssetPath inside = p_path.RelativeTo(mount.target);
         const InspectedEntry* found = nullptr;
         for (const InspectedEntry& entry : mount.archive->Entries())
-            if (!entry.isDirectory && AssetPath(entry.name) == inside)
+            if (!entry.isDirectory && entry.localHeaderOffset == p_location.entry.localHeaderOffset &&
+                AssetPath(entry.name) == p_location.entry.path)
                 found = &entry;
         p_archive = mount.archive.get();
         return found;
@@ -186,12 +163,11 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
 {
     const AssetPath path{std::string(p_path)};
     p_reports.SetSubject(p_path);
-    if (IsDirectory(*p_library, path))
+    const AssetLibrary::Location location = p_library->Locate(path);
+    if (location.kind == AssetLibrary::Location::Directory)
         throw Failure(p_path, "is a directory");
-    AssetLibrary::Child child;
     const Inspection* archive = nullptr;
-    const InspectedEntry* entry = FindChild(*p_library, path, child) ? ArchiveEntry(p_mounts, child, path, archive)
-                                                                      : nullptr;
+    const InspectedEntry* entry = ArchiveEntry(p_mounts, location, archive);
     if (entry && Readable(*entry)) {
         if (!StreamEntry(*archive, *entry, p_text, [](const char* p_bytes, std::size_t p_count) {
                 WriteOut(p_bytes, p_count);
@@ -217,23 +193,25 @@ int TellWhetherExists(const boost::shared_ptr<AssetLibrary>& p_library, const st
 {
     const AssetPath path{std::string(p_path)};
     p_reports.SetSubject(p_path);
-    const bool exists = p_library->Exists(path);
-    AssetLibrary::Child child;
-    const bool listed = exists && FindChild(*p_library, path, child);
+    const AssetLibrary::Location location = p_library->Locate(path);
+    const bool exists = location.kind != AssetLibrary::Location::Absent;
+    // The root is no child of anything: it is told without a source.
+    const bool listed = exists && !path.str().empty();
+    const bool isDirectory = location.kind == AssetLibrary::Location::Directory;
     if (p_json) {
         Json document{{"path", p_path}, {"exists", exists}};
         if (exists)
-            document["type"] = !listed || child.isDirectory ? "directory" : "file";
+            document["type"] = isDirectory ? "directory" : "file";
         if (listed) {
-            document["source"] = child.source.str();
-            document["priority"] = child.priority;
+            document["source"] = location.source.str();
+            document["priority"] = location.priority;
         }
         WriteOut(document.dump(2) + "\n");
     } else if (!exists) {
         WriteOut(p_path + ": no such asset\n");
     } else if (listed) {
-        WriteOut(p_path + ": " + (child.isDirectory ? "directory" : "file") + " from " + child.source.str() +
-                 " (priority " + std::to_string(child.priority) + ")\n");
+        WriteOut(p_path + ": " + (isDirectory ? "directory" : "file") + " from " + location.source.str() +
+                 " (priority " + std::to_string(location.priority) + ")\n");
     } else {
         WriteOut(p_path + ": directory\n");
     }

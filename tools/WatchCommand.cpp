@@ -7,6 +7,7 @@
 #include "ToolSupport.h"
 #include "TreeCommands.h"
 
+#include <Assets/ArchiveWriter.h>
 #include <Assets/AssetWatcher.h>
 
 #include <chrono>
@@ -16,6 +17,8 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace draxel_tool {
 
@@ -72,6 +75,28 @@ void WriteShader(const std::filesystem::path& p_file, const std::string& p_text)
         throw Failure(p_file.u8string(), "cannot write the shader");
 }
 
+// Packs p_shaders (name, text) into p_archive as a packer does: a new file renamed over the old.
+void PackShaders(const std::filesystem::path& p_archive,
+                 const std::vector<std::pair<std::string, std::string>>& p_shaders)
+{
+    std::filesystem::path staged = p_archive;
+    staged += ".new";
+    {
+        std::ofstream out(staged, std::ios_base::binary | std::ios_base::trunc);
+        ArchiveWriter writer(out);
+        for (const auto& shader : p_shaders)
+            writer.AddBytes(shader.first, shader.second);
+        writer.Finish();
+        out.close();
+        if (!out)
+            throw Failure(staged.u8string(), "cannot write the archive");
+    }
+    std::error_code error;
+    std::filesystem::rename(staged, p_archive, error);
+    if (error)
+        throw Failure(p_archive.u8string(), "cannot replace the archive: " + error.message());
+}
+
 void ShowShader(const AssetLibrary& p_library, const AssetPath& p_path, std::ostream& p_out)
 {
     boost::shared_ptr<std::istream> stream = p_library.Open(p_path, Volume::Text);
@@ -97,7 +122,7 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
     fs::remove_all(edits, ignored);
     fs::create_directories(edits / "Tests");
 
-    AssetWatcher watcher(p_library);
+    AssetWatcher watcher(p_library, AssetWatcher::RemountArchives);
     watcher.Watch(AssetPath(std::string("Shaders")));
     const char* notices = watcher.IsNative() ? platform::NativeNoticesName() : "polling";
     p_out << "   An AssetWatcher watches Shaders (" << watcher.WatchedFiles() << " files, " << notices
@@ -123,6 +148,25 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
     AwaitChange(watcher, p_out);
     ShowShader(*p_library, shader, p_out);
 
+    p_out << "   - an archive of shaders is mounted above everything at Shaders (priority 4):\n";
+    // Beside the working directory, not in it: the archive file is no asset of the tree.
+    const fs::path pack = fs::u8path(p_temporary) / "shader-pack.zip";
+    const char* header = "#version 330 core\nout vec4 colour;\n";
+    PackShaders(pack, {{"Tests/colour.frag", std::string(header) + "void main() { colour = vec4(0.6, 0.0, 0.8, 1.0); }\n"}});
+    const qorfile::filepath packPath(pack.generic_u8string());
+    p_library->MountArchive(packPath, AssetPath(std::string("Shaders")), 4, std::string());
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_out << "   - repacked while the program runs, with another colour and one more shader: Poll remounts it\n"
+          << "     and tells each entry's change:\n";
+    PackShaders(pack, {{"Tests/colour.frag", std::string(header) + "void main() { colour = vec4(1.0, 1.0, 0.0, 1.0); }\n"},
+                       {"Tests/extra.frag", std::string(header) + "void main() { colour = vec4(1.0); }\n"}});
+    AwaitChange(watcher, p_out);
+    ShowShader(*p_library, shader, p_out);
+
+    p_library->Unmount(packPath);
+    fs::remove(pack, ignored);
     p_library->Unmount(qorfile::filepath(edits.generic_u8string()));
     fs::remove_all(edits, ignored);
 }
@@ -144,7 +188,8 @@ int RunWatch(const WatchOptions& p_watch)
     Reports reports(Reports::Throw);
     const boost::shared_ptr<AssetLibrary> library =
         MountedLibrary(*p_watch.command, p_watch.mounting, reports);
-    AssetWatcher watcher(library);
+    // An archive rebuilt while the watch runs is read again, and its entries' changes printed.
+    AssetWatcher watcher(library, AssetWatcher::RemountArchives);
     std::vector<std::string> paths = p_watch.paths;
     if (paths.empty())
         paths.push_back(std::string());

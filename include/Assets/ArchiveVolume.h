@@ -130,6 +130,12 @@ private:
     ASSETS_LOCAL ArchiveVolume(const qorfile::filepath& p_source, const std::string& p_key);
     ASSETS_LOCAL ArchiveVolume(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key);
 
+    ASSETS_LOCAL Found Find(const AssetPath& p_path) const override;
+    ASSETS_LOCAL boost::shared_ptr<std::istream> OpenFound(const Found& p_found, OpenMode p_mode) const override;
+    // The element a Find gave, as the listing describes it (the mount table's lookup).
+    ASSETS_LOCAL ListedEntry Describe(const Found& p_found) const;
+    friend class AssetLibrary;
+
     ASSETS_LOCAL AssetPath Resolve(const AssetPath& p_path) const;
     ASSETS_LOCAL boost::shared_ptr<std::istream> OpenSourceStream() const;
     ASSETS_LOCAL void ParseArchive(std::istream& p_source);

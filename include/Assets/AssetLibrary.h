@@ -13,6 +13,7 @@
 // that shares one library between threads serialises them against every other call.
 #pragma once
 
+#include <Assets/ArchiveVolume.h>
 #include <Assets/Export.h>
 #include <Assets/Volume.h>
 
@@ -21,6 +22,7 @@
 #include <boost/noncopyable.hpp>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,12 @@ public:
                       const std::string& p_key);
     // Reports a source that is not mounted (and does nothing if the ensure handler returns).
     void Unmount(const qorfile::filepath& p_source);
+    // Mounts p_source anew with the mount point, priority and key it was mounted with, and logs
+    // the three lines of a mount: an archive rebuilt on disk is read again. Reports a source
+    // that is not mounted, and one that cannot be read now (a directory that is gone; an
+    // archive that is gone, cut short or no archive): the volume mounted before then stays, as
+    // it does when reading the new archive raises an exception (which passes to the caller).
+    void Remount(const qorfile::filepath& p_source);
     // Grows with every mount and unmount: equal numbers mean an unchanged mount table, so a
     // watcher tells a remount without listing the table.
     unsigned long long MountRevision() const;
@@ -57,6 +65,27 @@ public:
     std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
                                       std::size_t p_capacity) const override;
 
+    // Where a path of the merged tree comes from: the one lookup behind Exists, Open and
+    // Children, by their search order.
+    struct Location {
+        enum Kind { Absent, Directory, File };
+        // File exactly when Open(path) hands out a file's bytes; Directory for everything else
+        // that Exists(path) affirms; Absent when Exists denies it.
+        Kind kind = Absent;
+        // The winner, as for Child: for a file the volume that Open reads, for a directory the
+        // first volume that has it (a volume mounted at or below it counts). Empty and 0 for
+        // Absent.
+        AssetPath source;
+        unsigned int priority = 0;
+        bool isArchive = false;
+        // For a file of a directory volume: the file on disk.
+        std::string hostPath;
+        // For a file of an archive volume: its element of the archive's directory, the one
+        // Open reads.
+        ArchiveVolume::ListedEntry entry;
+    };
+    Location Locate(const AssetPath& p_path) const;
+
     // A view of this library below p_path: asking it about a path asks the library about
     // p_path joined with that path. The view keeps the library alive and sees later mounts.
     boost::shared_ptr<Volume> RelativeTo(const AssetPath& p_path) const;
@@ -65,7 +94,8 @@ public:
 
     // One mounted volume, as the mount table records it.
     struct MountedVolume {
-        // The source key: the normalised text of the directory or archive file.
+        // The source: the normalised text of the directory or archive file, which tells mounts
+        // apart.
         AssetPath source;
         AssetPath target;
         unsigned int priority = 0;
@@ -87,7 +117,7 @@ public:
         bool isDirectory = false;
         // The volume that wins the child by the search order of Exists and Open: for a file
         // the volume that Open reads, for a directory the first volume that has it (a volume
-        // mounted below it counts). Its source key and the priority it was mounted with.
+        // mounted below it counts). Its source and the priority it was mounted with.
         AssetPath source;
         unsigned int priority = 0;
     };
@@ -102,6 +132,16 @@ public:
 
 private:
     struct ASSETS_LOCAL State;
+
+    // The watcher asks as if the sources in p_skipped (archives gone from the disk) were not
+    // mounted, and remounts archives rebuilt on disk itself.
+    friend class AssetWatcher;
+    ASSETS_LOCAL Location Locate(const AssetPath& p_path, const std::set<AssetPath>* p_skipped) const;
+    ASSETS_LOCAL std::vector<Child> Children(const AssetPath& p_directory, const std::set<AssetPath>* p_skipped) const;
+    enum class RemountResult { Remounted, NotMounted, Unreadable };
+    // Remount of a source by its normalised text, without a report; logs the mount lines with
+    // p_logged, or the source as it was mounted when that is null.
+    ASSETS_LOCAL RemountResult Remount(const AssetPath& p_source, const qorfile::filepath* p_logged);
 
     ASSETS_LOCAL AssetLibrary();
 

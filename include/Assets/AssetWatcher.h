@@ -5,10 +5,19 @@
 // answer from the library changed since the last Poll: a file that appeared, changed or went,
 // or that another volume serves now (a file in a directory of higher priority shadowing an
 // archive entry, or its removal un-shadowing it). Mounts and unmounts are seen at the next
-// Poll, so files below a directory mounted after the watcher was made are reported too. An
-// archive file changed on disk is reported as a change of every path it serves; the mounted
-// volume itself keeps serving what it read at mount, and the host remounts to see the new one.
-// Only files are reported, never directories on their own.
+// Poll, so files below a directory mounted after the watcher was made are reported too. Only
+// files are reported, never directories on their own.
+//
+// Archives. A mounted archive whose file is gone from the disk serves nothing to the watcher:
+// its paths are reported Removed, or SourceChanged to the volume that serves them without it
+// (the archive stays mounted until the host unmounts it; a file that comes back is read
+// again). An archive changed on disk is, by default, reported as MayHaveChanged for every file
+// it serves: the mounted volume keeps serving the directory it read at mount, and the host
+// remounts to see the new one. With RemountArchives, Poll remounts a changed archive itself
+// (AssetLibrary::Remount, with the mount lines logged) and reports the change entry by entry
+// from the new directory, as a library built afresh would answer: Created, Removed, Modified
+// (an entry whose sizes, CRC-32 or method changed) and SourceChanged. An archive that cannot
+// be read when Poll sees it (half written, say) is reported like a deleted one until it can.
 //
 // Poll never waits and starts no thread. With native notification (inotify on Linux,
 // ReadDirectoryChangesW on Windows) it reads the notices queued since the last call and
@@ -58,14 +67,25 @@ public:
         };
         Kind kind = Modified;
         AssetPath path;
-        // The source key of the volume that serves path now and the priority it was mounted
+        // The source of the volume that serves path now and the priority it was mounted
         // with; empty and 0 for Removed and MayHaveChanged.
         AssetPath source;
         unsigned int priority = 0;
     };
 
+    // What Poll does with a mounted archive rebuilt on disk (see Archives above).
+    enum ArchiveChanges {
+        KeepMountedArchives, // report its files as MayHaveChanged; the host remounts
+        RemountArchives      // remount it, and report its entries' changes
+    };
+
     explicit AssetWatcher(boost::shared_ptr<const AssetLibrary> p_library, Notification p_notification = Native,
                           std::chrono::milliseconds p_pollingInterval = std::chrono::milliseconds(250));
+    // With RemountArchives the watcher changes the library (remounts only; its mount table
+    // stays the host's): for hosts that mount from this one place, serialised against Poll.
+    AssetWatcher(boost::shared_ptr<AssetLibrary> p_library, ArchiveChanges p_archives,
+                 Notification p_notification = Native,
+                 std::chrono::milliseconds p_pollingInterval = std::chrono::milliseconds(250));
     ~AssetWatcher();
 
     // Watches p_path and everything below it (the empty path: the whole tree). The path need

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <istream>
 #include <optional>
+#include <string>
 
 namespace Qor {
 namespace Draxel {
@@ -67,7 +68,25 @@ protected:
     // The priority the volume was made with; the mount table keeps its own record.
     const unsigned int _priority;
 
-    // The mount table reads the mount point of its volumes.
+    // What the volume holds at a path of the tree (mount point included), found once: the
+    // mount table's Exists, Open, listing and lookup all start from this one probe, and Open
+    // then reads what was found without looking the path up again.
+    struct Found {
+        enum Kind { Absent, Directory, File };
+        Kind kind = Absent;
+        // The volume's own handle on a file it found (an archive's directory element), valid
+        // while the volume lives.
+        const void* entry = nullptr;
+        // The file or directory on disk, for a volume over a directory; empty otherwise.
+        std::string hostPath;
+    };
+
+private:
+    // Exists is Find's kind other than Absent; Open of a File is OpenFound.
+    virtual Found Find(const AssetPath& p_path) const = 0;
+    virtual boost::shared_ptr<std::istream> OpenFound(const Found& p_found, OpenMode p_mode) const = 0;
+
+    // The mount table reads the mount point of its volumes and asks them through Find.
     friend class AssetLibrary;
 };
 
