@@ -31,16 +31,6 @@ namespace {
 
 class ToolHonesty : public Tool {
 protected:
-    // The prefix that runs the tool as an unprivileged user: nobody when the test runs as
-    // root (as in CI), the test's own user otherwise. The scratch directory is opened to it.
-    std::string AsUnprivileged()
-    {
-        if (::geteuid() != 0)
-            return std::string();
-        ::chmod(_dir.path().c_str(), 0777);
-        return "setpriv --reuid=65534 --regid=65534 --clear-groups";
-    }
-
     bool HavePython() { return HaveCommand("python3"); }
 
     // Runs a Python snippet in the scratch directory.

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 // The address-space limit the suite runs damaged archives under (3 GiB), as a prefix of Run.
 // Under AddressSanitizer, whose shadow memory needs far more address space, its allocation
 // limit stands in for it (ASAN_OPTIONS of the suite).
@@ -37,6 +40,16 @@ protected:
             testing_support::RunShell("cd " + _dir.path() + " && " + p_prefix + " " DRAXEL_ASSETS_TOOL " " +
                                       p_arguments + " >" + out + " 2>" + err + " </dev/null");
         return Result{status, testing_support::ReadFile(out), testing_support::ReadFile(err)};
+    }
+
+    // The prefix that runs the tool as an unprivileged user: nobody when the test runs as
+    // root (as in CI), the test's own user otherwise. The scratch directory is opened to it.
+    std::string AsUnprivileged()
+    {
+        if (::geteuid() != 0)
+            return std::string();
+        ::chmod(_dir.path().c_str(), 0777);
+        return "setpriv --reuid=65534 --regid=65534 --clear-groups";
     }
 
     static bool HaveCommand(const char* p_name)

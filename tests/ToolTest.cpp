@@ -50,7 +50,7 @@ TEST_F(Tool, LongListingShowsMethodSizesAndCrc)
     ASSERT_EQ(ls.status, 0);
     EXPECT_NE(ls.out.find("dir  -"), std::string::npos) << ls.out;
     // CRC-32 of "alpha\n".
-    EXPECT_NE(ls.out.find("file stored   -                6            6 "), std::string::npos) << ls.out;
+    EXPECT_NE(ls.out.find("file stored   ----             6            6 "), std::string::npos) << ls.out;
     EXPECT_NE(ls.out.find("sub/deeper/\n"), std::string::npos);
 }
 

@@ -60,6 +60,7 @@ struct ExtractOptions {
     ArchiveOptions archive;
     std::string directory;
     bool overwrite = false;
+    bool all = false;
     bool linksAsFiles = false;
 };
 
@@ -77,24 +78,25 @@ std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_e
     std::string error = p_directory.CreateOutput(p_path, p_overwrite, out);
     if (!error.empty())
         return error;
-    const bool read = StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
+    const std::string streamed = StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
         if (error.empty())
             error = out->Write(p_bytes, p_count);
     });
     const std::string closed = out->Close();
-    if (!read)
-        return "cannot read its data from the archive";
     if (!error.empty())
         return "write error: " + error;
     if (!closed.empty())
         return "write error: " + closed;
-    return std::string();
+    if (streamed.rfind("CRC-32", 0) == 0)
+        return streamed + " (the file written holds the damaged data)";
+    return streamed;
 }
 
 int ExtractArchive(const ExtractOptions& p_options)
 {
     const std::string& file = p_options.archive.file;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(p_options.archive);
+    ArchiveOptions archive = p_options.archive;
+    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
     const std::string incomplete = IncompleteReason(*inspection);
     if (!incomplete.empty())
         throw Failure(file, incomplete);
@@ -104,17 +106,14 @@ int ExtractArchive(const ExtractOptions& p_options)
     if (!directory)
         throw Failure(p_options.directory, "cannot create the directory: " + error);
 
-    bool failed = false;
+    ProblemLines lines(p_options.all);
     std::size_t written = 0;
     const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
     Progress progress("extracting", entries.size());
     for (const InspectedEntry* entry : entries) {
         progress.Step();
         const std::string subject = file + ": " + entry->name;
-        auto fail = [&](const std::string& p_reason) {
-            PrintError(subject, p_reason);
-            failed = true;
-        };
+        auto fail = [&](const std::string& p_reason) { lines.Print(subject, p_reason); };
         if (entry->name.find('\0') != std::string::npos) {
             fail("refused, the name holds a NUL byte (other tools end it there)");
             continue;
@@ -153,10 +152,11 @@ int ExtractArchive(const ExtractOptions& p_options)
         }
         ++written;
     }
-    WriteOut(file + ": " + std::to_string(written) + (written == 1 ? " file" : " files") + " extracted into " +
-             p_options.directory + "\n");
+    lines.Finish(file);
+    WriteOut(Printable(file) + ": " + std::to_string(written) + (written == 1 ? " file" : " files") +
+             " extracted into " + Printable(p_options.directory) + "\n");
     FinishOutput();
-    return failed ? Failed : Success;
+    return lines.Count() > 0 ? Failed : Success;
 }
 
 } // namespace
@@ -168,11 +168,14 @@ void AddExtractCommand(CommandSet& p_commands)
         "extract",
         "Write the entries of an archive below a directory. Nothing is written outside DIR or through a symbolic "
         "link; existing files stay unless --overwrite; encrypted and compressed entries and symbolic links are "
-        "skipped, each named",
+        "skipped, each named; the CRC-32 of every file written is checked",
         [options] { return ExtractArchive(*options); });
     AddArchiveOptions(*extract, options->archive);
     extract->add_option("DIR", options->directory, "The directory to write into (created when missing)")->required();
     extract->add_flag("--overwrite", options->overwrite, "Replace existing files (never a symbolic link)");
+    extract->add_flag("--all", options->all,
+                      "Name every entry that could not be extracted (otherwise the first " +
+                          std::to_string(ProblemLines::Shown) + " and a count)");
     extract->add_flag("--links-as-files", options->linksAsFiles,
                       "Write symbolic-link entries as files holding the path they point to (otherwise each is "
                       "skipped, named, and the exit status is 1)");

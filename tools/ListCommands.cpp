@@ -2,11 +2,10 @@
 // every problem the archive has, each named once per entry.
 #include "ArchiveReading.h"
 #include "Commands.h"
+#include "JsonText.h"
 #include "ToolSupport.h"
 
 #include "ArchiveCore/Format.h"
-
-#include <nlohmann/json.hpp>
 
 #include <cinttypes>
 #include <cstdio>
@@ -16,42 +15,55 @@
 namespace draxel_tool {
 
 using namespace Qor::Draxel::Assets;
-using Json = nlohmann::ordered_json;
-
 namespace {
 
-// check prints this many problems unless --all.
-constexpr std::size_t ShownProblems = 20;
-
-// A symbolic link is named as such: its data is a path, not a file's content.
+// The JSON kinds are the words every command uses: "file", "directory", and "link" for a
+// symbolic link, whose data is a path, not a file's content.
 const char* TypeName(const InspectedEntry& p_entry)
 {
-    return p_entry.isDirectory ? "dir" : p_entry.isLink ? "link" : "file";
+    return p_entry.isDirectory ? "directory" : p_entry.isLink ? "link" : "file";
 }
 
 Json EntryJson(const InspectedEntry& p_entry)
 {
-    return Json{{"name", p_entry.name},
-                {"type", TypeName(p_entry)},
-                {"method", MethodName(p_entry.method)},
-                {"encrypted", (p_entry.flags & Zip::FlagEncrypted) != 0},
-                {"compressedSize", p_entry.compressedSize},
-                {"size", p_entry.uncompressedSize},
-                {"crc32", Hex32(p_entry.crc32)},
-                {"offset", p_entry.localHeaderOffset}};
+    Json entry;
+    PutName(entry, "name", p_entry.name);
+    entry["type"] = TypeName(p_entry);
+    entry["method"] = MethodName(p_entry.method);
+    entry["encrypted"] = (p_entry.flags & Zip::FlagEncrypted) != 0;
+    entry["flags"] = p_entry.flags;
+    entry["compressedSize"] = p_entry.compressedSize;
+    entry["size"] = p_entry.uncompressedSize;
+    entry["crc32"] = Hex32(p_entry.crc32);
+    entry["offset"] = p_entry.localHeaderOffset;
+    return entry;
+}
+
+// The flags column: E encrypted (bit 0), D sizes in a data descriptor (bit 3), U a UTF-8 name
+// (bit 11), and the compression option (bits 1 and 2) as a digit; '-' for each that is not set.
+std::string FlagLetters(std::uint16_t p_flags)
+{
+    const unsigned option = (p_flags >> 1) & 3u;
+    std::string letters;
+    letters += (p_flags & Zip::FlagEncrypted) ? 'E' : '-';
+    letters += (p_flags & 0x0008) ? 'D' : '-';
+    letters += (p_flags & 0x0800) ? 'U' : '-';
+    letters += option != 0 ? static_cast<char>('0' + option) : '-';
+    return letters;
 }
 
 void PrintLongLine(const InspectedEntry& p_entry)
 {
     char line[160];
     if (p_entry.isDirectory)
-        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12s %12s %8s %10s  ", "dir", "-", "-", "-", "-", "-", "-");
+        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12s %12s %8s %10s  ", "dir", "-",
+                      FlagLetters(p_entry.flags).c_str(), "-", "-", "-", "-");
     else
-        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12" PRIu64 " %12" PRIu64 " %s %10" PRIu64 "  ", TypeName(p_entry),
-                  MethodName(p_entry.method).c_str(), (p_entry.flags & Zip::FlagEncrypted) ? "E" : "-",
-                  p_entry.compressedSize, p_entry.uncompressedSize, Hex32(p_entry.crc32).c_str(),
-                  p_entry.localHeaderOffset);
-    WriteOut(line + p_entry.name + '\n');
+        std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12" PRIu64 " %12" PRIu64 " %s %10" PRIu64 "  ",
+                      p_entry.isLink ? "link" : "file",
+                      MethodName(p_entry.method).c_str(), FlagLetters(p_entry.flags).c_str(), p_entry.compressedSize,
+                      p_entry.uncompressedSize, Hex32(p_entry.crc32).c_str(), p_entry.localHeaderOffset);
+    WriteOut(line + Printable(p_entry.name) + '\n');
 }
 
 struct ListOptions {
@@ -62,17 +74,21 @@ struct ListOptions {
 
 int ListArchive(const ListOptions& p_options)
 {
-    const std::unique_ptr<Inspection> inspection = InspectArchive(p_options.archive);
+    ArchiveOptions archive = p_options.archive;
+    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
     const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
     const std::string incomplete = IncompleteReason(*inspection);
     if (p_options.json) {
         Json list = Json::array();
         for (const InspectedEntry* entry : entries)
             list.push_back(EntryJson(*entry));
-        Json document{{"archive", p_options.archive.file}, {"complete", incomplete.empty()}, {"entries", list}};
+        Json document;
+        PutName(document, "archive", p_options.archive.file);
+        document["complete"] = incomplete.empty();
+        document["entries"] = list;
         if (!incomplete.empty())
             document["error"] = incomplete;
-        WriteOut(document.dump(2) + '\n');
+        WriteOut(JsonText(document));
     } else {
         if (p_options.longListing)
             WriteOut("type method   flags       packed         size    crc32     offset  name\n");
@@ -80,7 +96,7 @@ int ListArchive(const ListOptions& p_options)
             if (p_options.longListing)
                 PrintLongLine(*entry);
             else
-                WriteOut(entry->name + '\n');
+                WriteOut(Printable(entry->name) + '\n');
         }
     }
     FinishOutput();
@@ -124,7 +140,8 @@ std::string Describe(const Inspection::Finding& p_finding)
 int CheckArchive(const CheckOptions& p_options)
 {
     const std::string& file = p_options.archive.file;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(p_options.archive);
+    ArchiveOptions archive = p_options.archive;
+    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
     std::vector<Problem> problems;
     // The inspection names each kind of problem once per entry; an entry with any is not read.
     std::set<std::string> troubled;
@@ -152,23 +169,31 @@ int CheckArchive(const CheckOptions& p_options)
         }
         if (crc != entry.crc32)
             problems.push_back(Problem{entry.name, "CRC-32 mismatch",
-                                       "CRC-32 mismatch: directory " + Hex32(entry.crc32) + ", data " + Hex32(crc)});
+                                       CrcMismatch(entry.crc32, crc)});
     }
 
     if (p_options.json) {
         Json list = Json::array();
-        for (const Problem& problem : problems)
-            list.push_back(Json{{"entry", problem.entry}, {"kind", problem.kind}, {"text", problem.text}});
-        WriteOut(Json{{"archive", file}, {"files", files}, {"problems", list}}.dump(2) + '\n');
+        for (const Problem& problem : problems) {
+            Json item;
+            PutName(item, "entry", problem.entry);
+            item["kind"] = problem.kind;
+            item["text"] = problem.text;
+            list.push_back(std::move(item));
+        }
+        Json document;
+        PutName(document, "archive", file);
+        document["files"] = files;
+        document["problems"] = list;
+        WriteOut(JsonText(document));
         FinishOutput();
         return problems.empty() ? Success : Failed;
     }
-    const std::size_t shown = p_options.all ? problems.size() : std::min(problems.size(), ShownProblems);
-    for (std::size_t i = 0; i < shown; ++i)
-        PrintError(problems[i].entry.empty() ? file : file + ": " + problems[i].entry, problems[i].text);
-    if (shown < problems.size())
-        PrintError(file, "and " + std::to_string(problems.size() - shown) + " more (--all lists every one)");
-    WriteOut(file + ": " + std::to_string(files) + (files == 1 ? " file" : " files") + " checked, " +
+    ProblemLines lines(p_options.all);
+    for (const Problem& problem : problems)
+        lines.Print(problem.entry.empty() ? file : file + ": " + problem.entry, problem.text);
+    lines.Finish(file);
+    WriteOut(Printable(file) + ": " + std::to_string(files) + (files == 1 ? " file" : " files") + " checked, " +
              (problems.empty() ? std::string("no problems") : std::to_string(problems.size()) + " problem(s)") + "\n");
     FinishOutput();
     return problems.empty() ? Success : Failed;
@@ -181,7 +206,8 @@ void AddListCommands(CommandSet& p_commands)
     auto ls = std::make_shared<ListOptions>();
     CLI::App* lsCommand = p_commands.Add("ls", "List the entries of an archive", [ls] { return ListArchive(*ls); });
     AddArchiveOptions(*lsCommand, ls->archive);
-    lsCommand->add_flag("-l,--long", ls->longListing, "Show type, method, flags, sizes, CRC-32 and offset");
+    lsCommand->add_flag("-l,--long", ls->longListing, "Show type, method, flags (E encrypted, D data descriptor, U UTF-8 name, 1-3 the compression option), "
+                        "sizes, CRC-32 and offset");
     lsCommand->add_flag("--json", ls->json, "Write the listing as JSON");
 
     auto check = std::make_shared<CheckOptions>();
@@ -189,7 +215,7 @@ void AddListCommands(CommandSet& p_commands)
         "check", "Report every problem of an archive and verify every stored entry against its CRC-32",
         [check] { return CheckArchive(*check); });
     AddArchiveOptions(*checkCommand, check->archive);
-    checkCommand->add_flag("--all", check->all, "List every problem (otherwise the first 20 and a count)");
+    checkCommand->add_flag("--all", check->all, "List every problem (otherwise the first " + std::to_string(ProblemLines::Shown) + " and a count)");
     checkCommand->add_flag("--json", check->json, "Write the problems as JSON");
 }
 

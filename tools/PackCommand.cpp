@@ -2,7 +2,8 @@
 // ZIP archive (SourceArchive.h), written beside its target and renamed into place only when
 // complete.
 //
-// Nothing is lost silently: a file or folder that cannot be read ends the command naming it
+// Nothing is lost silently: a file or folder that cannot be read, and a named pipe, socket or
+// device (which hold no file to pack), ends the command naming it
 // (with --skip-unreadable: a warning each, and exit status 1). Symbolic links are followed,
 // to files and to folders alike, except a link to a folder that contains it (a loop), which
 // is an error; a link that leads nowhere is an unreadable file. The archive being written, and
@@ -135,8 +136,13 @@ private:
                 Walk(path, relative, ancestors);
                 continue;
             }
-            if (!fs::is_regular_file(status))
-                continue; // sockets, pipes and devices hold no file content
+            if (!fs::is_regular_file(status)) {
+                // Reading a pipe or a device would wait or never end: neither is a file to pack.
+                Unreadable(path, fs::is_fifo(status)     ? "a named pipe (FIFO), not a file"
+                                 : fs::is_socket(status) ? "a socket, not a file"
+                                                         : "a device, not a file");
+                continue;
+            }
             if (IsOwnFile(path))
                 continue;
             std::ifstream probe(path, std::ios_base::binary);
@@ -277,10 +283,10 @@ int PackArchive(const PackOptions& p_options)
         } catch (...) {
             std::error_code ignored;
             fs::remove(temporary, ignored);
-            platform::RemoveOnSignal(std::string());
+            platform::KeepOnSignal(temporary.u8string());
             throw;
         }
-        platform::RemoveOnSignal(std::string());
+        platform::KeepOnSignal(temporary.u8string());
         std::cerr << std::flush;
         WriteOut(out + ": " + std::to_string(items.size()) + (items.size() == 1 ? " entry" : " entries") +
                  (key.empty() ? "" : trailer ? ", scrambled, key in trailer" : ", scrambled") + "\n");
@@ -301,7 +307,7 @@ void AddPackCommand(CommandSet& p_commands)
         "pack",
         "Write an archive of stored entries from directories (or converted from another ZIP archive with --from). "
         "Symbolic links are followed, except one to a folder that contains it (an error); an unreadable file or "
-        "folder is an error unless --skip-unreadable",
+        "folder, and a named pipe, socket or device, is an error unless --skip-unreadable",
         [options] { return PackArchive(*options); });
     pack->add_option("OUT", options->out,
                      "The archive to write, or - for standard output (with --builtin: or the assets directory)")

@@ -19,11 +19,24 @@ namespace platform {
 // which holds it in the ANSI code page).
 std::vector<std::string> Arguments(int p_argc, char** p_argv);
 
-// Standard output writes bytes as they are: no LF -> CR LF translation where the C runtime
-// has a text mode, so that cat and pack to "-" give the entry's or archive's exact bytes.
+// Standard output writes bytes as they are, and standard input reads them so: no LF <-> CR LF
+// translation where the C runtime has a text mode, so that cat and pack to "-" give the
+// entry's or archive's exact bytes, and an archive read from standard input is its bytes.
 void BinaryStandardOutput();
 
+// Whether a write to standard output that failed with p_errno (the C runtime's errno) failed
+// because the reader closed the pipe (POSIX: EPIPE, where SIGPIPE is ignored; Windows: the
+// system's ERROR_NO_DATA or ERROR_BROKEN_PIPE, which the C runtime reports as EINVAL).
+bool StandardOutputPipeClosed(int p_errno);
+// Ends the process quietly as a closed pipe ends a program on the system: POSIX by SIGPIPE,
+// Windows with exit status 1. Temporary files are removed first.
+[[noreturn]] void EndForClosedPipe();
+
 bool StandardErrorIsTerminal();
+
+// The length of p_path's drive prefix, which a ':' separator never splits: 2 for "C:" at the
+// start on Windows, 0 elsewhere.
+std::size_t DrivePrefixLength(const std::string& p_path);
 
 // The name of the system's change notices that a native AssetWatcher reads, for messages.
 const char* NativeNoticesName();
@@ -31,9 +44,13 @@ const char* NativeNoticesName();
 // The running process's id, for names of temporary files.
 unsigned long ProcessId();
 
-// While set, SIGINT and SIGTERM remove p_path before the process ends as the signal ends it.
-// An empty path clears it.
+// While registered, SIGINT, SIGTERM, SIGHUP and SIGPIPE (Windows: Ctrl-C, Ctrl-Break, and
+// the console closing or the user logging off) remove p_path before the process ends as the
+// signal ends it: a file, or a folder emptied by the paths registered before it. At most eight
+// paths at once (more are not registered).
 void RemoveOnSignal(const std::string& p_path);
+// Stops removing p_path.
+void KeepOnSignal(const std::string& p_path);
 
 // A file being written; every call gives the system's reason on failure, empty on success.
 class OutputFile {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -22,13 +23,26 @@ namespace platform {
 
 namespace {
 
-// The path a signal removes: a fixed buffer, since a handler may not allocate.
-char g_removeOnSignal[4096];
+// The paths a signal removes: fixed buffers, since a handler may not allocate. A slot is
+// filled before it is marked used, and marked unused before it is filled again.
+constexpr int RemovedPaths = 8;
+char g_removeOnSignal[RemovedPaths][4096];
+volatile std::sig_atomic_t g_removeUsed[RemovedPaths];
+
+void RemoveRegistered()
+{
+    // Files first, then the folders they were in.
+    for (int slot = 0; slot < RemovedPaths; ++slot)
+        if (g_removeUsed[slot])
+            ::unlink(g_removeOnSignal[slot]);
+    for (int slot = 0; slot < RemovedPaths; ++slot)
+        if (g_removeUsed[slot])
+            ::rmdir(g_removeOnSignal[slot]);
+}
 
 extern "C" void RemoveAndEnd(int p_signal)
 {
-    if (g_removeOnSignal[0] != '\0')
-        ::unlink(g_removeOnSignal);
+    RemoveRegistered();
     std::signal(p_signal, SIG_DFL);
     ::raise(p_signal);
 }
@@ -185,6 +199,11 @@ void BinaryStandardOutput()
     // POSIX streams have no text mode.
 }
 
+std::size_t DrivePrefixLength(const std::string&)
+{
+    return 0;
+}
+
 const char* NativeNoticesName()
 {
     return "inotify";
@@ -200,20 +219,43 @@ unsigned long ProcessId()
     return static_cast<unsigned long>(::getpid());
 }
 
+bool StandardOutputPipeClosed(int p_errno)
+{
+    return p_errno == EPIPE;
+}
+
+void EndForClosedPipe()
+{
+    RemoveRegistered();
+    std::signal(SIGPIPE, SIG_DFL);
+    ::raise(SIGPIPE);
+    std::_Exit(Failed); // SIGPIPE blocked: end all the same
+}
+
 void RemoveOnSignal(const std::string& p_path)
 {
-    // The handler sees either the whole path or an empty one: clear, copy, then install.
-    g_removeOnSignal[0] = '\0';
-    if (p_path.empty() || p_path.size() >= sizeof g_removeOnSignal)
+    if (p_path.empty() || p_path.size() >= sizeof g_removeOnSignal[0])
         return;
-    std::memcpy(g_removeOnSignal + 1, p_path.c_str() + 1, p_path.size());
-    g_removeOnSignal[0] = p_path[0];
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = RemoveAndEnd;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (int slot = 0; slot < RemovedPaths; ++slot) {
+        if (g_removeUsed[slot])
+            continue;
+        std::memcpy(g_removeOnSignal[slot], p_path.c_str(), p_path.size() + 1);
+        g_removeUsed[slot] = 1;
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = RemoveAndEnd;
+        sigemptyset(&action.sa_mask);
+        for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            ::sigaction(number, &action, nullptr);
+        return;
+    }
+}
+
+void KeepOnSignal(const std::string& p_path)
+{
+    for (int slot = 0; slot < RemovedPaths; ++slot)
+        if (g_removeUsed[slot] && p_path == g_removeOnSignal[slot])
+            g_removeUsed[slot] = 0;
 }
 
 std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::string& p_error)

@@ -5,6 +5,7 @@
 #include "ToolSupport.h"
 
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -37,15 +38,37 @@ std::string Reason(DWORD p_error)
     return reason.empty() ? "system error " + std::to_string(p_error) : reason;
 }
 
-// The path a signal removes, converted before the signal can come: a handler may not allocate.
-wchar_t g_removeOnSignal[32768];
+// The paths a signal removes, converted before the signal can come: a handler may not
+// allocate. A slot is filled before it is marked used, and marked unused before it is filled.
+constexpr int RemovedPaths = 8;
+wchar_t g_removeOnSignal[RemovedPaths][32768];
+volatile LONG g_removeUsed[RemovedPaths];
+
+void RemoveRegistered()
+{
+    // Files first, then the folders they were in.
+    for (int slot = 0; slot < RemovedPaths; ++slot)
+        if (g_removeUsed[slot])
+            ::DeleteFileW(g_removeOnSignal[slot]);
+    for (int slot = 0; slot < RemovedPaths; ++slot)
+        if (g_removeUsed[slot])
+            ::RemoveDirectoryW(g_removeOnSignal[slot]);
+}
 
 extern "C" void RemoveAndEnd(int p_signal)
 {
-    if (g_removeOnSignal[0] != L'\0')
-        ::DeleteFileW(g_removeOnSignal);
+    RemoveRegistered();
     std::signal(p_signal, SIG_DFL);
     std::raise(p_signal);
+}
+
+// The console closing, the user logging off, the system shutting down: the process ends once
+// this returns (the C runtime's signals see Ctrl-C and Ctrl-Break only).
+BOOL WINAPI RemoveOnClose(DWORD p_event)
+{
+    if (p_event == CTRL_CLOSE_EVENT || p_event == CTRL_LOGOFF_EVENT || p_event == CTRL_SHUTDOWN_EVENT)
+        RemoveRegistered();
+    return FALSE;
 }
 
 class WindowsOutputFile : public OutputFile {
@@ -229,6 +252,13 @@ void BinaryStandardOutput()
 {
     std::fflush(stdout);
     ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stdin), _O_BINARY);
+}
+
+std::size_t DrivePrefixLength(const std::string& p_path)
+{
+    const bool drive = p_path.size() >= 2 && std::isalpha(static_cast<unsigned char>(p_path[0])) && p_path[1] == ':';
+    return drive ? 2 : 0;
 }
 
 const char* NativeNoticesName()
@@ -246,18 +276,43 @@ unsigned long ProcessId()
     return static_cast<unsigned long>(::GetCurrentProcessId());
 }
 
+bool StandardOutputPipeClosed(int p_errno)
+{
+    const DWORD error = ::GetLastError();
+    return p_errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+}
+
+void EndForClosedPipe()
+{
+    RemoveRegistered();
+    ::ExitProcess(Failed);
+}
+
 void RemoveOnSignal(const std::string& p_path)
 {
-    // The handler sees either the whole path or an empty one: clear, copy, then install.
-    g_removeOnSignal[0] = L'\0';
     const std::wstring wide = widetext::Widen(p_path);
-    if (wide.empty() || wide.size() >= sizeof g_removeOnSignal / sizeof g_removeOnSignal[0])
+    if (wide.empty() || wide.size() >= sizeof g_removeOnSignal[0] / sizeof g_removeOnSignal[0][0])
         return;
-    std::wmemcpy(g_removeOnSignal + 1, wide.c_str() + 1, wide.size());
-    g_removeOnSignal[0] = wide[0];
-    std::signal(SIGINT, RemoveAndEnd);
-    std::signal(SIGTERM, RemoveAndEnd);
-    std::signal(SIGBREAK, RemoveAndEnd);
+    for (int slot = 0; slot < RemovedPaths; ++slot) {
+        if (g_removeUsed[slot])
+            continue;
+        std::wmemcpy(g_removeOnSignal[slot], wide.c_str(), wide.size() + 1);
+        g_removeUsed[slot] = 1;
+        std::signal(SIGINT, RemoveAndEnd);
+        std::signal(SIGTERM, RemoveAndEnd);
+        std::signal(SIGBREAK, RemoveAndEnd);
+        static const BOOL handled = ::SetConsoleCtrlHandler(RemoveOnClose, TRUE);
+        (void)handled;
+        return;
+    }
+}
+
+void KeepOnSignal(const std::string& p_path)
+{
+    const std::wstring wide = widetext::Widen(p_path);
+    for (int slot = 0; slot < RemovedPaths; ++slot)
+        if (g_removeUsed[slot] && wide == g_removeOnSignal[slot])
+            g_removeUsed[slot] = 0;
 }
 
 std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::string& p_error)

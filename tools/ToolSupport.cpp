@@ -52,8 +52,21 @@ void PrintError(const std::string& p_subject, const std::string& p_message)
 {
     std::cerr << "draxel-assets: ";
     if (!p_subject.empty())
-        std::cerr << p_subject << ": ";
-    std::cerr << p_message << std::endl;
+        std::cerr << Printable(p_subject) << ": ";
+    std::cerr << Printable(p_message) << std::endl;
+}
+
+void ProblemLines::Print(const std::string& p_subject, const std::string& p_message)
+{
+    if (_all || _count < Shown)
+        PrintError(p_subject, p_message);
+    ++_count;
+}
+
+void ProblemLines::Finish(const std::string& p_subject)
+{
+    if (!_all && _count > Shown)
+        PrintError(p_subject, "and " + std::to_string(_count - Shown) + " more (--all lists every one)");
 }
 
 // Output through one buffer that keeps the system's reason of the first failed write: a
@@ -96,10 +109,20 @@ private:
 
 namespace {
 
+// The reason of a failed write to standard output; a reader that closed the pipe ends the
+// program quietly instead, as it ends other programs.
+std::string StandardOutputFailed()
+{
+    const int error = errno != 0 ? errno : EIO;
+    if (platform::StandardOutputPipeClosed(error))
+        platform::EndForClosedPipe();
+    return std::strerror(error);
+}
+
 CheckedBuffer g_outputBuffer([](const char* p_bytes, std::size_t p_count) -> std::string {
     errno = 0;
     if ((p_count > 0 && std::fwrite(p_bytes, 1, p_count, stdout) != p_count) || std::fflush(stdout) != 0)
-        return std::strerror(errno != 0 ? errno : EIO);
+        return StandardOutputFailed();
     return std::string();
 });
 std::ostream g_output(&g_outputBuffer);
@@ -134,10 +157,10 @@ void FinishOutput()
     if (!g_output)
         WriteFailed();
     // Whatever went to std::cout (help texts) is flushed and checked too.
-    std::cout.flush();
     errno = 0;
+    std::cout.flush();
     if (!std::cout || std::fflush(stdout) != 0)
-        throw Failure(std::string(), std::string("write error: ") + std::strerror(errno != 0 ? errno : EIO));
+        throw Failure(std::string(), "write error: " + StandardOutputFailed());
 }
 
 OutputFileStream::OutputFileStream(std::unique_ptr<platform::OutputFile> p_file)
@@ -266,6 +289,78 @@ std::vector<Reports::Line> Reports::TakeLines()
     std::vector<Line> taken;
     taken.swap(CurrentState->lines);
     return taken;
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at p_text[p_at] (1 to 4), or 0 for none.
+std::size_t Utf8Sequence(const std::string& p_text, std::size_t p_at)
+{
+    const auto byte = [&](std::size_t p_index) {
+        return p_index < p_text.size() ? static_cast<unsigned char>(p_text[p_index]) : 0u;
+    };
+    const unsigned lead = byte(p_at);
+    std::size_t length = 0;
+    unsigned low = 0x80, high = 0xbf; // the range of the second byte
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        low = lead == 0xe0 ? 0xa0 : 0x80; // no overlong forms
+        high = lead == 0xed ? 0x9f : 0xbf; // no surrogates
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        low = lead == 0xf0 ? 0x90 : 0x80;
+        high = lead == 0xf4 ? 0x8f : 0xbf; // nothing past U+10FFFF
+    } else {
+        return 0;
+    }
+    if (byte(p_at + 1) < low || byte(p_at + 1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(p_at + i) < 0x80 || byte(p_at + i) > 0xbf)
+            return 0;
+    return length;
+}
+
+} // namespace
+
+bool IsUtf8(const std::string& p_text)
+{
+    for (std::size_t at = 0; at < p_text.size();) {
+        const std::size_t length = Utf8Sequence(p_text, at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string Printable(const std::string& p_text)
+{
+    std::string printable;
+    printable.reserve(p_text.size());
+    for (std::size_t at = 0; at < p_text.size();) {
+        const unsigned char byte = static_cast<unsigned char>(p_text[at]);
+        const std::size_t length = Utf8Sequence(p_text, at);
+        if (length > 1 || (length == 1 && byte >= 0x20 && byte != 0x7f)) {
+            printable.append(p_text, at, length);
+            at += length;
+            continue;
+        }
+        if (byte == '\n' || byte == '\r' || byte == '\t') {
+            printable += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : "\\t";
+        } else {
+            static const char digits[] = "0123456789abcdef";
+            printable += "\\x";
+            printable += digits[byte >> 4];
+            printable += digits[byte & 15];
+        }
+        ++at;
+    }
+    return printable;
 }
 
 std::vector<std::string> PathComponents(const std::string& p_relative)

@@ -29,6 +29,24 @@ struct Failure : std::runtime_error {
 // Writes one error line on standard error.
 void PrintError(const std::string& p_subject, const std::string& p_message);
 
+// The error lines of a command that goes on past problems (check, extract): the first 20
+// printed as they come, unless every one is asked for, and at the end one line that counts the
+// rest: "SUBJECT: and N more (--all lists every one)".
+class ProblemLines {
+public:
+    explicit ProblemLines(bool p_all) : _all(p_all) {}
+    void Print(const std::string& p_subject, const std::string& p_message);
+    // The count line, when lines were left out.
+    void Finish(const std::string& p_subject);
+    std::size_t Count() const { return _count; }
+
+    static constexpr std::size_t Shown = 20;
+
+private:
+    bool _all;
+    std::size_t _count = 0;
+};
+
 // Standard output, checked: a failed write ends the command as the Failure "write error:
 // REASON" with the system's reason. FinishOutput flushes and checks what is still buffered.
 // StandardOutput is the stream all of it goes through (for writers that take a stream).
@@ -83,6 +101,14 @@ public:
     void CaptureLines(bool p_capture);
     std::vector<Line> TakeLines();
 };
+
+// Whether p_text is well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF).
+bool IsUtf8(const std::string& p_text);
+// p_text for one line of plain output: a tab, CR and LF written as \t, \r and \n, every other
+// control byte, DEL and each byte that is not part of well-formed UTF-8 as \xHH; the rest as
+// it is. Names come from archives and directories, and may hold any byte.
+std::string Printable(const std::string& p_text);
 
 // The non-empty components of a '/'-separated relative path.
 std::vector<std::string> PathComponents(const std::string& p_relative);

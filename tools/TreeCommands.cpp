@@ -4,13 +4,16 @@
 
 #include "ArchiveReading.h"
 #include "Commands.h"
+#include "JsonText.h"
+#include "Mounts.h"
 #include "ToolSupport.h"
 
 #include <QorFile.h>
 
-#include <nlohmann/json.hpp>
-
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -22,111 +25,6 @@ using namespace Qor::Draxel::Assets;
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-struct Mount {
-    std::string source;
-    AssetPath target;
-    unsigned int priority = 0;
-    KeyOptions key;
-    bool keyGiven = false;
-    // An archive's inspection: what cat streams entries from.
-    std::shared_ptr<Inspection> archive;
-};
-
-// A mount target is a path of the tree, which has no leading slash: "/assets" is "assets".
-AssetPath MountTarget(std::string p_text)
-{
-    const std::size_t slashes = p_text.find_first_not_of("/\\");
-    p_text.erase(0, slashes == std::string::npos ? p_text.size() : slashes);
-    return AssetPath(p_text);
-}
-
-Mount ParseMount(const std::string& p_text)
-{
-    Mount mount;
-    const std::size_t first = p_text.find(':');
-    mount.source = p_text.substr(0, first);
-    if (first != std::string::npos) {
-        const std::string rest = p_text.substr(first + 1);
-        const std::size_t second = rest.find(':');
-        mount.target = MountTarget(rest.substr(0, second));
-        if (second != std::string::npos) {
-            const std::string priority = rest.substr(second + 1);
-            std::size_t used = 0;
-            unsigned long value = 0;
-            try {
-                value = std::stoul(priority, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (priority.empty() || used != priority.size() || priority[0] == '-' || value > 0xffffffffu)
-                throw Failure(p_text, "the priority must be a number from 0 to 4294967295", BadUsage);
-            mount.priority = static_cast<unsigned int>(value);
-        }
-    }
-    if (mount.source.empty())
-        throw Failure(p_text, "a mount needs a source: -m SRC[:TARGET[:PRIO]]", BadUsage);
-    return mount;
-}
-
-// The -m, --key and --key-file options in the order given: each key belongs to the -m before it.
-std::vector<Mount> CollectMounts(const CLI::App& p_command, const CLI::Option* p_mount, const CLI::Option* p_key,
-                                 const CLI::Option* p_keyFile)
-{
-    std::vector<Mount> mounts;
-    std::size_t mountIndex = 0;
-    std::size_t keyIndex = 0;
-    std::size_t keyFileIndex = 0;
-    for (const CLI::Option* option : p_command.parse_order()) {
-        if (option == p_mount) {
-            mounts.push_back(ParseMount(p_mount->results().at(mountIndex++)));
-            continue;
-        }
-        const bool file = option == p_keyFile;
-        if (!file && option != p_key)
-            continue;
-        const std::string& key = file ? p_keyFile->results().at(keyFileIndex++) : p_key->results().at(keyIndex++);
-        const char* name = file ? "--key-file" : "--key";
-        if (mounts.empty())
-            throw Failure(name, "must follow the -m of the archive it opens", BadUsage);
-        if (mounts.back().keyGiven)
-            throw Failure(name, "one key per archive", BadUsage);
-        (file ? mounts.back().key.file : mounts.back().key.text) = key;
-        mounts.back().keyGiven = true;
-    }
-    return mounts;
-}
-
-// Archives are inspected before they are mounted, so that one the library would read only in
-// part (a comment, ZIP64, a damaged directory) ends the command instead of serving a part.
-boost::shared_ptr<AssetLibrary> BuildLibrary(std::vector<Mount>& p_mounts, Reports& p_reports)
-{
-    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
-    for (Mount& mount : p_mounts) {
-        p_reports.SetSubject(mount.source);
-        const qorfile::filepath source(mount.source);
-        if (fs::is_directory(fs::u8path(mount.source))) {
-            if (mount.keyGiven)
-                throw Failure(mount.source, "--key applies to archives, and this is a directory", BadUsage);
-            library->MountDirectory(source, mount.target, mount.priority);
-        } else if (fs::is_regular_file(fs::u8path(mount.source))) {
-            ArchiveOptions options;
-            options.file = mount.source;
-            options.key = mount.key;
-            mount.archive = InspectArchive(options);
-            const std::string incomplete = IncompleteReason(*mount.archive);
-            if (!incomplete.empty())
-                throw Failure(mount.source, incomplete);
-            library->MountArchive(source, mount.target, mount.priority,
-                                  ResolveKey(mount.key.text, mount.key.file));
-        } else {
-            throw Failure(mount.source, "no such file or directory");
-        }
-    }
-    return library;
-}
-
 std::string SourceName(const AssetPath& p_source)
 {
     const std::string text = p_source.str();
@@ -134,30 +32,51 @@ std::string SourceName(const AssetPath& p_source)
     return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
-// The archive entry that Open of a file reads when the library's lookup found it in an archive
-// mount: the inspected entry the lookup names (the last stored file entry of that name, as the
-// volume keeps it). Null otherwise.
-const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const AssetLibrary::Location& p_location,
-                                   const Inspection*& p_archive)
+AssetPath Parent(const AssetPath& p_path)
 {
-    if (p_location.kind != AssetLibrary::Location::File || !p_location.isArchive)
-        return nullptr;
-    for (const Mount& mount : p_mounts) {
-        if (!mount.archive || !(AssetPath(qorfile::filepath(mount.source)) == p_location.source))
-            continue;
-        const InspectedEntry* found = nullptr;
-        for (const InspectedEntry& entry : mount.archive->Entries())
-            if (!entry.isDirectory && entry.localHeaderOffset == p_location.entry.localHeaderOffset &&
-                AssetPath(entry.name) == p_location.entry.path)
-                found = &entry;
-        p_archive = mount.archive.get();
-        return found;
-    }
-    return nullptr;
+    const std::string text = p_path.str();
+    const std::size_t slash = text.rfind('/');
+    return AssetPath(slash == std::string::npos ? std::string() : text.substr(0, slash));
+}
+
+// The listing's word on p_path; false for the root or a path that is not listed.
+bool FindChild(const AssetLibrary& p_library, const AssetPath& p_path, AssetLibrary::Child& p_found)
+{
+    if (p_path.str().empty())
+        return false;
+    for (AssetLibrary::Child& child : p_library.Children(Parent(p_path)))
+        if (child.path == p_path) {
+            p_found = std::move(child);
+            return true;
+        }
+    return false;
+}
+
+// Why the file p_child at p_path cannot be opened, as cat would find: an archive entry the
+// library lists but cannot open (compressed, encrypted, ...). Empty when it can be.
+std::string UnopenableChild(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
+                            const AssetPath& p_path)
+{
+    const Inspection* inspection = nullptr;
+    const InspectedEntry* entry = p_child.isDirectory ? nullptr : ArchiveEntry(p_mounts, p_child, p_path, inspection);
+    return entry ? Unopenable(*entry) : std::string();
+}
+
+// Why a host file the library lists could not be opened: the system's reason ("Permission
+// denied"); empty when it opens now.
+std::string HostFileReason(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
+                           const AssetPath& p_path)
+{
+    const std::string file = HostFile(p_mounts, p_child, p_path);
+    if (file.empty())
+        return std::string();
+    errno = 0;
+    std::ifstream probe(fs::u8path(file), std::ios_base::binary);
+    return probe ? std::string() : std::strerror(errno != 0 ? errno : EIO);
 }
 
 // Archive entries are streamed from the archive in chunks, so that a big entry never sits in
-// memory whole; everything else comes from the library's Open.
+// memory whole, and checked against their CRC-32; everything else comes from the library's Open.
 int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vector<Mount>& p_mounts,
                const std::string& p_path, bool p_text, Reports& p_reports)
 {
@@ -168,14 +87,27 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
         throw Failure(p_path, "is a directory");
     const Inspection* archive = nullptr;
     const InspectedEntry* entry = ArchiveEntry(p_mounts, location, archive);
-    if (entry && Readable(*entry)) {
-        if (!StreamEntry(*archive, *entry, p_text, [](const char* p_bytes, std::size_t p_count) {
-                WriteOut(p_bytes, p_count);
-            }))
-            throw Failure(p_path, "cannot read the entry's data from the archive");
+    if (entry) {
+        const std::string unopenable = Unopenable(*entry);
+        if (!unopenable.empty())
+            throw Failure(p_path, "cannot be opened: " + unopenable);
+        const std::string streamed = StreamEntry(*archive, *entry, p_text, [](const char* p_bytes, std::size_t p_count) {
+            WriteOut(p_bytes, p_count);
+        });
+        if (!streamed.empty()) {
+            FinishOutput();
+            throw Failure(p_path, streamed);
+        }
         return Success;
     }
     boost::shared_ptr<std::istream> stream = p_library->Open(path, p_text ? Volume::Text : Volume::Binary);
+    AssetLibrary::Child child;
+    if (!stream && FindChild(*p_library, path, child)) {
+        // A host file the listing has and Open cannot read: the system says why.
+        const std::string reason = HostFileReason(p_mounts, child, path);
+        if (!reason.empty())
+            throw Failure(p_path, reason);
+    }
     if (!stream)
         throw Failure(p_path, p_library->Exists(path) ? "is a directory" : "no such asset");
     if (stream->fail())
@@ -188,63 +120,95 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
     return Success;
 }
 
-int TellWhetherExists(const boost::shared_ptr<AssetLibrary>& p_library, const std::string& p_path, bool p_json,
-                      Reports& p_reports)
+// Why a listed file cannot be opened: an archive entry's reason, or a host file's.
+std::string WhyNotOpenable(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
+                           const AssetPath& p_path)
+{
+    if (p_child.isDirectory)
+        return std::string();
+    const std::string entry = UnopenableChild(p_mounts, p_child, p_path);
+    return entry.empty() ? HostFileReason(p_mounts, p_child, p_path) : entry;
+}
+
+void PutOpenable(Json& p_item, const std::string& p_reason)
+{
+    p_item["openable"] = p_reason.empty();
+    if (!p_reason.empty())
+        p_item["reason"] = p_reason;
+}
+
+int TellWhetherExists(const boost::shared_ptr<AssetLibrary>& p_library, const std::vector<Mount>& p_mounts,
+                      const std::string& p_path, bool p_json, Reports& p_reports)
 {
     const AssetPath path{std::string(p_path)};
     p_reports.SetSubject(p_path);
-    const AssetLibrary::Location location = p_library->Locate(path);
-    const bool exists = location.kind != AssetLibrary::Location::Absent;
-    // The root is no child of anything: it is told without a source.
-    const bool listed = exists && !path.str().empty();
-    const bool isDirectory = location.kind == AssetLibrary::Location::Directory;
+    AssetLibrary::Child child;
+    // A host file that cannot be opened is listed, though Exists (which opens it) denies it.
+    const bool listed = FindChild(*p_library, path, child);
+    const bool exists = listed || p_library->Exists(path);
+    const std::string unopenable = listed ? WhyNotOpenable(p_mounts, child, path) : std::string();
     if (p_json) {
-        Json document{{"path", p_path}, {"exists", exists}};
+        Json document;
+        PutName(document, "path", p_path);
+        document["exists"] = exists;
         if (exists)
-            document["type"] = isDirectory ? "directory" : "file";
+            document["type"] = !listed || child.isDirectory ? "directory" : "file";
         if (listed) {
-            document["source"] = location.source.str();
-            document["priority"] = location.priority;
+            PutName(document, "source", SourceText(p_mounts, child.source));
+            document["priority"] = child.priority;
+            if (!child.isDirectory)
+                PutOpenable(document, unopenable);
         }
-        WriteOut(document.dump(2) + "\n");
+        WriteOut(JsonText(document));
     } else if (!exists) {
-        WriteOut(p_path + ": no such asset\n");
+        WriteOut(Printable(p_path) + ": no such asset\n");
     } else if (listed) {
-        WriteOut(p_path + ": " + (isDirectory ? "directory" : "file") + " from " + location.source.str() +
-                 " (priority " + std::to_string(location.priority) + ")\n");
+        WriteOut(Printable(p_path) + ": " + (child.isDirectory ? "directory" : "file") + " from " +
+                 Printable(SourceText(p_mounts, child.source)) + " (priority " + std::to_string(child.priority) + ")" +
+                 (unopenable.empty() ? std::string() : ", cannot be opened: " + unopenable) + "\n");
     } else {
-        WriteOut(p_path + ": directory\n");
+        WriteOut(Printable(p_path) + ": directory\n");
     }
     return exists ? Success : Failed;
 }
 
-Json TreeJson(const AssetLibrary& p_library, const AssetPath& p_directory)
+Json TreeJson(const AssetLibrary& p_library, const std::vector<Mount>& p_mounts, const AssetPath& p_directory)
 {
     Json children = Json::array();
     for (const AssetLibrary::Child& child : p_library.Children(p_directory)) {
-        Json item{{"name", child.name},
-                  {"type", child.isDirectory ? "directory" : "file"},
-                  {"source", child.source.str()},
-                  {"priority", child.priority}};
+        Json item;
+        PutName(item, "name", child.name);
+        item["type"] = child.isDirectory ? "directory" : "file";
+        PutName(item, "source", SourceText(p_mounts, child.source));
+        item["priority"] = child.priority;
         if (child.isDirectory)
-            item["children"] = TreeJson(p_library, child.path);
+            item["children"] = TreeJson(p_library, p_mounts, child.path);
+        else
+            PutOpenable(item, WhyNotOpenable(p_mounts, child, child.path));
         children.push_back(std::move(item));
     }
     return children;
 }
 
-int ShowTree(const AssetLibrary& p_library, const std::string& p_path, bool p_json, Reports& p_reports)
+int ShowTree(const AssetLibrary& p_library, const std::vector<Mount>& p_mounts, const std::string& p_path, bool p_json,
+             Reports& p_reports)
 {
     const AssetPath root{std::string(p_path)};
     p_reports.SetSubject(p_path);
     if (!p_path.empty() && !p_library.Exists(root))
         throw Failure(p_path, "no such asset");
     if (p_json) {
-        WriteOut(Json{{"path", p_path}, {"children", TreeJson(p_library, root)}}.dump(2) + "\n");
+        Json document;
+        PutName(document, "path", p_path);
+        document["children"] = TreeJson(p_library, p_mounts, root);
+        WriteOut(JsonText(document));
         return Success;
     }
     std::ostringstream text;
-    PrintTree(p_library, root, std::string(), text);
+    PrintTree(p_library, root, std::string(), text, [&](const AssetLibrary::Child& p_child) {
+        const std::string reason = WhyNotOpenable(p_mounts, p_child, p_child.path);
+        return reason.empty() ? std::string() : "cannot be opened: " + reason;
+    });
     WriteOut(text.str());
     return Success;
 }
@@ -261,18 +225,18 @@ enum class TreeCommand { Cat, Exists, Tree };
 
 int RunTreeCommand(TreeCommand p_which, const TreeOptions& p_options)
 {
-    std::vector<Mount> mounts = CollectMounts(*p_options.command, p_options.mounting.mount, p_options.mounting.key, p_options.mounting.keyFile);
+    std::vector<Mount> mounts = CollectMounts(*p_options.command, p_options.mounting);
     Reports reports(Reports::Throw);
     boost::shared_ptr<AssetLibrary> library = BuildLibrary(mounts, reports);
     switch (p_which) {
     case TreeCommand::Cat:
         return WriteAsset(library, mounts, p_options.path, p_options.text, reports);
     case TreeCommand::Exists:
-        return TellWhetherExists(library, p_options.path, p_options.json, reports);
+        return TellWhetherExists(library, mounts, p_options.path, p_options.json, reports);
     case TreeCommand::Tree:
         break;
     }
-    return ShowTree(*library, p_options.path, p_options.json, reports);
+    return ShowTree(*library, mounts, p_options.path, p_options.json, reports);
 }
 
 std::shared_ptr<TreeOptions> AddTreeCommand(CommandSet& p_commands, TreeCommand p_which, const char* p_name,
@@ -289,39 +253,20 @@ std::shared_ptr<TreeOptions> AddTreeCommand(CommandSet& p_commands, TreeCommand 
 
 } // namespace
 
-void AddMountOptions(CLI::App& p_command, MountOptions& p_options)
-{
-    p_options.mount = p_command
-                          .add_option("-m,--mount", p_options.mounts,
-                                      "Mount SRC (a directory or an archive) at TARGET (default: the root; a "
-                                      "leading slash is dropped, as tree paths have none) with priority PRIO "
-                                      "(default 0); repeatable")
-                          ->type_name("SRC[:TARGET[:PRIO]]")
-                          ->allow_extra_args(false);
-    p_options.key = p_command.add_option("--key", p_options.keys, "Scramble key of the archive named by the -m before it")
-                        ->allow_extra_args(false);
-    p_options.keyFile = p_command
-                            .add_option("--key-file", p_options.keyFiles,
-                                        "Scramble key of the archive named by the -m before it: the bytes of this file")
-                            ->allow_extra_args(false);
-}
-
-boost::shared_ptr<AssetLibrary> MountedLibrary(const CLI::App& p_command, const MountOptions& p_options, Reports& p_reports)
-{
-    std::vector<Mount> mounts = CollectMounts(p_command, p_options.mount, p_options.key, p_options.keyFile);
-    return BuildLibrary(mounts, p_reports);
-}
-
 void PrintTree(const AssetLibrary& p_library, const AssetPath& p_directory, const std::string& p_indent,
-               std::ostream& p_out)
+               std::ostream& p_out, const std::function<std::string(const AssetLibrary::Child&)>& p_note)
 {
     for (const AssetLibrary::Child& child : p_library.Children(p_directory)) {
-        std::string label = p_indent + child.name + (child.isDirectory ? "/" : "");
+        std::string label = p_indent + Printable(child.name) + (child.isDirectory ? "/" : "");
         if (label.size() < 36)
             label.resize(36, ' ');
-        p_out << label << "  <- " << SourceName(child.source) << " (priority " << child.priority << ")\n";
+        p_out << label << "  <- " << Printable(SourceName(child.source)) << " (priority " << child.priority << ")";
+        const std::string note = p_note ? p_note(child) : std::string();
+        if (!note.empty())
+            p_out << ", " << note;
+        p_out << "\n";
         if (child.isDirectory)
-            PrintTree(p_library, child.path, p_indent + "  ", p_out);
+            PrintTree(p_library, child.path, p_indent + "  ", p_out, p_note);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Platform.h"
 #include "ToolSupport.h"
+#include "Mounts.h"
 #include "TreeCommands.h"
 
 #include <Assets/ArchiveWriter.h>

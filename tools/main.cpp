@@ -47,8 +47,17 @@ int main(int argc, char** argv)
             pointers.push_back(argument.c_str());
         app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() == 0)
-            return app.exit(error);
+        if (error.get_exit_code() == 0) {
+            // --help and --version: their text must reach standard output like any other.
+            const int status = app.exit(error);
+            try {
+                FinishOutput();
+            } catch (const Failure& failure) {
+                PrintError(failure.subject, failure.what());
+                return failure.status;
+            }
+            return status;
+        }
         std::string message = error.what();
         for (char& character : message)
             if (character == '\n')
