@@ -16,7 +16,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libboost-filesystem-dev libboost-iostreams-dev zlib1g-dev
   libzip-dev libphysfs-dev libcli11-dev nlohmann-json3-dev
-  zip unzip python3 libarchive-tools p7zip-full fonts-dejavu-core
+  zip unzip python3 libarchive-tools p7zip-full fonts-dejavu-core dpkg-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 wine
 )
 

@@ -1,5 +1,10 @@
-# Install rules: the two shared libraries, their headers, the draxel-assets program, the CMake
-# package (find_package(QorDraxelAssets)) and the pkg-config file QorDraxelAssets.pc.
+# Install rules: the two shared libraries, their headers, the draxel-assets program with its man
+# page, bash completion and demo tree, the CMake package (find_package(QorDraxelAssets), with the
+# component Resources and draxel_assets_add_pack) and the pkg-config files QorDraxelAssets.pc and
+# QorDraxelAssetsResources.pc; then the Debian packages (cmake/QorDraxelAssetsDebian.cmake).
+#
+# Three install components, one Debian package each: Runtime (the shared libraries), Development
+# (headers, namelinks, CMake and pkg-config files) and Program (draxel-assets and its files).
 #
 # The installed tree is relocatable: the package files and the pkg-config file locate the
 # prefix from their own place, and the libraries and the program find their libraries through
@@ -27,7 +32,16 @@ install(FILES ${ASSETS_HOST_HEADERS} DESTINATION include/QorDraxelHost COMPONENT
 if(TARGET draxel-assets)
   file(RELATIVE_PATH ASSETS_BIN_TO_LIB "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
   set_target_properties(draxel-assets PROPERTIES INSTALL_RPATH "$ORIGIN/${ASSETS_BIN_TO_LIB}")
-  install(TARGETS draxel-assets RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Runtime)
+  install(TARGETS draxel-assets RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT Program)
+  install(FILES "${PROJECT_SOURCE_DIR}/tools/draxel-assets.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1"
+    COMPONENT Program)
+  install(FILES "${PROJECT_SOURCE_DIR}/tools/draxel-assets.bash-completion"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" RENAME draxel-assets
+    COMPONENT Program)
+  # The demo's tree, where the program looks for it from its own place (tools/DemoCommand.cpp).
+  if(TARGET demo-resources)
+    install(DIRECTORY "${ASSETS_DEMO_ROOT}/" DESTINATION "${ASSETS_DEMO_INSTALL_DIR}" COMPONENT Program)
+  endif()
 endif()
 
 install(EXPORT QorDraxelAssetsTargets
@@ -45,6 +59,7 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/package/QorDraxelAssetsC
 install(FILES
   "${PROJECT_BINARY_DIR}/package/QorDraxelAssetsConfig.cmake"
   "${PROJECT_BINARY_DIR}/package/QorDraxelAssetsConfigVersion.cmake"
+  "${PROJECT_SOURCE_DIR}/cmake/QorDraxelAssetsPack.cmake"
   DESTINATION "${ASSETS_PACKAGE_DIR}"
   COMPONENT Development)
 
@@ -61,9 +76,14 @@ else()
   set(ASSETS_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
   set(ASSETS_PC_INCLUDEDIR "\${prefix}/include")
 endif()
+# One file for the core (no Qt), one for the resources (the core and Qt 6).
 configure_file("${PROJECT_SOURCE_DIR}/cmake/QorDraxelAssets.pc.in" "${PROJECT_BINARY_DIR}/package/QorDraxelAssets.pc" @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/package/QorDraxelAssets.pc"
+configure_file("${PROJECT_SOURCE_DIR}/cmake/QorDraxelAssetsResources.pc.in"
+  "${PROJECT_BINARY_DIR}/package/QorDraxelAssetsResources.pc" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/package/QorDraxelAssets.pc" "${PROJECT_BINARY_DIR}/package/QorDraxelAssetsResources.pc"
   DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig"
   COMPONENT Development)
 
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/CHANGELOG.md" DESTINATION "${CMAKE_INSTALL_DOCDIR}" COMPONENT Development)
+
+include("${PROJECT_SOURCE_DIR}/cmake/QorDraxelAssetsDebian.cmake")

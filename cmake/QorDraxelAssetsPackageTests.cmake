@@ -1,6 +1,9 @@
 # Tests of the binary interface and of the package: the exported-symbol check with its self
-# test, and the consumer of examples/consumer built against an installed prefix (find_package
-# and pkg-config) and through add_subdirectory() of this source tree.
+# test; the consumers of examples/consumer built against an installed prefix (find_package with
+# and without the component Resources, the core where Qt 6 cannot be found; pkg-config) and
+# through add_subdirectory() of this source tree; the installed demo; the game of examples/pack,
+# whose build packs its assets (draxel_assets_add_pack) with the installed program, with Ninja
+# and with Makefiles, and with the program built in a subproject; the Debian packages.
 find_program(ASSETS_BASH bash)
 if(NOT ASSETS_BASH)
   message(FATAL_ERROR "bash is needed by the package tests")
@@ -34,15 +37,47 @@ set(ASSETS_CONSUMER_ENVIRONMENT
 add_test(NAME package.Install
   COMMAND "${ASSETS_BASH}" "${ASSETS_CONSUMER_DRIVER}" install "${PROJECT_BINARY_DIR}" "${ASSETS_PACKAGE_TEST_DIR}/prefix")
 set_tests_properties(package.Install PROPERTIES FIXTURES_SETUP AssetsPackage)
-add_test(NAME package.FindPackage
-  COMMAND "${ASSETS_BASH}" "${ASSETS_CONSUMER_DRIVER}" find-package
-          "${ASSETS_PACKAGE_TEST_DIR}/prefix" "${ASSETS_PACKAGE_TEST_DIR}/find-package")
-add_test(NAME package.PkgConfig
-  COMMAND "${ASSETS_BASH}" "${ASSETS_CONSUMER_DRIVER}" pkg-config
-          "${ASSETS_PACKAGE_TEST_DIR}/prefix" "${ASSETS_PACKAGE_TEST_DIR}/pkg-config")
-set_tests_properties(package.FindPackage package.PkgConfig PROPERTIES FIXTURES_REQUIRED AssetsPackage)
+set(ASSETS_PACKAGE_TESTS)
+foreach(test IN ITEMS FindPackage:find-package FindResources:find-resources PkgConfig:pkg-config)
+  string(REPLACE ":" ";" test "${test}")
+  list(GET test 0 name)
+  list(GET test 1 mode)
+  add_test(NAME package.${name}
+    COMMAND "${ASSETS_BASH}" "${ASSETS_CONSUMER_DRIVER}" ${mode}
+            "${ASSETS_PACKAGE_TEST_DIR}/prefix" "${ASSETS_PACKAGE_TEST_DIR}/${mode}")
+  list(APPEND ASSETS_PACKAGE_TESTS package.${name})
+endforeach()
+add_test(NAME package.Demo COMMAND "${ASSETS_BASH}" "${ASSETS_CONSUMER_DRIVER}" demo "${ASSETS_PACKAGE_TEST_DIR}/prefix")
+list(APPEND ASSETS_PACKAGE_TESTS package.Demo)
+set_tests_properties(${ASSETS_PACKAGE_TESTS} PROPERTIES FIXTURES_REQUIRED AssetsPackage)
+list(APPEND ASSETS_PACKAGE_TESTS package.Install)
 add_test(NAME package.Subdirectory
   COMMAND "${ASSETS_BASH}" "${ASSETS_CONSUMER_DRIVER}" subdirectory "${ASSETS_PACKAGE_TEST_DIR}/subdirectory")
-set_tests_properties(package.Install package.FindPackage package.PkgConfig package.Subdirectory PROPERTIES
+list(APPEND ASSETS_PACKAGE_TESTS package.Subdirectory)
+
+# Build-time packing and the Debian packages: plain builds only (their programs and scripts
+# are not what the sanitizers look at, and each builds another project or two).
+if(NOT ASSETS_SANITIZE)
+  set(ASSETS_PACK_DRIVER "${PROJECT_SOURCE_DIR}/cmake/test-pack.sh")
+  add_test(NAME package.PackNinja
+    COMMAND "${ASSETS_BASH}" "${ASSETS_PACK_DRIVER}" installed "${ASSETS_PACKAGE_TEST_DIR}/prefix"
+            "${ASSETS_PACKAGE_TEST_DIR}/pack-ninja" Ninja)
+  add_test(NAME package.PackMakefiles
+    COMMAND "${ASSETS_BASH}" "${ASSETS_PACK_DRIVER}" installed "${ASSETS_PACKAGE_TEST_DIR}/prefix"
+            "${ASSETS_PACKAGE_TEST_DIR}/pack-makefiles" "Unix Makefiles")
+  set_tests_properties(package.PackNinja package.PackMakefiles PROPERTIES FIXTURES_REQUIRED AssetsPackage)
+  add_test(NAME package.PackSubdirectory
+    COMMAND "${ASSETS_BASH}" "${ASSETS_PACK_DRIVER}" subdirectory "${ASSETS_PACKAGE_TEST_DIR}/pack-subdirectory")
+  add_test(NAME package.Debian
+    COMMAND "${ASSETS_BASH}" "${PROJECT_SOURCE_DIR}/cmake/test-debian.sh" "${PROJECT_BINARY_DIR}"
+            "${ASSETS_PACKAGE_TEST_DIR}/debian")
+  list(APPEND ASSETS_PACKAGE_TESTS package.PackNinja package.PackMakefiles package.PackSubdirectory package.Debian)
+endif()
+set_tests_properties(${ASSETS_PACKAGE_TESTS} PROPERTIES
   ENVIRONMENT "${ASSETS_CONSUMER_ENVIRONMENT}"
   TIMEOUT 600)
+# Each of these builds the library again as a subproject (and the program, for packing).
+set_tests_properties(package.Subdirectory PROPERTIES TIMEOUT 1200)
+if(NOT ASSETS_SANITIZE)
+  set_tests_properties(package.PackSubdirectory PROPERTIES TIMEOUT 1200)
+endif()

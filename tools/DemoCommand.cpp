@@ -1,6 +1,7 @@
 // draxel-assets demo: what a host sees when it builds a Resource over an example resource tree,
 // step by step.
 #include "Commands.h"
+#include "Platform.h"
 #include "ToolSupport.h"
 #include "TreeCommands.h"
 #include "WatchCommand.h"
@@ -138,16 +139,31 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
     return Success;
 }
 
+// The installed tree (DRAXEL_DEMO_INSTALLED, relative to the program's folder) when the program
+// runs where it was installed, otherwise the tree the build prepared.
+std::string DefaultRoot()
+{
+    const std::string self = platform::ExecutablePath();
+    if (!self.empty()) {
+        std::error_code error;
+        const fs::path installed =
+            (fs::u8path(self).parent_path() / fs::u8path(DRAXEL_DEMO_INSTALLED)).lexically_normal();
+        if (fs::is_directory(installed, error))
+            return installed.u8string();
+    }
+    return DRAXEL_DEMO_ROOT;
+}
+
 } // namespace
 
 void AddDemoCommand(CommandSet& p_commands)
 {
-    auto root = std::make_shared<std::string>(DRAXEL_DEMO_ROOT);
+    auto root = std::make_shared<std::string>(DefaultRoot());
     CLI::App* demo = p_commands.Add("demo", "A guided tour of the library over an example resource tree",
                                     [root] { return RunDemo(*root, StandardOutput()); });
     demo->add_option("ROOT", *root,
                      "Resource tree with Shaders/ (and Shaders/Tests/), images/, fonts/ and assets/ (the built-in "
-                     "archive); default: the tree the build prepares")
+                     "archive); default: the tree installed with the program, or the one the build prepares")
         ->capture_default_str();
 }
 

@@ -9,6 +9,7 @@
 // is an error; a link that leads nowhere is an unreadable file. The archive being written, and
 // the file it replaces, are never packed into it.
 #include "Commands.h"
+#include "Depfile.h"
 #include "Platform.h"
 #include "SourceArchive.h"
 #include "ToolSupport.h"
@@ -42,6 +43,8 @@ struct PackOptions {
     bool builtIn = false;
     bool directoryEntries = false;
     bool skipUnreadable = false;
+    bool plain = false;
+    std::string depfile;
     bool linksAsFiles = false;
 };
 
@@ -61,7 +64,10 @@ public:
     }
 
     std::map<std::string, Item>& Items() { return _items; }
+    const std::map<std::string, Item>& Items() const { return _items; }
     std::size_t Skipped() const { return _skipped; }
+    // Every folder walked, the given ones first: what a depfile names beside the files.
+    const std::vector<std::string>& Folders() const { return _folders; }
 
     void AddDirectoryTree(const std::string& p_root)
     {
@@ -98,6 +104,7 @@ private:
     // p_ancestors: the canonical folders on the way down, to tell a link loop.
     void Walk(const fs::path& p_folder, const fs::path& p_relative, const std::vector<fs::path>& p_ancestors)
     {
+        _folders.push_back(p_folder.u8string());
         std::error_code error;
         fs::directory_iterator listing(p_folder, error);
         if (error) {
@@ -167,7 +174,23 @@ private:
     std::vector<fs::path> _ownFiles;
     std::map<std::string, Item> _items;
     std::size_t _skipped = 0;
+    std::vector<std::string> _folders;
 };
+
+// What the archive was made from, for the depfile: the folders walked, the files packed, the
+// --from archive and the key file.
+std::vector<std::string> Dependencies(const PackOptions& p_options, const Collector& p_collector)
+{
+    std::vector<std::string> dependencies = p_collector.Folders();
+    for (const auto& entry : p_collector.Items())
+        if (!entry.second.file.empty())
+            dependencies.push_back(entry.second.file);
+    if (!p_options.from.empty())
+        dependencies.push_back(p_options.from);
+    if (!p_options.key.file.empty())
+        dependencies.push_back(p_options.key.file);
+    return dependencies;
+}
 
 void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_items, const SourceArchive* p_source)
 {
@@ -211,7 +234,9 @@ int PackArchive(const PackOptions& p_options)
                       BadUsage);
     if (p_options.directories.empty() && p_options.from.empty())
         throw Failure("pack", "nothing to pack: give directories, or --from ARCHIVE", BadUsage);
-    if (!toStandardOutput) {
+    if (toStandardOutput && !p_options.depfile.empty())
+        throw Failure("pack", "--depfile needs an archive file, not standard output", BadUsage);
+    if (!toStandardOutput && !p_options.plain) {
         const bool zipName = !Zip::IsScrambledArchive(AssetPath(std::string(out)));
         if (zipName && !key.empty())
             throw Failure(out, "a scrambled archive must not be named .zip (its data would be read unscrambled)",
@@ -279,6 +304,9 @@ int PackArchive(const PackOptions& p_options)
             error = file.Finish();
             if (!error.empty())
                 throw Failure(out, "write error: " + error);
+            // Before the archive takes its place: a build that sees the archive sees its depfile.
+            if (!p_options.depfile.empty())
+                WriteDepfile(p_options.depfile, out, Dependencies(p_options, collector));
             fs::rename(temporary, target);
         } catch (...) {
             std::error_code ignored;
@@ -322,6 +350,12 @@ void AddPackCommand(CommandSet& p_commands)
                                           "Scramble with the library's built-in archive key (no trailer: the library "
                                           "gives the key when it mounts the built-in archive)");
     builtIn->excludes(trailer)->excludes("--key")->excludes("--key-file");
+    CLI::Option* plain = pack->add_flag("--plain", options->plain,
+                                        "Write a plain ZIP whatever the archive's name (read it back with --plain)");
+    plain->excludes(trailer)->excludes(builtIn)->excludes("--key")->excludes("--key-file");
+    pack->add_option("--depfile", options->depfile,
+                     "Also write a depfile for Ninja and Make naming every file packed and every folder walked, "
+                     "so that a build repacks when one is added, changed or removed");
     pack->add_flag("-d,--directories", options->directoryEntries, "Store directory entries too");
     pack->add_flag("--links-as-files", options->linksAsFiles,
                    "With --from: pack symbolic-link entries as files holding the path they point to (otherwise "

@@ -44,6 +44,10 @@ const char* NativeNoticesName();
 // The running process's id, for names of temporary files.
 unsigned long ProcessId();
 
+// The running program's own file, absolute (empty when the system does not say), so that the
+// program finds what was installed beside it.
+std::string ExecutablePath();
+
 // While registered, SIGINT, SIGTERM, SIGHUP and SIGPIPE (Windows: Ctrl-C, Ctrl-Break, and
 // the console closing or the user logging off) remove p_path before the process ends as the
 // signal ends it: a file, or a folder emptied by the paths registered before it. At most eight

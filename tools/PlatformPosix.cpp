@@ -219,6 +219,13 @@ unsigned long ProcessId()
     return static_cast<unsigned long>(::getpid());
 }
 
+std::string ExecutablePath()
+{
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.u8string();
+}
+
 bool StandardOutputPipeClosed(int p_errno)
 {
     return p_errno == EPIPE;

@@ -276,6 +276,21 @@ unsigned long ProcessId()
     return static_cast<unsigned long>(::GetCurrentProcessId());
 }
 
+std::string ExecutablePath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return std::string();
+        if (length < path.size()) {
+            path.resize(length);
+            return widetext::Narrow(path.c_str(), path.size());
+        }
+        path.resize(path.size() * 2); // truncated: try again with room to spare
+    }
+}
+
 bool StandardOutputPipeClosed(int p_errno)
 {
     const DWORD error = ::GetLastError();

@@ -129,7 +129,8 @@ public:
     // In the order they were found: archive-wide ones first, then by entry.
     const std::vector<Finding>& Findings() const;
     // Whether any finding means that the entries are not what the archive holds (the file is
-    // unreadable, the end record is missing or misplaced, ZIP64, a damaged central header).
+    // unreadable, the end record is missing or misplaced, ZIP64, a damaged central header, a
+    // count of entries other than the headers there are).
     bool Incomplete() const;
     // Whether the data is unscrambled (scrambled reading and a key).
     bool Scrambled() const;
