@@ -22,6 +22,12 @@ int MeasureResident(const std::string& p_case);
 void RegisterReadCases();
 std::vector<Row> ReadRows();
 
+// Loading a level by one batch read, by Open one by one and by libzip, from an archive in
+// random order and one packed in load order; every entry read into the caller's memory
+// (LevelBenchmarks.cpp).
+void RegisterLevelCases();
+std::vector<Row> LevelRows();
+
 // Whole libraries: the realistic library of overrides over one archive, and two threads at
 // once (LibraryBenchmarks.cpp).
 void RegisterLibraryCases();

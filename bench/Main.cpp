@@ -60,8 +60,9 @@ int main(int argc, char** argv)
     RegisterMountCases();
     RegisterReadCases();
     RegisterLibraryCases();
+    RegisterLevelCases();
     std::vector<Row> rows = MountRows();
-    for (std::vector<Row> more : {ReadRows(), LibraryRows()})
+    for (std::vector<Row> more : {ReadRows(), LibraryRows(), LevelRows()})
         rows.insert(rows.end(), more.begin(), more.end());
 
     int count = static_cast<int>(rest.size());

@@ -25,6 +25,7 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/ArchiveVolume.cpp
   ${ASSETS_ROOT}/src/ArchiveVolumeListing.cpp
   ${ASSETS_ROOT}/src/ArchiveVolumeRead.cpp
+  ${ASSETS_ROOT}/src/ArchiveVolumeBatch.cpp
   ${ASSETS_ROOT}/src/ArchiveWriter.cpp
   ${ASSETS_ROOT}/src/AssetLibrary.cpp
   ${ASSETS_ROOT}/src/AssetLibraryListing.cpp

@@ -433,11 +433,16 @@ bool ArchiveVolume::State::StillTheArchive(const FileSource& p_archive, const Fi
     return false;
 }
 
-// The read into the caller's memory (ArchiveVolumeRead.cpp) goes through the same checks.
+// The read into the caller's memory (ArchiveVolumeRead.cpp) goes through the same checks, and
+// the batch read (ArchiveVolumeBatch.cpp) through the same reading of an entry.
 template std::optional<ArchiveVolume::State::EntryData>
 ArchiveVolume::State::LocateEntry<FileSource>(FileSource&, const FileInfo&) const;
 template std::optional<ArchiveVolume::State::EntryData>
 ArchiveVolume::State::LocateEntry<StreamSource>(StreamSource&, const FileInfo&) const;
+template boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry<FileSource>(FileSource&, const FileInfo&,
+                                                                                     OpenMode) const;
+template boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry<StreamSource>(StreamSource&, const FileInfo&,
+                                                                                       OpenMode) const;
 
 } // namespace Assets
 } // namespace Draxel

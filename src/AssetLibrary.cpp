@@ -8,6 +8,7 @@
 
 #include "AssetLibraryState.h"
 #include "Check.h"
+#include "DeferredOpen.h"
 #include "Messages.h"
 
 namespace Qor {
@@ -195,6 +196,49 @@ std::optional<std::uint64_t> AssetLibrary::Read(const AssetPath& p_path, OpenMod
 std::optional<std::uint64_t> AssetLibrary::Size(const AssetPath& p_path, OpenMode p_mode) const
 {
     return Read(p_path, p_mode, nullptr, 0);
+}
+
+std::vector<boost::shared_ptr<std::istream>> AssetLibrary::OpenBatch(const std::vector<AssetPath>& p_paths,
+                                                                      OpenMode p_mode) const
+{
+    // The volume Open would ask for each path, by the one lookup (none: an empty pointer).
+    std::vector<State::Decision> decisions;
+    decisions.reserve(p_paths.size());
+    for (const AssetPath& path : p_paths)
+        decisions.push_back(_state->Search(path, false));
+    auto winner = [&](std::size_t p_item) -> const AssetVolume* {
+        return decisions[p_item].serving ? decisions[p_item].serving->volume.get() : nullptr;
+    };
+
+    // Each archive reads its paths together, ahead of their turns; the other volumes are
+    // asked when a path's turn comes.
+    std::vector<DeferredOpen> results(p_paths.size());
+    std::map<const ArchiveVolume*, std::vector<std::size_t>> byArchive;
+    for (std::size_t item = 0; item < p_paths.size(); ++item)
+        if (const auto* archive = dynamic_cast<const ArchiveVolume*>(winner(item)))
+            byArchive[archive].push_back(item);
+    for (const auto& archive : byArchive) {
+        std::vector<const AssetPath*> paths;
+        paths.reserve(archive.second.size());
+        for (std::size_t item : archive.second)
+            paths.push_back(&p_paths[item]);
+        std::vector<DeferredOpen> done(paths.size());
+        archive.first->OpenDeferred(paths, p_mode, done.data());
+        for (std::size_t index = 0; index < paths.size(); ++index)
+            results[archive.second[index]] = std::move(done[index]);
+    }
+
+    std::vector<boost::shared_ptr<std::istream>> streams;
+    streams.reserve(p_paths.size());
+    for (std::size_t item = 0; item < p_paths.size(); ++item) {
+        if (!results[item].pending)
+            streams.push_back(results[item].Deliver());
+        else if (winner(item))
+            streams.push_back(winner(item)->OpenFound(decisions[item].found, p_mode));
+        else
+            streams.emplace_back();
+    }
+    return streams;
 }
 
 boost::shared_ptr<Volume> AssetLibrary::RelativeTo(const AssetPath& p_path) const

@@ -111,4 +111,51 @@ ReadOutcome ThroughSize(const Volume& p_volume, const AssetPath& p_path, Volume:
     });
 }
 
+std::ostream& operator<<(std::ostream& p_out, const Transcript& p_transcript)
+{
+    p_out << ReadOutcome{p_transcript.reports, "exception: " + p_transcript.exception} << "\n";
+    for (const std::string& stream : p_transcript.streams)
+        p_out << ReadOutcome{{}, stream} << "\n";
+    return p_out;
+}
+
+static bool IsException(const std::string& p_result)
+{
+    for (const char* kind : {"ensure_failure ", "out_of_range ", "exception "})
+        if (p_result.compare(0, std::string(kind).size(), kind) == 0)
+            return true;
+    return false;
+}
+
+Transcript OneByOne(const Volume& p_volume, const std::vector<AssetPath>& p_paths, Volume::OpenMode p_mode)
+{
+    Transcript transcript;
+    for (const AssetPath& path : p_paths) {
+        const ReadOutcome outcome = Record([&] { return DescribeStream(p_volume.Open(path, p_mode), 1 << 20); });
+        transcript.reports.insert(transcript.reports.end(), outcome.reports.begin(), outcome.reports.end());
+        if (IsException(outcome.result)) {
+            transcript.exception = outcome.result;
+            transcript.streams.clear();
+            break;
+        }
+        transcript.streams.push_back(outcome.result);
+    }
+    return transcript;
+}
+
+Transcript InOneBatch(const std::function<std::vector<boost::shared_ptr<std::istream>>()>& p_batch)
+{
+    std::vector<boost::shared_ptr<std::istream>> streams;
+    const ReadOutcome outcome = Record([&] {
+        streams = p_batch();
+        return std::string();
+    });
+    Transcript transcript;
+    transcript.reports = outcome.reports;
+    transcript.exception = outcome.result;
+    for (const boost::shared_ptr<std::istream>& stream : streams)
+        transcript.streams.push_back(DescribeStream(stream, 1 << 20));
+    return transcript;
+}
+
 } // namespace testing_support

@@ -58,4 +58,25 @@ ReadOutcome ThroughRead(const Qor::Draxel::Assets::Volume& p_volume, const Qor::
 ReadOutcome ThroughSize(const Qor::Draxel::Assets::Volume& p_volume, const Qor::Draxel::Assets::AssetPath& p_path,
                         Qor::Draxel::Assets::Volume::OpenMode p_mode);
 
+// What a caller of a run of reads sees: every report in order, then either the exception
+// that ended the run (the streams before it are dropped) or the streams, each described.
+struct Transcript {
+    std::vector<std::string> reports;
+    std::string exception;
+    std::vector<std::string> streams;
+
+    bool operator==(const Transcript& p_other) const
+    {
+        return reports == p_other.reports && exception == p_other.exception && streams == p_other.streams;
+    }
+};
+
+std::ostream& operator<<(std::ostream& p_out, const Transcript& p_transcript);
+
+// Open for each of p_paths in turn, as a caller's loop would, up to the first exception.
+Transcript OneByOne(const Qor::Draxel::Assets::Volume& p_volume, const std::vector<Qor::Draxel::Assets::AssetPath>& p_paths,
+                    Qor::Draxel::Assets::Volume::OpenMode p_mode);
+// One batch read of the same paths.
+Transcript InOneBatch(const std::function<std::vector<boost::shared_ptr<std::istream>>()>& p_batch);
+
 } // namespace testing_support

@@ -1,8 +1,9 @@
-// The read into the caller's memory against Open, on the regression corpus of damaged archives:
-// for every listed name and a few absent ones, in both modes, with an ensure handler that
-// returns and with one that throws, Size and Read with memory of several sizes report the same
-// checks in the same order as Open, throw what it throws, give nothing where it gives no
-// stream, and otherwise count the stream's bytes and write its first ones.
+// The read into the caller's memory and the batch read against Open, on the regression corpus
+// of damaged archives: for every listed name and a few absent ones, in both modes, with an
+// ensure handler that returns and with one that throws, Size and Read with memory of several
+// sizes report the same checks in the same order as Open, throw what it throws, give nothing
+// where it gives no stream, and otherwise count the stream's bytes and write its first ones;
+// a batch of all those names hands out what Open one after the other would.
 #include "CentralWalk.h"
 #include "MemoryVolume.h"
 #include "ReadOutcomes.h"
@@ -64,7 +65,7 @@ bool EndsWith(const std::string& p_text, const std::string& p_end)
     return p_text.size() >= p_end.size() && p_text.compare(p_text.size() - p_end.size(), p_end.size(), p_end) == 0;
 }
 
-TEST(ReadDifferentialTest, ReadAndSizeAgreeWithOpenOnEveryDamagedArchive)
+TEST(ReadDifferentialTest, ReadSizeAndBatchAgreeWithOpenOnEveryDamagedArchive)
 {
     const std::vector<std::string> files = CorpusFiles();
     ASSERT_GT(files.size(), 100u);
@@ -101,6 +102,12 @@ TEST(ReadDifferentialTest, ReadAndSizeAgreeWithOpenOnEveryDamagedArchive)
                 }
                 for (const std::string& name : names)
                     Compare(*volume, name);
+                // The batch read of every name, then of every name again backwards.
+                std::vector<AssetPath> batch(names.begin(), names.end());
+                batch.insert(batch.end(), names.rbegin(), names.rend());
+                const auto& archive = static_cast<const ArchiveVolume&>(*volume);
+                for (Volume::OpenMode mode : {Volume::Binary, Volume::Text})
+                    ASSERT_EQ(InOneBatch([&] { return archive.OpenBatch(batch, mode); }), OneByOne(archive, batch, mode));
             }
         }
     }

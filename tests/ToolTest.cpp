@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 using namespace Qor::Draxel::Assets;
 using testing_support::ReadFile;
@@ -303,4 +304,36 @@ TEST_F(Tool, DemoTellsTheStory)
     Result missing = Run("demo nowhere");
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(Lines(missing.err), 1u);
+}
+
+// pack --order stores the named entries first, in the file's order, and the rest by name; a
+// name that is not packed, or named twice, ends the command at its line and writes nothing.
+TEST_F(Tool, PackLaysEntriesOutInTheGivenOrder)
+{
+    MakeTree("tree");
+    _dir.Write("order.txt", "sub/deeper/c.bin\r\n\na.txt\n");
+    Result pack = Run("pack --order order.txt out.zip tree");
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    const auto entries = boost::dynamic_pointer_cast<Qor::Draxel::Assets::ArchiveVolume>(
+                             Qor::Draxel::Assets::ArchiveVolume::Open(qorfile::filepath(_dir / "out.zip"), ""))
+                             ->Entries();
+    std::vector<std::pair<std::uint64_t, std::string>> stored;
+    for (const auto& entry : entries)
+        stored.emplace_back(entry.localHeaderOffset, entry.path.str());
+    std::sort(stored.begin(), stored.end());
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0].second, "sub/deeper/c.bin");
+    EXPECT_EQ(stored[1].second, "a.txt");
+    EXPECT_EQ(stored[2].second, "sub/b.txt");
+
+    _dir.Write("bad.txt", "a.txt\nmissing.txt\n");
+    Result missing = Run("pack --order bad.txt bad.zip tree");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("bad.txt:2: no entry named missing.txt is packed"), std::string::npos) << missing.err;
+    _dir.Write("twice.txt", "a.txt\na.txt\n");
+    Result twice = Run("pack --order twice.txt twice.zip tree");
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("twice.txt:2: a.txt is named twice"), std::string::npos) << twice.err;
+    EXPECT_FALSE(std::ifstream(_dir / "bad.zip").good());
+    EXPECT_FALSE(std::ifstream(_dir / "twice.zip").good());
 }

@@ -9,6 +9,7 @@
 // is an error; a link that leads nowhere is an unreadable file. The archive being written, and
 // the file it replaces, are never packed into it.
 #include "Commands.h"
+#include "PackOrder.h"
 #include "Depfile.h"
 #include "Platform.h"
 #include "SourceArchive.h"
@@ -46,6 +47,7 @@ struct PackOptions {
     bool plain = false;
     std::string depfile;
     bool linksAsFiles = false;
+    std::string order; // a file naming entries, one a line, to be written first in that order
 };
 
 // One entry to write: a host file, a directory entry, or an entry of the --from archive.
@@ -192,10 +194,13 @@ std::vector<std::string> Dependencies(const PackOptions& p_options, const Collec
     return dependencies;
 }
 
-void WriteItems(ArchiveWriter& p_writer, const std::map<std::string, Item>& p_items, const SourceArchive* p_source)
+using ItemList = std::vector<std::map<std::string, Item>::const_iterator>;
+
+void WriteItems(ArchiveWriter& p_writer, const ItemList& p_items, const SourceArchive* p_source)
 {
     Progress progress("packing", p_items.size());
-    for (const auto& entry : p_items) {
+    for (const auto& position : p_items) {
+        const auto& entry = *position;
         const Item& item = entry.second;
         try {
             if (item.directory)
@@ -272,11 +277,12 @@ int PackArchive(const PackOptions& p_options)
         }
     }
     const std::map<std::string, Item>& items = collector.Items();
+    const ItemList order = WriteOrder(items, p_options.order);
 
     if (toStandardOutput) {
         try {
             ArchiveWriter writer(StandardOutput(), key);
-            WriteItems(writer, items, from.get());
+            WriteItems(writer, order, from.get());
             writer.Finish(trailer);
         } catch (const std::runtime_error&) {
             FinishOutput(); // the reason of a failed write, when that was it
@@ -293,7 +299,7 @@ int PackArchive(const PackOptions& p_options)
             OutputFileStream file(std::move(output));
             try {
                 ArchiveWriter writer(file, key);
-                WriteItems(writer, items, from.get());
+                WriteItems(writer, order, from.get());
                 writer.Finish(trailer);
             } catch (const std::runtime_error&) {
                 error = file.Finish(); // the reason of a failed write, when that was it
@@ -360,6 +366,9 @@ void AddPackCommand(CommandSet& p_commands)
     pack->add_flag("--links-as-files", options->linksAsFiles,
                    "With --from: pack symbolic-link entries as files holding the path they point to (otherwise "
                    "each is skipped, named, and the exit status is 1)");
+    pack->add_option("--order", options->order,
+                     "A file naming entries, one a line, to be stored first and in that order (the order a level "
+                     "loads them, so that its batch reads are few and long); the rest follow by name");
     pack->add_flag("--skip-unreadable", options->skipUnreadable,
                    "Pack what can be read: each unreadable path is a warning, and the exit status is 1");
 }

@@ -58,6 +58,8 @@ namespace Qor {
 namespace Draxel {
 namespace Assets {
 
+struct DeferredOpen;
+
 class ASSETS_API ArchiveVolume : public AssetVolume {
 public:
     // Reads the archive file named by p_source and mounts it at p_target.
@@ -83,6 +85,14 @@ public:
     std::optional<std::uint64_t> Size(const AssetPath& p_path, OpenMode p_mode) const override;
     std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
                                       std::size_t p_capacity) const override;
+
+    // The streams Open would hand out for each of p_paths, in their order: the same bytes,
+    // the same checks reported in the same order, the same exception where one Open after the
+    // other would throw (the streams before it are then dropped). The archive file is opened
+    // once for the batch and its entries are read in the order they lie, neighbours in one
+    // read.
+    std::vector<boost::shared_ptr<std::istream>> OpenBatch(const std::vector<AssetPath>& p_paths,
+                                                           OpenMode p_mode) const;
 
     // ---- Listing -----------------------------------------------------------------------
     // Everything below answers from the directory read at construction; nothing is read from
@@ -126,6 +136,12 @@ public:
 
 private:
     struct ASSETS_LOCAL State;
+    friend class AssetLibrary;
+
+    // The batch read's work for p_paths, each path's outcome kept in p_results[i] to be
+    // delivered in the caller's order.
+    ASSETS_LOCAL void OpenDeferred(const std::vector<const AssetPath*>& p_paths, OpenMode p_mode,
+                                   DeferredOpen* p_results) const;
 
     ASSETS_LOCAL ArchiveVolume(const qorfile::filepath& p_source, const std::string& p_key);
     ASSETS_LOCAL ArchiveVolume(const Volume& p_volume, const AssetPath& p_path, const std::string& p_key);

@@ -65,6 +65,13 @@ public:
     std::optional<std::uint64_t> Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
                                       std::size_t p_capacity) const override;
 
+    // The streams Open would hand out for each of p_paths, in their order: each from the
+    // volume Open would ask, with the same bytes, the same checks reported in the same order
+    // and the same exception where one Open after the other would throw. Each archive is
+    // opened once for the batch and read in the order its entries lie, neighbours in one read.
+    std::vector<boost::shared_ptr<std::istream>> OpenBatch(const std::vector<AssetPath>& p_paths,
+                                                           OpenMode p_mode) const;
+
     // Where a path of the merged tree comes from: the one lookup behind Exists, Open and
     // Children, by their search order.
     struct Location {

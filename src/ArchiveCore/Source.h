@@ -204,15 +204,41 @@ public:
     // not measured has no known length, so its window stays the inline one.
     void Prefetch(std::streamoff p_from, std::size_t p_count)
     {
+        PrefetchUpTo(p_from, p_count, _measured ? MaxWindow : sizeof _inlineWindow);
+    }
+
+    // As Prefetch, for a run of entries (the batch read): the file is measured first, so that
+    // the window never reaches past its end.
+    void PrefetchRun(std::streamoff p_from, std::size_t p_count)
+    {
+        if (!_fail && !_measured && !Measure())
+            return;
+        PrefetchUpTo(p_from, p_count, MaxWindow);
+    }
+
+    // Back to the state of the source just opened, keeping the file and what its window holds,
+    // so that the batch read starts each entry as Open starts with a fresh source.
+    void Restart()
+    {
+        _position = 0;
+        _gcount = 0;
+        _eof = false;
+        _fail = _file == Platform::NoFile;
+    }
+
+private:
+    void PrefetchUpTo(std::streamoff p_from, std::size_t p_count, std::size_t p_bound)
+    {
         if (_fail || p_from < 0)
             return;
-        p_count = std::min(p_count, _measured ? MaxWindow : sizeof _inlineWindow);
+        p_count = std::min(p_count, p_bound);
         if (_measured)
             p_count = std::min<std::size_t>(p_count, p_from < _length ? static_cast<std::size_t>(_length - p_from) : 0);
         if (p_count > 0 && !InWindow(p_from, p_count))
             Fill(p_from, p_count);
     }
 
+public:
     // The window tells when the file ends inside it, or holds all p_limit bytes; otherwise
     // the file is measured.
     std::size_t Available(std::size_t p_limit)
