@@ -36,14 +36,13 @@ void Require(bool p_condition)
         std::abort();
 }
 
-// Opens p_name in p_mode; an empty pointer after a failed check, or an expected exception,
-// gives an empty result.
+// Opens p_name in p_mode; an empty pointer after a failed check, or a report the handler
+// throws, gives an empty result.
 boost::shared_ptr<std::istream> OpenQuietly(const Volume& p_volume, const AssetPath& p_name, Volume::OpenMode p_mode)
 {
     try {
         return p_volume.Open(p_name, p_mode);
     } catch (const qordebug::ensure_failure&) {
-    } catch (const std::out_of_range&) {
     }
     return boost::shared_ptr<std::istream>();
 }
@@ -72,7 +71,7 @@ void Visit(const Volume& p_volume, const std::string& p_name, std::size_t p_arch
         return;
     const std::streamoff binaryLength = Length(*binary);
     const std::streamoff textLength = Length(*text);
-    Require(binaryLength > 0 && textLength > 0 && textLength <= binaryLength);
+    Require(binaryLength >= 0 && textLength >= 0 && textLength <= binaryLength);
     Require(binaryLength <= static_cast<std::streamoff>(p_archiveSize));
     bool binaryComplete = false;
     bool textComplete = false;

@@ -133,16 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* p_data, std::size_t p_
     for (const auto& entry : files) {
         if (entry.first == "/")
             continue;
-        if (entry.second.empty()) {
-            bool threw = false;
-            try {
-                volume->Open(query(entry.first), Volume::Binary);
-            } catch (const std::out_of_range&) {
-                threw = true;
-            }
-            Require(threw);
-            continue;
-        }
         boost::shared_ptr<std::istream> binary = volume->Open(query(entry.first), Volume::Binary);
         boost::shared_ptr<std::istream> text = volume->Open(query(entry.first), Volume::Text);
         Require(binary && text);

@@ -66,6 +66,21 @@ FileInfo DescribeFile(const ZipCentralDirectoryHeader& p_header)
                     compressed, encrypted, p_header.method, p_header.crc32};
 }
 
+// Whether the local header that p_archive's window holds for p_file still describes the entry
+// the central directory listed: a local header, with the method, CRC-32 and sizes recorded at
+// mount. Nothing is read and nothing reported; false when the window does not hold it.
+bool LocalHeaderVouches(const FileSource& p_archive, const FileInfo& p_file, const Zip::ScrambleKey& p_key)
+{
+    const std::streamoff offset = static_cast<std::streamoff>(p_file.localHeaderOffset);
+    char bytes[ZipLocalFileHeader::Size];
+    if (!p_archive.Peek(offset, bytes, sizeof bytes))
+        return false;
+    p_key.RunAt(offset).Xor(bytes, sizeof bytes);
+    ZipLocalFileHeader header;
+    return header.DecodeFrom(bytes) && header.method == p_file.method && header.crc32 == p_file.crc32 &&
+           header.compressedSize == p_file.compressedSize && header.uncompressedSize == p_file.uncompressedSize;
+}
+
 // A header's record goes to its element: a directory entry marks it, a file entry gives (or
 // replaces, reported) its file record.
 void Record(Entry& p_asset, bool p_isDirectory, const FileInfo& p_file)
@@ -157,6 +172,7 @@ void ArchiveVolume::ParseArchive(const qorfile::filepath& p_source)
     // Read as a binary file stream reads it (FileSource); the file is closed on return.
     FileSource archive(_source, true);
     Check(!archive.fail(), Messages::ArchiveFileFailed);
+    _state->identified = archive.Identify(_state->identity);
     _state->ParseArchive(archive);
 }
 
@@ -269,10 +285,8 @@ std::optional<ArchiveVolume::State::EntryData> ArchiveVolume::State::LocateEntry
     Check(!p_file.compressed, Messages::EntryCompressed);
 
     // The local header counts the entry's bytes (a stream holds only what the archive holds
-    // of them); an entry that claims none is empty.
+    // of them); an entry that claims none opens empty.
     const std::size_t claimed = localHeader.uncompressedSize;
-    if (claimed == 0)
-        throw std::out_of_range(Messages::NoBytes);
     return EntryData{dataOffset, claimed};
 }
 
@@ -327,7 +341,26 @@ boost::shared_ptr<std::istream> ArchiveVolume::OpenFound(const Found& p_found, O
     const std::size_t around = ZipLocalFileHeader::Size + asset->nameLength + 256;
     archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset),
                      around + static_cast<std::size_t>(file.uncompressedSize));
+    if (!state.StillTheArchive(archive, file, _source))
+        return boost::shared_ptr<std::istream>();
     return state.ReadEntry(archive, file, p_mode);
+}
+
+// The directory's offsets hold only in the file it was read from. A local header that still
+// vouches for the entry shows the entry as listed; otherwise the file is asked, in one call,
+// whether it is still the one read, and a file put in its place since (renamed over it, or
+// rewritten in place) is read no further. Asking only then spares every read of an unchanged
+// archive a system call.
+bool ArchiveVolume::State::StillTheArchive(const FileSource& p_archive, const FileInfo& p_file,
+                                           const AssetPath& p_source) const
+{
+    if (!identified || p_archive.fail() || LocalHeaderVouches(p_archive, p_file, key))
+        return true;
+    Platform::FileIdentity now;
+    if (p_archive.Identify(now) && now == identity)
+        return true;
+    Check(false, Messages::ArchiveChanged(p_source.str()).c_str());
+    return false;
 }
 
 // The read into the caller's memory (ArchiveVolumeRead.cpp) goes through the same checks, and

@@ -12,6 +12,7 @@
 #include "Messages.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace Qor {
 namespace Draxel {
@@ -62,6 +63,11 @@ void ArchiveVolume::OpenDeferred(const std::vector<const AssetPath*>& p_paths, O
     auto read = [&](DeferredOpen& p_result, auto& p_source, const FileInfo& p_file) {
         const DeferReports defer(p_result.reports);
         try {
+            // A file read afresh is first asked whether it is still the archive listed.
+            if constexpr (std::is_same_v<std::decay_t<decltype(p_source)>, FileSource>) {
+                if (!state.StillTheArchive(p_source, p_file, _source))
+                    return;
+            }
             p_result.stream = state.ReadEntry(p_source, p_file, p_mode);
         } catch (...) {
             p_result.error = std::current_exception();

@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <stdexcept>
 
 namespace Qor {
 namespace Draxel {
@@ -38,10 +37,11 @@ std::optional<std::uint64_t> ArchiveVolume::State::ReadEntryInto(Source& p_archi
     const std::optional<EntryData> data = LocateEntry(p_archive, p_file);
     if (!data)
         return std::nullopt;
-    // As Open: only what the archive holds of the claim, and never nothing.
-    const std::size_t held = p_archive.Available(data->claimed);
+    // As Open: only what the archive holds of the claim; an entry of which nothing is held is
+    // empty.
+    const std::size_t held = data->claimed == 0 ? 0 : p_archive.Available(data->claimed);
     if (held == 0)
-        throw std::out_of_range(Messages::NoBytes);
+        return 0;
 
     if (p_mode != Text || held <= p_capacity) {
         const std::size_t wanted = std::min(held, p_capacity);
@@ -51,7 +51,7 @@ std::optional<std::uint64_t> ArchiveVolume::State::ReadEntryInto(Source& p_archi
             count = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
             // Fewer only when the file shrank since it was measured: the stream would hold that.
             if (count == 0)
-                throw std::out_of_range(Messages::NoBytes);
+                return 0;
             Decode(p_buffer, count, data->offset, 0);
         }
         if (p_mode == Text)
@@ -77,8 +77,6 @@ std::optional<std::uint64_t> ArchiveVolume::State::ReadEntryInto(Source& p_archi
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece, held - done));
         p_archive.read(in, wanted);
         const std::size_t count = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
-        if (count == 0 && done == 0)
-            throw std::out_of_range(Messages::NoBytes);
         Decode(in, count, data->offset, done);
         deliver(folder.Fold(in, count, out));
         done += count;
@@ -112,6 +110,8 @@ std::optional<std::uint64_t> ArchiveVolume::Read(const AssetPath& p_path, OpenMo
     const std::size_t wanted = p_mode == Text ? static_cast<std::size_t>(file.uncompressedSize)
                                               : std::min<std::size_t>(file.uncompressedSize, p_capacity);
     archive.Prefetch(static_cast<std::streamoff>(file.localHeaderOffset), around + wanted);
+    if (!state.StillTheArchive(archive, file, _source))
+        return std::nullopt;
     return state.ReadEntryInto(archive, file, p_mode, p_buffer, p_capacity);
 }
 

@@ -6,6 +6,7 @@
 #include "ArchiveCore/KeyStream.h"
 #include "ArchiveDirectory.h"
 #include "PathText.h"
+#include "Platform.h"
 
 #include <Assets/ArchiveVolume.h>
 
@@ -20,12 +21,19 @@ namespace Qor {
 namespace Draxel {
 namespace Assets {
 
+namespace Archive {
+class FileSource;
+} // namespace Archive
+
 struct ArchiveVolume::State {
     Archive::Directory directory; // with the folders the names imply
     bool scrambled = false;
     Zip::ScrambleKey key; // given, or read from the archive's trailer by the walk
     std::string archiveData;
     std::string target; // the mount point's text, which every Resolve cuts off
+    // The archive file the directory was read from; Open reads only from that same file.
+    Platform::FileIdentity identity;
+    bool identified = false;
 
     // Resolve on texts: the part of p_path below the mount point, or p_path whole when the
     // mount point is no parent of it.
@@ -67,6 +75,10 @@ struct ArchiveVolume::State {
     // Defined for StreamSource and FileSource.
     template <class Source>
     std::optional<EntryData> LocateEntry(Source& p_archive, const Archive::FileInfo& p_file) const;
+    // Whether p_archive, opened afresh and prefetched at p_file's local header, is still the
+    // file the directory was read from; reported, naming p_source, when it is another one.
+    bool StillTheArchive(const Archive::FileSource& p_archive, const Archive::FileInfo& p_file,
+                         const AssetPath& p_source) const;
     // Unscrambles p_count bytes that lie p_skip bytes into the entry whose data begins at
     // p_dataOffset (nothing unless the archive is scrambled).
     void Decode(char* p_bytes, std::size_t p_count, std::streamoff p_dataOffset, std::uint64_t p_skip) const;

@@ -12,7 +12,6 @@
 
 #include "ArchiveCore/LineEnds.h"
 #include "EntryBytes.h"
-#include "Messages.h"
 
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
@@ -70,24 +69,27 @@ public:
     // local header counts them. It holds only what the source holds of those, so a claim past
     // the archive's end takes no memory it does not fill. p_decode(bytes, count) runs over the
     // bytes read, and in text mode their line ends are folded after it. An entry of which
-    // nothing is held or read is as empty as one that claims nothing: std::out_of_range.
+    // nothing is held or read is as empty as one that claims nothing: an empty stream.
     template <class Source, class Decode>
     static boost::shared_ptr<std::istream> Read(Source& p_source, std::size_t p_claimed, bool p_text, Decode p_decode)
     {
-        const std::size_t held = p_source.Available(p_claimed);
+        const std::size_t held = p_claimed == 0 ? 0 : p_source.Available(p_claimed);
         if (held == 0)
-            throw std::out_of_range(Messages::NoBytes);
+            return Empty();
         boost::shared_ptr<EntryStream> entry = Make(held);
         p_source.read(entry->_bytes, held);
         // Fewer only when the file shrank since it was measured.
         std::size_t count = p_source.gcount() > 0 ? static_cast<std::size_t>(p_source.gcount()) : 0;
         if (count == 0)
-            throw std::out_of_range(Messages::NoBytes);
+            return Show(std::move(entry), 0);
         p_decode(entry->_bytes, count);
         if (p_text)
             count = Zip::FoldLineEnds(entry->_bytes, count);
         return Show(std::move(entry), count);
     }
+
+    // A stream over no bytes: what an empty entry opens as.
+    static boost::shared_ptr<std::istream> Empty() { return Show(Make(0), 0); }
 
 private:
     // A stream with room for p_capacity bytes, not yet shown; std::bad_alloc when there is no

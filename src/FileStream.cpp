@@ -141,6 +141,13 @@ private:
 
 } // namespace
 
+std::unique_ptr<std::istream> FailedFileStream()
+{
+    std::unique_ptr<std::istream> stream(new OwningStream<std::filebuf>());
+    stream->setstate(std::ios_base::failbit);
+    return stream;
+}
+
 std::unique_ptr<std::istream> OpenFileStream(const char* p_path, std::ios_base::openmode p_mode)
 {
     std::unique_ptr<std::istream> stream;

@@ -17,6 +17,10 @@ namespace Assets {
 // (binary when p_mode holds std::ios_base::binary, text otherwise). Check good() for success.
 std::unique_ptr<std::istream> OpenFileStream(const char* p_path, std::ios_base::openmode p_mode);
 
+// A stream as OpenFileStream gives it for a file that does not open, made without asking the
+// disk.
+std::unique_ptr<std::istream> FailedFileStream();
+
 } // namespace Assets
 } // namespace Draxel
 } // namespace Qor

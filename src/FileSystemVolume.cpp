@@ -26,9 +26,13 @@ boost::shared_ptr<Volume> FileSystemVolume::Open(const qorfile::filepath& p_sour
     return boost::shared_ptr<Volume>(new FileSystemVolume(AssetPath(p_source), AssetPath(), 0));
 }
 
-AssetPath FileSystemVolume::Resolve(const AssetPath& p_path) const
+bool FileSystemVolume::Resolve(const AssetPath& p_path, AssetPath& p_resolved) const
 {
-    return _source + p_path.RelativeTo(_target);
+    const AssetPath relative = p_path.RelativeTo(_target);
+    if (Platform::LeavesDirectory(static_cast<const char*>(relative)))
+        return false;
+    p_resolved = _source + relative;
+    return true;
 }
 
 // A directory, else a file that opens for reading in text mode as a file stream would open it
@@ -36,7 +40,10 @@ AssetPath FileSystemVolume::Resolve(const AssetPath& p_path) const
 AssetVolume::Found FileSystemVolume::Find(const AssetPath& p_path) const
 {
     Found found;
-    found.hostPath = Resolve(p_path).str();
+    AssetPath resolved;
+    if (!Resolve(p_path, resolved))
+        return found;
+    found.hostPath = resolved.str();
     if (qorfile::direxists(qorfile::filepath(found.hostPath))) {
         found.kind = Found::Directory;
         return found;
@@ -55,11 +62,14 @@ bool FileSystemVolume::Exists(const AssetPath& p_path) const
 boost::shared_ptr<std::istream> FileSystemVolume::Open(const AssetPath& p_path, OpenMode p_mode) const
 {
     Found found;
-    found.hostPath = Resolve(p_path).str();
+    AssetPath resolved;
+    if (Resolve(p_path, resolved))
+        found.hostPath = resolved.str();
     return OpenFound(found, p_mode);
 }
 
-// Whatever Find found: a directory fails the stream check as a missing file does.
+// Whatever Find found: a directory fails the stream check as a missing file does, and so does
+// a path that would leave the directory (no host path), without touching the disk.
 boost::shared_ptr<std::istream> FileSystemVolume::OpenFound(const Found& p_found, OpenMode p_mode) const
 {
     std::ios_base::openmode flags = std::ios_base::in;
@@ -68,7 +78,8 @@ boost::shared_ptr<std::istream> FileSystemVolume::OpenFound(const Found& p_found
     else
         Check(p_mode == Text, Messages::DirectoryModeNotText);
 
-    std::unique_ptr<std::istream> stream = OpenFileStream(p_found.hostPath.c_str(), flags);
+    std::unique_ptr<std::istream> stream =
+        p_found.hostPath.empty() ? FailedFileStream() : OpenFileStream(p_found.hostPath.c_str(), flags);
     Check(stream->good(), Messages::DirectoryStreamFailed);
     return boost::shared_ptr<std::istream>(stream.release());
 }
@@ -81,10 +92,12 @@ boost::shared_ptr<std::istream> FileSystemVolume::OpenFound(const Found& p_found
 std::optional<std::uint64_t> FileSystemVolume::Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
                                                     std::size_t p_capacity) const
 {
-    const AssetPath resolved = Resolve(p_path);
+    // A path that would leave the directory fails as a missing file does, in either mode.
+    AssetPath resolved;
+    const bool inside = Resolve(p_path, resolved);
     if (p_mode != Binary) {
         Check(p_mode == Text, Messages::DirectoryModeNotText);
-        std::unique_ptr<std::istream> stream = OpenFileStream(resolved, std::ios_base::in);
+        std::unique_ptr<std::istream> stream = inside ? OpenFileStream(resolved, std::ios_base::in) : FailedFileStream();
         if (!Check(stream->good(), Messages::DirectoryStreamFailed))
             return std::nullopt;
         stream->read(p_buffer, static_cast<std::streamsize>(p_capacity));
@@ -97,7 +110,7 @@ std::optional<std::uint64_t> FileSystemVolume::Read(const AssetPath& p_path, Ope
     }
 
     // A directory opens as no file here either (Platform::FileLength refuses it).
-    Platform::FileHandle file = Platform::OpenForReading(resolved);
+    Platform::FileHandle file = inside ? Platform::OpenForReading(resolved) : Platform::NoFile;
     std::int64_t length = 0;
     const bool opened = file != Platform::NoFile && Platform::FileLength(file, length);
     if (!Check(opened, Messages::DirectoryStreamFailed)) {
@@ -138,7 +151,10 @@ std::optional<std::uint64_t> FileSystemVolume::Size(const AssetPath& p_path, Ope
 std::vector<ListedChild> FileSystemVolume::Children(const AssetPath& p_directory) const
 {
     std::vector<ListedChild> children;
-    for (qorfile::diriter entry(qorfile::filepath(Resolve(p_directory).str())), end; entry != end; ++entry) {
+    AssetPath resolved;
+    if (!Resolve(p_directory, resolved))
+        return children;
+    for (qorfile::diriter entry(qorfile::filepath(resolved.str())), end; entry != end; ++entry) {
         ListedChild child;
         child.name = entry->name().str();
         child.isDirectory = qorfile::direxists(*entry);

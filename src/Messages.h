@@ -6,6 +6,8 @@
 // tests expect them and draxel-assets recognises them from here: nothing else spells them.
 #pragma once
 
+#include <string>
+
 namespace Qor {
 namespace Draxel {
 namespace Assets {
@@ -82,6 +84,15 @@ inline constexpr const char* ArchiveNotGood = "\"archive->good()\"" ASSETS_SIG_O
 inline constexpr const char* LocalHeaderInvalid = "\"localHeader.Valid()\"" ASSETS_SIG_OPEN("ArchiveVolume");
 inline constexpr const char* EntryCompressed =
     "\"!asset->second.file->compressed && \"ERROR: Compression is not supported.\"\"" ASSETS_SIG_OPEN("ArchiveVolume");
+// An archive file replaced (renamed over, or rewritten in place) since its directory was read:
+// the message names the archive, so it is made when it is reported.
+inline constexpr const char* ArchiveChangedBefore = "\"sameArchive && \"ERROR: ";
+inline constexpr const char* ArchiveChangedAfter =
+    ": archive changed on disk since it was mounted\"\"" ASSETS_SIG_OPEN("ArchiveVolume");
+inline std::string ArchiveChanged(const std::string& p_archive)
+{
+    return ArchiveChangedBefore + p_archive + ArchiveChangedAfter;
+}
 
 // The exception an entry or an archive of no bytes raises (as std::string's position check words it).
 inline constexpr const char* NoBytes = "invalid string position";

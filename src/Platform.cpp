@@ -3,6 +3,8 @@
 // code page).
 #include "Platform.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 
 // windows.h, with NOMINMAX and WIN32_LEAN_AND_MEAN
@@ -59,6 +61,19 @@ bool FileLength(FileHandle p_file, std::int64_t& p_length)
     if (!::GetFileSizeEx(AsHandle(p_file), &size))
         return false;
     p_length = size.QuadPart;
+    return true;
+}
+
+bool IdentifyFile(FileHandle p_file, FileIdentity& p_identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(AsHandle(p_file), &info))
+        return false;
+    p_identity.device = info.dwVolumeSerialNumber;
+    p_identity.file = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    p_identity.length = static_cast<std::int64_t>((std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    p_identity.written = static_cast<std::int64_t>((std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                   info.ftLastWriteTime.dwLowDateTime);
     return true;
 }
 
@@ -129,6 +144,18 @@ bool FileLength(FileHandle p_file, std::int64_t& p_length)
     return true;
 }
 
+bool IdentifyFile(FileHandle p_file, FileIdentity& p_identity)
+{
+    struct stat info;
+    if (::fstat(static_cast<int>(p_file), &info) != 0)
+        return false;
+    p_identity.device = static_cast<std::uint64_t>(info.st_dev);
+    p_identity.file = static_cast<std::uint64_t>(info.st_ino);
+    p_identity.length = static_cast<std::int64_t>(info.st_size);
+    p_identity.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
 std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_count, std::int64_t p_position)
 {
     for (;;) {
@@ -181,6 +208,52 @@ void UnmapZeroedBlock(void* p_block, std::size_t p_size)
 }
 
 #endif
+
+namespace {
+
+bool IsSeparator(char p_character)
+{
+#ifdef _WIN32
+    return p_character == '/' || p_character == '\\';
+#else
+    return p_character == '/';
+#endif
+}
+
+// Windows drops trailing dots and spaces from a component, so ". ." or "..." name the parent
+// there as ".." does.
+bool NamesParent(std::string_view p_component)
+{
+#ifdef _WIN32
+    return p_component.find_first_not_of(". ") == std::string_view::npos &&
+           std::count(p_component.begin(), p_component.end(), '.') >= 2;
+#else
+    return p_component == "..";
+#endif
+}
+
+} // namespace
+
+bool LeavesDirectory(std::string_view p_relative)
+{
+#ifdef _WIN32
+    if (p_relative.find(':') != std::string_view::npos)
+        return true;
+    // A rooted path: the root of the current drive, or a UNC prefix once the mount point's
+    // separator is cut off.
+    if (!p_relative.empty() && IsSeparator(p_relative[0]))
+        return true;
+#endif
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= p_relative.size(); ++i) {
+        if (i < p_relative.size() && !IsSeparator(p_relative[i]))
+            continue;
+        if (NamesParent(p_relative.substr(start, i - start)))
+            return true;
+        start = i + 1;
+    }
+    return false;
+}
 
 } // namespace Platform
 } // namespace Assets

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 namespace Qor {
 namespace Draxel {
@@ -29,6 +30,26 @@ void CloseFile(FileHandle p_file);
 // handle names a directory.
 bool FileLength(FileHandle p_file, std::int64_t& p_length);
 
+// What tells one file from another, and a file from itself rewritten: the system's identity
+// of the file (device and inode; on Windows the volume serial and the file index), its length
+// and the time of its last write (in the system's own unit).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::int64_t length = 0;
+    std::int64_t written = 0;
+
+    bool operator==(const FileIdentity& p_other) const
+    {
+        return device == p_other.device && file == p_other.file && length == p_other.length &&
+               written == p_other.written;
+    }
+    bool operator!=(const FileIdentity& p_other) const { return !(*this == p_other); }
+};
+
+// The identity of the open file, in one call on it; false when it cannot be told.
+bool IdentifyFile(FileHandle p_file, FileIdentity& p_identity);
+
 // What PositionedRead gives back besides a count.
 constexpr std::ptrdiff_t ReadError = -1;
 constexpr std::ptrdiff_t ReadNamesDirectory = -2;
@@ -39,6 +60,13 @@ std::ptrdiff_t PositionedRead(FileHandle p_file, char* p_bytes, std::size_t p_co
 
 // True when the path names an existing directory.
 bool IsDirectory(const char* p_path);
+
+// True when p_relative, a path to be joined below a directory ('/' separates), could name
+// something outside that directory, or something that is no file or directory in it: a ".."
+// component anywhere. On Windows also a component the system trims to ".." (only dots and
+// spaces, two dots or more), a colon anywhere (a drive letter, an alternate data stream, a
+// device) and a leading separator (a rooted or UNC path); '\\' separates there as well.
+bool LeavesDirectory(std::string_view p_relative);
 
 // ---- File streams.
 

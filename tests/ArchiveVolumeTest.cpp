@@ -12,10 +12,13 @@
 
 #include <boost/make_shared.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -207,36 +210,54 @@ TEST_F(ArchiveVolumeTest, BigEntryReadsWholeInBothModes)
     EXPECT_EQ(text.back(), 'z');
 }
 
-void ExpectOutOfRange(const boost::shared_ptr<Volume>& p_volume, const char* p_path)
+// An entry without bytes opens as an empty stream, in both modes and without a report: one
+// whose local header claims none, one whose data would start behind the archive's end (an
+// extra field reaching past it), and one whose data starts exactly at the end. Alike for an
+// archive file, an archive inside another volume, plain and scrambled.
+TEST_F(ArchiveVolumeTest, EntryWithoutBytesOpensEmpty)
 {
-    for (Volume::OpenMode mode : {Volume::Binary, Volume::Text}) {
-        try {
-            p_volume->Open(P(p_path), mode);
-            ADD_FAILURE() << p_path << " opened";
-        } catch (const std::out_of_range& error) {
-            EXPECT_STREQ(error.what(), "invalid string position");
+    std::string plain = MakeArchive({{"empty", ""}, {"beyond", "abc"}, {"last", "z"}, {"full", "f\r\n"}});
+    const std::size_t beyond = 30 + 5;            // the second local header
+    Put16(plain, beyond + 28, 0xFFFF);            // an extra field reaching past the end
+    const std::size_t last = beyond + 30 + 6 + 3; // the third local header
+    Put16(plain, last + 28, static_cast<std::uint16_t>(plain.size() - (last + 30 + 4))); // data at the end
+    Put32(plain, last + 22, 5);
+    const std::string key = "k3y";
+    struct Form {
+        const char* name;
+        std::string bytes;
+        std::string key;
+    };
+    const Form forms[] = {{"plain.zip", plain, ""}, {"given.pak", Scramble(plain, key), key}};
+    auto outer = FileSystemVolume::Open(qorfile::filepath(dir.path()));
+    for (const Form& form : forms) {
+        dir.Write(form.name, form.bytes);
+        const boost::shared_ptr<Volume> volumes[] = {ArchiveVolume::Open(qorfile::filepath(dir / form.name), form.key),
+                                                     ArchiveVolume::Open(*outer, P(form.name), form.key)};
+        for (const auto& volume : volumes) {
+            EnsureRecorder recorder;
+            for (const char* path : {"empty", "beyond", "last"}) {
+                EXPECT_TRUE(volume->Exists(P(path))) << form.name << " " << path;
+                for (Volume::OpenMode mode : {Volume::Binary, Volume::Text}) {
+                    boost::shared_ptr<std::istream> stream = volume->Open(P(path), mode);
+                    ASSERT_TRUE(stream && stream->good()) << form.name << " " << path;
+                    EXPECT_EQ(static_cast<long>(stream->tellg()), 0);
+                    EXPECT_EQ(stream->peek(), std::char_traits<char>::eof()) << form.name << " " << path;
+                    stream->clear();
+                    stream->seekg(0, std::ios_base::end);
+                    EXPECT_EQ(static_cast<long>(stream->tellg()), 0);
+                    char buffer[8];
+                    EXPECT_EQ(volume->Read(P(path), mode, buffer, sizeof buffer), std::optional<std::uint64_t>(0));
+                    EXPECT_EQ(volume->Size(P(path), mode), std::optional<std::uint64_t>(0));
+                }
+            }
+            EXPECT_EQ(ReadAsset(volume, "full", Volume::Text), "f\n") << form.name;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>()) << form.name;
         }
     }
-}
-
-// A stream is never empty: an entry that claims no bytes, and one whose data would start at
-// or behind the archive's end, both throw.
-TEST_F(ArchiveVolumeTest, EntryWithoutBytesThrowsOutOfRange)
-{
-    std::string archive = MakeArchive({{"empty", ""}, {"beyond", "abc"}, {"last", "z"}});
-    const std::size_t beyond = 30 + 5;                    // the second local header
-    Put16(archive, beyond + 28, 0xFFFF);                  // an extra field reaching past the end
-    const std::size_t last = beyond + 30 + 6 + 3;         // the third local header
-    Put16(archive, last + 28, static_cast<std::uint16_t>(archive.size() - (last + 30 + 4))); // data at the end
-    Put32(archive, last + 22, 5);
-    auto volume = OpenFile("e.zip", archive);
-    dir.Write("inner.zip", archive);
-    auto inner = ArchiveVolume::Open(*FileSystemVolume::Open(qorfile::filepath(dir.path())), P("inner.zip"), "");
-    for (const auto& opened : {volume, inner}) {
-        EXPECT_TRUE(opened->Exists(P("empty")));
-        for (const char* path : {"empty", "beyond", "last"})
-            ExpectOutOfRange(opened, path);
-    }
+    auto trailer = OpenFile("trailer.pak", MakeArchive({{"e", ""}, {"f", "x"}}, Key32, true));
+    EXPECT_EQ(ReadAsset(trailer, "e", Volume::Text), "");
+    EXPECT_EQ(ReadAsset(trailer, "f"), "x");
 }
 
 TEST_F(ArchiveVolumeTest, DirectoryEntryAndMissingPathAreReported)
@@ -426,6 +447,72 @@ TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeIsReadOnce)
     std::remove((dir / "inner.pak").c_str());
     EXPECT_EQ(ReadAsset(volume, "img/logo/a.png"), "PNGDATA");
     EXPECT_EQ(ReadAsset(volume, "shaders/basic.vert", Volume::Text), "void main() {}\n");
+}
+
+// A volume reads only from the archive file its directory came from. Another archive renamed
+// over it, or written into it in place, whose first entry is c.txt where a.txt stood (so every
+// offset still points at a valid local header): Open hands out nothing of it, neither c.txt's
+// bytes nor a local-header report, and names the archive instead. An entry that the new file
+// holds unchanged at its place (same local header: method, CRC-32, sizes) is still the entry
+// listed, and opens. Alike for a plain and a scrambled archive.
+TEST_F(ArchiveVolumeTest, ReplacedArchiveIsNeverMisread)
+{
+    namespace fs = std::filesystem;
+    for (const std::string key : {"", "k3y"}) {
+        const std::string name = key.empty() ? "game.zip" : "game.pak";
+        const std::string original =
+            MakeArchive({{"a.txt", "alpha"}, {"b.txt", "bravo"}, {"same.txt", "unchanged"}}, key);
+        const std::string replacement =
+            MakeArchive({{"c.txt", "charl"}, {"b.txt", "other"}, {"same.txt", "unchanged"}}, key);
+        ASSERT_EQ(original.size(), replacement.size());
+        const auto renameOver = [&](const std::string& p_path) {
+            fs::rename(fs::u8path(dir.Write("next", replacement)), fs::u8path(p_path));
+        };
+        // A rebuild comes later than the mount, while file times are coarse: its time is set apart.
+        const auto rewriteInPlace = [&](const std::string& p_path) {
+            const fs::file_time_type mounted = fs::last_write_time(fs::u8path(p_path));
+            std::ofstream(fs::u8path(p_path), std::ios::binary | std::ios::trunc) << replacement;
+            fs::last_write_time(fs::u8path(p_path), mounted + std::chrono::seconds(2));
+        };
+        const std::function<void(const std::string&)> replacements[] = {renameOver, rewriteInPlace};
+        for (const auto& replace : replacements) {
+            const std::string path = dir.Write(name, original);
+            ArchiveVolume mounted(AssetPath(qorfile::filepath(path)), P("data"), 0, key);
+            auto alone = ArchiveVolume::Open(qorfile::filepath(path), key);
+            EXPECT_EQ(ReadAll(*mounted.Open(P("data/a.txt"), Volume::Binary)), "alpha");
+            replace(path);
+            const std::string source = AssetPath(qorfile::filepath(path)).str();
+            const std::string changed = Messages::ArchiveChanged(source);
+            EXPECT_NE(changed.find(source + ": archive changed on disk since it was mounted"), std::string::npos);
+            try {
+                mounted.Open(P("data/a.txt"), Volume::Binary);
+                FAIL() << "the default handler returned";
+            } catch (const qordebug::ensure_failure& failure) {
+                EXPECT_EQ(failure.what(), changed);
+            }
+            EnsureRecorder recorder;
+            EXPECT_FALSE(mounted.Open(P("data/a.txt"), Volume::Text));
+            EXPECT_FALSE(mounted.Open(P("data/b.txt"), Volume::Binary));
+            EXPECT_FALSE(alone->Open(P("a.txt"), Volume::Binary));
+            char buffer[16];
+            EXPECT_FALSE(mounted.Read(P("data/a.txt"), Volume::Binary, buffer, sizeof buffer));
+            EXPECT_FALSE(alone->Size(P("a.txt"), Volume::Text));
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>(5, changed)) << name;
+            recorder.clear();
+            EXPECT_EQ(ReadAll(*mounted.Open(P("data/same.txt"), Volume::Binary)), "unchanged") << name;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>()) << name;
+            // The directory read at mount still answers; a fresh volume reads the new archive.
+            EXPECT_TRUE(mounted.Exists(P("data/a.txt")));
+            EXPECT_EQ(ReadAsset(ArchiveVolume::Open(qorfile::filepath(path), key), "c.txt"), "charl");
+        }
+    }
+    // A shorter archive in its place, where the old offsets lie past the end: named, not read.
+    const std::string path = dir.Write("short.zip", MakeArchive({{"a.txt", "alpha"}, {"b.txt", "bravo"}}));
+    auto volume = ArchiveVolume::Open(qorfile::filepath(path), "");
+    fs::rename(fs::u8path(dir.Write("next", MakeArchive({{"x", "1"}}))), fs::u8path(path));
+    EnsureRecorder recorder;
+    EXPECT_FALSE(volume->Open(P("b.txt"), Volume::Binary));
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::ArchiveChanged(AssetPath(qorfile::filepath(path)).str())});
 }
 
 TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeFailures)

@@ -12,6 +12,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 
 using namespace Qor::Draxel::Assets;
 using namespace testing_support;
@@ -289,6 +290,76 @@ TEST_F(AssetLibraryTest, ViewKeepsTheLibraryAliveAndSeesLaterMounts)
     EXPECT_EQ(ReadAsset(view, "f"), "later");
     view.reset();
     EXPECT_TRUE(weak.expired());
+}
+
+// A path with a ".." component never leaves a mounted directory, through the library, a
+// view or a listing, while the archive mounted beside it answers as before.
+TEST_F(AssetLibraryTest, ParentComponentsStayInsideMountedDirectories)
+{
+    File("secret.txt", "secret");
+    File("data/inside.txt", "inside");
+    File("data/sub/x.txt", "x");
+    File("root/sub/x.txt", "x");
+    File("pack.zip", MakeArchive({{"in.txt", "zip"}}));
+    library->MountDirectory(qorfile::filepath(dir / "data"), P("data"), 0);
+    library->MountDirectory(qorfile::filepath(dir / "root"), P(""), 1);
+    library->MountArchive(qorfile::filepath(dir / "pack.zip"), P("zip"), 0, "");
+    for (const char* path : {"data/../secret.txt", "data/sub/../../secret.txt", "data/sub/../inside.txt", "../secret.txt",
+                             "sub/../x.txt", "./../secret.txt", "sub//../../secret.txt", "data/..", "sub/.."}) {
+        EXPECT_FALSE(library->Exists(P(path))) << path;
+        EXPECT_FALSE(library->Open(P(path), Volume::Binary)) << path;
+        EXPECT_TRUE(library->Children(P(path)).empty()) << path;
+    }
+    auto view = library->RelativeTo(P("data"));
+    EXPECT_FALSE(view->Exists(P("../secret.txt")));
+    EXPECT_FALSE(view->Open(P("../secret.txt"), Volume::Binary));
+    EXPECT_FALSE(library->RelativeTo(P("data/sub"))->Open(P("../../secret.txt"), Volume::Text));
+    EXPECT_EQ(ReadAsset(view, "inside.txt"), "inside");
+    EXPECT_EQ(ReadAsset(library, "zip/in.txt"), "zip");
+    EXPECT_EQ(library->Children(P("data")).size(), 2u);
+}
+
+// Every file a listing shows opens, an empty one as an empty stream, from a directory or an
+// archive alike, in both modes.
+TEST_F(AssetLibraryTest, EveryListedFileOpensEmptyOnesEmpty)
+{
+    File("disk/empty.txt", "");
+    File("disk/full.txt", "disk");
+    File("pack.pak", MakeArchive({{"zip/empty.bin", ""}, {"zip/none.txt", ""}, {"zip/full.txt", "a\r\n"}}, "k"));
+    library->MountDirectory(qorfile::filepath(dir / "disk"), P(""), 1);
+    library->MountArchive(qorfile::filepath(dir / "pack.pak"), P(""), 0, "k");
+    std::vector<std::string> opened;
+    for (const char* directory : {"", "zip"}) {
+        for (const AssetLibrary::Child& child : library->Children(P(directory))) {
+            if (child.isDirectory)
+                continue;
+            for (Volume::OpenMode mode : {Volume::Binary, Volume::Text}) {
+                boost::shared_ptr<std::istream> stream = library->Open(child.path, mode);
+                ASSERT_TRUE(stream && stream->good()) << child.path.str();
+                opened.push_back(child.path.str() + "=" + ReadAll(*stream));
+            }
+        }
+    }
+    EXPECT_EQ(opened, (std::vector<std::string>{"empty.txt=", "empty.txt=", "full.txt=disk", "full.txt=disk",
+                                                "zip/empty.bin=", "zip/empty.bin=", "zip/full.txt=a\r\n",
+                                                "zip/full.txt=a\n", "zip/none.txt=", "zip/none.txt="}));
+}
+
+// A mounted archive replaced on disk is reported by name and read no more; mounted again, the
+// new one answers.
+TEST_F(AssetLibraryTest, ReplacedArchiveIsReportedUntilMountedAgain)
+{
+    const qorfile::filepath archive = File("game.zip", MakeArchive({{"a.txt", "alpha"}, {"b.txt", "bravo"}}));
+    library->MountArchive(archive, P("game"), 0, "");
+    File("next.zip", MakeArchive({{"c.txt", "charl"}, {"b.txt", "bravo"}}));
+    std::filesystem::rename(std::filesystem::u8path(dir / "next.zip"), std::filesystem::u8path(archive.str()));
+    EnsureRecorder recorder;
+    EXPECT_FALSE(library->Open(P("game/a.txt"), Volume::Binary));
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::ArchiveChanged(AssetPath(archive).str())});
+    library->Unmount(archive);
+    library->MountArchive(archive, P("game"), 0, "");
+    EXPECT_EQ(ReadAsset(library, "game/c.txt"), "charl");
+    EXPECT_FALSE(library->Exists(P("game/a.txt")));
 }
 
 } // namespace

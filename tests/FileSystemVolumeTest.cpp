@@ -138,4 +138,90 @@ TEST_F(FileSystemVolumeTest, MissingSourceAnswersNothing)
     EXPECT_EQ(recorder.messages().size(), 1u);
 }
 
+// ---------------------------------------------------------------------------------------
+// Paths stay inside the directory: a ".." component anywhere below the mount point is never
+// resolved, even where it would lead back inside. Such a path fails exactly as a missing file
+// fails. The directory "data" is mounted at "data", with secret.txt beside it.
+
+class ContainmentTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir.Write("secret.txt", "secret");
+        dir.Write("data/inside.txt", "inside");
+        dir.Write("data/sub/x.txt", "x");
+        dir.Write("data/..hidden", "dots");
+        dir.Write("data/a..b", "dots");
+    }
+
+    ScratchDir dir;
+};
+
+const char* const Escapes[] = {
+    "data/..",          "data/../secret.txt",          "data/sub/../../secret.txt", "data/sub/../inside.txt",
+    "data/sub/..",      "data/../data/inside.txt",     "data/../../../../../../etc/passwd",
+    "data/./../secret.txt", "data/sub/./../../secret.txt", "data/sub//../../secret.txt",
+    "data//../secret.txt",  "data\\..\\secret.txt",
+#ifdef _WIN32
+    // What the system reads as a parent, a drive, a stream, a device or a rooted path.
+    "data/sub/.../x.txt", "data/. ./secret.txt", "data/.. /secret.txt", "data/c:/secret.txt",
+    "data/c:secret.txt", "data/inside.txt:stream", "data/inside.txt::$DATA", "data//server/share/x",
+    "data/\\?\\c:/secret.txt", "data/CON:",
+#endif
+};
+
+TEST_F(ContainmentTest, ParentComponentsNeverResolveAndFailAsAMissingFile)
+{
+    FileSystemVolume volume(AssetPath(qorfile::filepath(dir / "data")), P("data"), 0);
+    try {
+        volume.Open(P("data/../secret.txt"), Volume::Binary);
+        FAIL() << "the default handler returned";
+    } catch (const qordebug::ensure_failure& failure) {
+        EXPECT_EQ(std::string(failure.what()), StreamMessage);
+    }
+    EnsureRecorder recorder;
+    const boost::shared_ptr<std::istream> missing = volume.Open(P("data/missing.txt"), Volume::Binary);
+    ASSERT_EQ(recorder.messages(), std::vector<std::string>{StreamMessage});
+    for (const char* path : Escapes) {
+        EXPECT_FALSE(volume.Exists(P(path))) << path;
+        EXPECT_TRUE(volume.Children(P(path)).empty()) << path;
+        for (Volume::OpenMode mode : {Volume::Binary, Volume::Text}) {
+            recorder.clear();
+            const boost::shared_ptr<std::istream> stream = volume.Open(P(path), mode);
+            ASSERT_TRUE(stream) << path;
+            EXPECT_EQ(stream->rdstate(), missing->rdstate()) << path;
+            EXPECT_EQ(stream->get(), std::char_traits<char>::eof()) << path;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>{StreamMessage}) << path;
+            recorder.clear();
+            char buffer[16];
+            EXPECT_FALSE(volume.Read(P(path), mode, buffer, sizeof buffer)) << path;
+            EXPECT_FALSE(volume.Size(P(path), mode)) << path;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>(2, StreamMessage)) << path;
+        }
+    }
+}
+
+TEST_F(ContainmentTest, DotsInNamesAndSingleDotsStillResolve)
+{
+    FileSystemVolume volume(AssetPath(qorfile::filepath(dir / "data")), P("data"), 0);
+    for (const char* path : {"data/..hidden", "data/a..b", "data/./inside.txt", "data/sub/./x.txt"}) {
+        EXPECT_TRUE(volume.Exists(P(path))) << path;
+        auto stream = volume.Open(P(path), Volume::Binary);
+        EXPECT_TRUE(stream->good()) << path;
+    }
+    EXPECT_EQ(volume.Children(P("data/.")).size(), 4u);
+}
+
+#ifndef _WIN32
+// A symbolic link inside the directory is the user's own layout: followed wherever it leads.
+TEST_F(ContainmentTest, SymbolicLinksInsideAreFollowed)
+{
+    ASSERT_EQ(RunShell("ln -s ../secret.txt '" + (dir / "data/link.txt") + "'"), 0);
+    ASSERT_EQ(RunShell("ln -s .. '" + (dir / "data/up") + "'"), 0);
+    auto volume = FileSystemVolume::Open(qorfile::filepath(dir / "data"));
+    EXPECT_EQ(ReadAsset(volume, "link.txt"), "secret");
+    EXPECT_EQ(ReadAsset(volume, "up/secret.txt"), "secret");
+}
+#endif
+
 } // namespace

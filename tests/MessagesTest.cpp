@@ -178,4 +178,11 @@ TEST(MessagesTest, EveryTextIsExactlyAsHostsExpectIt)
     };
     for (const auto& text : texts)
         EXPECT_EQ(text.first, text.second);
+
+    // The one message that names its subject.
+    EXPECT_EQ(Messages::ArchiveChanged("C:/games/game.zip"),
+              "\"sameArchive && \"ERROR: C:/games/game.zip: archive changed on disk since it was mounted\"\" - class"
+              " boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > __cdecl Qor::Draxe"
+              "l::Assets::ArchiveVolume::Open(const class Qor::Draxel::Assets::AssetPath &,enum Qor::Draxel::Asset"
+              "s::Volume::OpenMode) const");
 }

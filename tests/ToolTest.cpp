@@ -195,6 +195,33 @@ TEST_F(Tool, MountedTreeCatExistsAndTree)
     EXPECT_EQ(directory.err, "draxel-assets: game/sub: is a directory\n");
 }
 
+// cat, exists and tree inherit the directory volume's rule: no path with a ".." component
+// leaves a mounted directory, at the root or below a mount point.
+TEST_F(Tool, ParentComponentsNeverLeaveAMountedDirectory)
+{
+    MakeTree("assets/Shaders");
+    _dir.Write("secret.txt", "secret\n");
+    for (const std::string path :
+         {"../../secret.txt", "sub/../../../secret.txt", "sub/../a.txt", "./../../secret.txt", "sub//../../../secret.txt",
+          "../../../../../../../../etc/passwd", "game/../../secret.txt"}) {
+        const std::string mount = path.rfind("game/", 0) == 0 ? "-m assets/Shaders:game" : "-m assets/Shaders";
+        const Result cat = Run("cat " + mount + " '" + path + "'");
+        EXPECT_EQ(cat.status, 1) << path;
+        EXPECT_EQ(cat.out, "") << path;
+        EXPECT_EQ(cat.err, "draxel-assets: " + path + ": no such asset\n");
+        const Result exists = Run("exists " + mount + " '" + path + "'");
+        EXPECT_EQ(exists.status, 1) << path;
+        EXPECT_EQ(exists.out, path + ": no such asset\n");
+    }
+    for (const char* directory : {"..", "../..", "sub/../..", "../../../../../../etc"}) {
+        const Result tree = Run(std::string("tree -m assets/Shaders '") + directory + "'");
+        EXPECT_EQ(tree.status, 1) << directory;
+        EXPECT_EQ(tree.out, "") << directory;
+        EXPECT_EQ(tree.err, std::string("draxel-assets: ") + directory + ": no such asset\n");
+    }
+    EXPECT_EQ(Run("cat -m assets/Shaders sub/b.txt").out, "one\r\ntwo\r\n");
+}
+
 TEST_F(Tool, BadUsageIsStatusTwoAndOneLine)
 {
     MakeTree("tree");

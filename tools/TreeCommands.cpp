@@ -100,12 +100,7 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
         }
         return Success;
     }
-    boost::shared_ptr<std::istream> stream;
-    try {
-        stream = p_library->Open(path, p_text ? Volume::Text : Volume::Binary);
-    } catch (const std::out_of_range&) {
-        return Success; // an archive entry of size 0
-    }
+    boost::shared_ptr<std::istream> stream = p_library->Open(path, p_text ? Volume::Text : Volume::Binary);
     AssetLibrary::Child child;
     if (!stream && FindChild(*p_library, path, child)) {
         // A host file the listing has and Open cannot read: the system says why.

@@ -13,28 +13,39 @@
 // data is handed out as stored.
 //
 // An archive that lies inside another volume is copied into memory once, at construction;
-// the other volume is not consulted afterwards. An archive on disk is opened by the
-// constructor and by each Open, and closed again each time.
+// the other volume is not consulted afterwards, so what it serves never changes. An archive on
+// disk is opened by the constructor and by each Open, and closed again each time.
+//
+// A replaced archive file is never misread. The volume remembers which file it read (the
+// system's identity of the file, its length and its time of last write). When the entry's
+// local header no longer shows the method, CRC-32 and sizes the directory recorded, Open asks
+// the file it opened whether it is that same file; another one (renamed over it, or rewritten
+// in place) is read no further: Open reports "<path>: archive changed on disk since it was
+// mounted" through ensure and returns an empty pointer when the handler returns. An entry that
+// a new file holds unchanged at its old place is the entry listed, and still opens. Unmount
+// and mount the archive again to serve the new file.
 //
 // Damage is reported through the logger's ensure. If a host's ensure handler returns at a
 // check that guards a use, the volume skips what it cannot use and stays memory-safe: a
 // nameless central entry is left out, an archive inside a volume that cannot be read leaves
 // the volume empty, and Open returns an empty pointer (for a path the directory lacks, a
-// directory entry, an archive that does not open, or an invalid local header). At the other
-// checks the walk and Open go on with what they read.
+// directory entry, an archive that does not open or was replaced, or an invalid local
+// header). At the other checks the walk and Open go on with what they read.
 //
 // Memory is bounded by the archive: an archive is outside data, and a local header may claim
 // up to 4 GiB that the archive does not hold. A stream from Open holds the entry's bytes as
 // the local header counts them, but never more than the archive holds from the entry's data
 // on: where the claim reaches past the archive's end, the stream ends where the archive ends
 // (holding whatever lies behind the data there, such as the central directory), and nothing
-// stands for the missing bytes. A scrambled entry unscrambles only the bytes held. A stream
-// is never empty: an entry whose local header claims 0 bytes, and one whose data would start
-// at or past the archive's end, so that nothing of it is held, both throw
-// std::out_of_range("invalid string position"). No allocation of the volume is sized by a
-// field of the archive beyond what the archive's length allows, so std::bad_alloc comes only
-// from entries (or an archive inside another volume) that truly are that large. Several
-// threads may Exists and Open on one volume at once.
+// stands for the missing bytes. A scrambled entry unscrambles only the bytes held.
+//
+// An empty entry opens as an empty stream, in either mode, as an empty file of a directory
+// does: real archives hold empty files, and every file a listing shows must open. So does an
+// entry whose data would start at or past the archive's end, of which nothing is held.
+//
+// No allocation of the volume is sized by a field of the archive beyond what the archive's
+// length allows, so std::bad_alloc comes only from entries (or an archive inside another
+// volume) that truly are that large. Several threads may Exists and Open on one volume at once.
 #pragma once
 
 #include <Assets/Export.h>
@@ -66,7 +77,7 @@ public:
     static boost::shared_ptr<Volume> Open(const qorfile::filepath& p_source, const std::string& p_key);
 
     bool Exists(const AssetPath& p_path) const override;
-    // Throws std::out_of_range("invalid string position") for an entry whose local header
+    // An empty stream (good, at its end on the first read) for an entry whose local header
     // records a size of 0, or of which the archive holds no byte. The stream seeks anywhere
     // in the entry and owns its bytes.
     boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode p_mode) const override;

@@ -4,7 +4,8 @@
 // ask the volumes from the highest priority number down and, within one priority, in the
 // byte order of their source paths; the first volume whose mount point lies above the asked
 // path and that has the asset answers. A mount point, and every directory above one, exists;
-// Open of such a path alone gives an empty pointer.
+// Open of such a path alone gives an empty pointer. An empty file opens as an empty stream,
+// whether it lies in a directory or in an archive.
 //
 // Ownership: the library owns its volumes and never hands them out. It lives behind the
 // pointer Create returns; views made by RelativeTo keep it alive. Streams from Open own their

@@ -4,6 +4,14 @@
 // source directory. Nothing is cached and nothing is checked at construction: every Exists
 // asks the file system afresh and every Open opens the file anew. Text mode turns CR LF into
 // LF while reading; Binary hands the bytes over unchanged.
+//
+// Paths stay inside the directory: an asset path may come from a level file, a mod or a save
+// game, and must never read the user's other files. A path whose part below the mount point
+// has a ".." component (on Windows also a drive letter, a UNC prefix or a ':') is never
+// resolved, wherever the component stands and whether or not it would lead back inside:
+// Exists is false, Open fails as for a missing file (reported, a stream that is not good)
+// without touching the disk, and Children lists nothing. Symbolic links inside the directory
+// are the user's own layout and are followed, wherever they lead.
 #pragma once
 
 #include <Assets/Export.h>
@@ -43,7 +51,9 @@ public:
 private:
     ASSETS_LOCAL Found Find(const AssetPath& p_path) const override;
     ASSETS_LOCAL boost::shared_ptr<std::istream> OpenFound(const Found& p_found, OpenMode p_mode) const override;
-    ASSETS_LOCAL AssetPath Resolve(const AssetPath& p_path) const;
+    // The host path of p_path into p_resolved; false, leaving it alone, for a path that
+    // could leave the directory.
+    ASSETS_LOCAL bool Resolve(const AssetPath& p_path, AssetPath& p_resolved) const;
 };
 
 } // namespace Assets

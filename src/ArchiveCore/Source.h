@@ -122,6 +122,12 @@ public:
 
     ~FileSource() { Platform::CloseFile(_file); }
 
+    // The identity of the file opened; false when it did not open or cannot be told.
+    bool Identify(Platform::FileIdentity& p_identity) const
+    {
+        return _file != Platform::NoFile && Platform::IdentifyFile(_file, p_identity);
+    }
+
     std::streamoff tellg()
     {
         if (!good()) {
@@ -182,6 +188,16 @@ public:
     bool eof() const { return _eof; }
     bool fail() const { return _fail; }
     bool good() const { return !_eof && !_fail; }
+
+    // Copies the p_count bytes at p_position when the window holds them all; reads nothing,
+    // and moves neither the position nor the state.
+    bool Peek(std::streamoff p_position, char* p_bytes, std::size_t p_count) const
+    {
+        if (!InWindow(p_position, p_count))
+            return false;
+        std::memcpy(p_bytes, _window + (p_position - _windowStart), p_count);
+        return true;
+    }
 
     // The next reads will cover about p_count bytes from p_from on: read them in one go (the
     // central directory, or a local header with its data). The position does not move. A file
