@@ -8,7 +8,7 @@
 #include "ArchiveCore/Format.h"
 #include "ArchiveCore/KeyStream.h"
 #include "ArchiveCore/Records.h"
-#include "ArchiveCore/Source.h"
+#include "ArchiveCore/WindowedFile.h"
 #include "ArchiveFindings.h"
 
 #include <string>
