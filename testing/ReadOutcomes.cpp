@@ -85,16 +85,22 @@ std::string DescribeStream(const boost::shared_ptr<std::istream>& p_stream, std:
     return Counted(bytes.size(), bytes.substr(0, p_capacity));
 }
 
+// The mode goes into the lambdas as an int: the tests hand over values outside the enumeration
+// (which the volumes report), and an enumeration read through a reference must hold one of its own.
 ReadOutcome ThroughOpen(const Volume& p_volume, const AssetPath& p_path, Volume::OpenMode p_mode, std::size_t p_capacity)
 {
-    return Record([&] { return DescribeStream(p_volume.Open(p_path, p_mode), p_capacity); });
+    const int mode = p_mode;
+    return Record([&] {
+        return DescribeStream(p_volume.Open(p_path, static_cast<Volume::OpenMode>(mode)), p_capacity);
+    });
 }
 
 ReadOutcome ThroughRead(const Volume& p_volume, const AssetPath& p_path, Volume::OpenMode p_mode, std::size_t p_capacity)
 {
+    const int mode = p_mode;
     return Record([&] {
         std::string buffer(p_capacity + 1, '\0');
-        const std::optional<std::uint64_t> count = p_volume.Read(p_path, p_mode, &buffer[0], p_capacity);
+        const std::optional<std::uint64_t> count = p_volume.Read(p_path, static_cast<Volume::OpenMode>(mode), &buffer[0], p_capacity);
         if (!count)
             return std::string("nothing");
         if (buffer[p_capacity] != '\0')
@@ -105,8 +111,9 @@ ReadOutcome ThroughRead(const Volume& p_volume, const AssetPath& p_path, Volume:
 
 ReadOutcome ThroughSize(const Volume& p_volume, const AssetPath& p_path, Volume::OpenMode p_mode)
 {
+    const int mode = p_mode;
     return Record([&] {
-        const std::optional<std::uint64_t> count = p_volume.Size(p_path, p_mode);
+        const std::optional<std::uint64_t> count = p_volume.Size(p_path, static_cast<Volume::OpenMode>(mode));
         return count ? Counted(*count, std::string()) : std::string("nothing");
     });
 }
