@@ -20,11 +20,11 @@ constexpr unsigned Reads = 20000;
 constexpr std::size_t Capacity = 4096;
 
 struct Setting {
-    unsigned overrides = 0;   // files of the directory of overrides: entries 0, 3, 6, ...
-    std::vector<std::string> hits;             // names of many.zip, a third of them overridden
-    std::vector<std::string> misses;           // names nothing holds
-    std::vector<std::string> reads;            // names read whole
-    std::vector<std::string> hitsBelowMount;   // the 16-volume library's paths
+    unsigned overrides = 0;                  // files of the directory of overrides: entries 0, 3, 6, ...
+    std::vector<std::string> hits;           // names of many.zip, a third of them overridden
+    std::vector<std::string> misses;         // names nothing holds
+    std::vector<std::string> reads;          // names read whole
+    std::vector<std::string> hitsBelowMount; // the 16-volume library's paths
     std::vector<std::string> readsBelowMount;
 };
 
@@ -143,8 +143,9 @@ void ReadRealisticOurs(benchmark::State& state)
     boost::shared_ptr<AssetLibrary> library = MakeRealistic();
     const std::vector<AssetPath> paths = ToAssetPaths(g_setting.reads);
     std::vector<char> buffer(Capacity);
-    RunSplit(state, 1, paths.size(), ReadBytes(g_setting.reads, true),
-             [&](std::size_t i) { return Drain(library->Open(paths[i], Volume::Binary).get(), buffer.data(), Capacity); });
+    RunSplit(state, 1, paths.size(), ReadBytes(g_setting.reads, true), [&](std::size_t i) {
+        return Drain(library->Open(paths[i], Volume::Binary).get(), buffer.data(), Capacity);
+    });
 }
 
 void ReadRealisticPhysfs(benchmark::State& state)

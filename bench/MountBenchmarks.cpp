@@ -22,9 +22,9 @@ using Qor::Draxel::Assets::ArchiveVolume;
 constexpr unsigned Lookups = 100000;
 
 struct Names {
-    std::vector<std::string> hits;             // Lookups names of many.zip, random order
-    std::vector<std::string> misses;           // Lookups names of no entry
-    std::vector<std::string> hitsBelowMount;   // the same hits, each below one of the 16 mount points
+    std::vector<std::string> hits;           // Lookups names of many.zip, random order
+    std::vector<std::string> misses;         // Lookups names of no entry
+    std::vector<std::string> hitsBelowMount; // the same hits, each below one of the 16 mount points
     std::vector<std::string> missesBelowMount;
 };
 

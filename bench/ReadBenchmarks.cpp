@@ -176,9 +176,8 @@ void BigReadOurs(benchmark::State& state)
 void BigReadLibzip(benchmark::State& state)
 {
     zip_t* archive = OpenZip(Path("big.zip"));
-    ReadBig(state, [&](char* p_buffer, std::size_t p_capacity) {
-        return DrainZip(archive, "big.bin", p_buffer, p_capacity);
-    });
+    ReadBig(state,
+            [&](char* p_buffer, std::size_t p_capacity) { return DrainZip(archive, "big.bin", p_buffer, p_capacity); });
     zip_discard(archive);
 }
 
@@ -186,9 +185,8 @@ void BigReadPhysfs(benchmark::State& state)
 {
     const std::string path = Path("big.zip");
     MountPhysfs(path, nullptr);
-    ReadBig(state, [&](char* p_buffer, std::size_t p_capacity) {
-        return DrainPhysfs("big.bin", p_buffer, p_capacity);
-    });
+    ReadBig(state,
+            [&](char* p_buffer, std::size_t p_capacity) { return DrainPhysfs("big.bin", p_buffer, p_capacity); });
     PHYSFS_unmount(path.c_str());
 }
 
@@ -226,8 +224,7 @@ void RegisterReadCases()
 {
     const corpus::Layout& layout = g_setup.layout;
     for (unsigned i = 0; i < SmallReads / g_setup.divisor; ++i) {
-        g_names.reads.push_back(
-            corpus::EntryName(layout, static_cast<unsigned>(corpus::Mix(i + 2) % layout.entries)));
+        g_names.reads.push_back(corpus::EntryName(layout, static_cast<unsigned>(corpus::Mix(i + 2) % layout.entries)));
         g_names.treeReads.push_back(
             corpus::TreeName(layout, static_cast<unsigned>(corpus::Mix(i + 3) % layout.treeFiles)));
     }

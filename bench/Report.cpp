@@ -40,7 +40,8 @@ void PrintRatios(const std::map<std::string, Result>& p_results, const std::vect
 
     std::ostringstream table;
     table << std::left << std::setw(24) << "case" << std::setw(10) << "peer" << std::right << std::setw(14) << "ours"
-          << std::setw(14) << "peer" << std::setw(9) << "ratio" << std::setw(9) << "target" << "  \n";
+          << std::setw(14) << "peer" << std::setw(9) << "ratio" << std::setw(9) << "target"
+          << "  \n";
     std::ostringstream lines;
     for (const Row& row : p_rows) {
         bool ok = true;
@@ -58,8 +59,7 @@ void PrintRatios(const std::map<std::string, Result>& p_results, const std::vect
         table << std::left << std::setw(24) << row.name << std::setw(10) << row.peer << std::right << std::fixed
               << std::setprecision(1) << std::setw(11) << ours * scale << unit << std::setw(11) << theirs * scale
               << unit << std::setprecision(3) << std::setw(9) << ratio << "  " << target.str() << "\n";
-        lines << "ratio " << row.name << " " << row.peer << " " << std::setprecision(3) << std::fixed << ratio
-              << "\n";
+        lines << "ratio " << row.name << " " << row.peer << " " << std::setprecision(3) << std::fixed << ratio << "\n";
     }
     std::cout << "\n" << table.str() << "\n" << lines.str() << std::flush;
 }

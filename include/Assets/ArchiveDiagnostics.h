@@ -97,16 +97,16 @@ public:
 
     // One central directory header, with what its local header says.
     struct InspectedEntry {
-        std::string name; // as stored, unscrambled
+        std::string name;         // as stored, unscrambled
         bool isDirectory = false; // the name ends in '/' or '\\'
         std::uint16_t flags = 0;
         std::uint16_t method = 0;
-        std::uint32_t crc32 = 0; // the central directory's
+        std::uint32_t crc32 = 0;          // the central directory's
         std::uint64_t compressedSize = 0; // the central directory's
         std::uint64_t uncompressedSize = 0;
         std::uint64_t localHeaderOffset = 0;
-        bool localValid = false; // a local header with its signature was read
-        std::uint64_t localSize = 0; // the local header's uncompressed size: the bytes Open reads
+        bool localValid = false;      // a local header with its signature was read
+        std::uint64_t localSize = 0;  // the local header's uncompressed size: the bytes Open reads
         std::uint64_t dataOffset = 0; // the first data byte, behind the local name and extra
         // The stored data's length: localSize, or for a stored entry whose sizes follow its data
         // in a data descriptor (the local header says 0), the central directory's size.
