@@ -100,7 +100,7 @@ void AssetWatcher::State::Rescan(const std::set<AssetPath>& p_paths, std::vector
         std::vector<AssetPath> unresolved;
         for (const AssetPath& path : group.second) {
             Snapshot found;
-            if (ResolveFile(path, found))
+            if (BehindAFile(path) || ResolveFile(path, found))
                 Replace(path, found, p_changes, Touched(p_named, path));
             else
                 unresolved.push_back(path);
@@ -119,6 +119,21 @@ void AssetWatcher::State::Rescan(const std::set<AssetPath>& p_paths, std::vector
             Replace(path, found, p_changes, Touched(p_named, path));
         }
     }
+}
+
+// Whether a file of the tree stands at a directory between the watched path above p_path and
+// p_path. The listing never goes below a file, so nothing there is watched, whatever a lookup
+// of p_path finds in a volume of lower priority (a file b of one volume hides b/c of another).
+bool AssetWatcher::State::BehindAFile(const AssetPath& p_path) const
+{
+    for (AssetPath above = p_path; !above.str().empty();) {
+        above = ParentOf(above);
+        if (std::none_of(roots.begin(), roots.end(), [&](const AssetPath& p_root) { return p_root.IsParentOf(above); }))
+            return false;
+        if (library->Locate(above, &skipped).kind == AssetLibrary::Location::File)
+            return true;
+    }
+    return false;
 }
 
 // The library's answer for one path without listing its siblings (a change costs a lookup

@@ -99,6 +99,7 @@ struct AssetWatcher::State {
     void Collect(const AssetLibrary::Child& p_child, Snapshot& p_into);
     void CollectDirectory(const AssetPath& p_directory, Snapshot& p_into);
     void Rescan(const std::set<AssetPath>& p_paths, std::vector<Change>& p_changes, const Named& p_named = Named());
+    bool BehindAFile(const AssetPath& p_path) const;
     bool ResolveFile(const AssetPath& p_path, Snapshot& p_into) const;
     void Replace(const AssetPath& p_path, Snapshot& p_found, std::vector<Change>& p_changes,
                  const std::set<AssetPath>* p_touched);

@@ -300,8 +300,10 @@ TEST_P(AssetWatcherTest, RemountingArchivesReportsTheirEntriesOneByOne)
     EXPECT_EQ(std::vector<std::string>({"Mounting archive: game.zip", "   -> path: " + archive, "   -> target: "}),
               log.texts());
 
-    // Rewritten in place with bytes of the same length: the CRC-32 tells.
-    dir.Write("game.zip", MakeArchive({{"Shaders/keep.frag", "k3, longer"}, {"Shaders/same.frag", "s"}, {"extra.txt", "e"}}));
+    // Rewritten in place with bytes of the same length: the CRC-32 tells. Overwritten without
+    // being cut short first, so that no notice can find the archive empty on the way.
+    std::fstream(dir / "game.zip", std::ios_base::in | std::ios_base::out | std::ios_base::binary)
+        << MakeArchive({{"Shaders/keep.frag", "k3, longer"}, {"Shaders/same.frag", "s"}, {"extra.txt", "e"}});
     seen = PollFor(watcher, {"Shaders/keep.frag"});
     EXPECT_EQ("modified", Kinds(seen, "Shaders/keep.frag"));
     EXPECT_EQ(1u, seen.size());
@@ -324,6 +326,36 @@ TEST_P(AssetWatcherTest, RemountingArchivesReportsTheirEntriesOneByOne)
     EXPECT_EQ("created", Kinds(seen, "Shaders/keep.frag"));
     EXPECT_EQ("created", Kinds(seen, "extra.txt"));
     EXPECT_EQ("k2, longer", ReadAsset(library, "Shaders/keep.frag"));
+}
+
+TEST_P(AssetWatcherTest, NothingBelowAFileOfAHigherVolumeIsWatched)
+{
+    dir.Write("low/b/x.txt", "low x");
+    library->MountDirectory(qorfile::filepath(dir / "low"), P(""), 0);
+    library->MountDirectory(qorfile::filepath(dir.MakeDir("high")), P(""), 1);
+    auto watcher = MakeWatcher();
+    // Children("b") still lists the lower volume's b: what the walk from the root reaches counts.
+    checkAgainstListing = false;
+
+    Put("high/b", "high b");
+    Seen seen = PollFor(*watcher, {"b", "b/x.txt"});
+    EXPECT_EQ("created", Kinds(seen, "b"));
+    EXPECT_EQ("removed", Kinds(seen, "b/x.txt"));
+
+    // Made and edited below the hidden directory: out of sight, as the listing has it.
+    Put("low/b/y.txt", "low y");
+    Put("low/b/x.txt", "low x, changed");
+    Put("high/c.txt", "c");
+    seen = PollFor(*watcher, {"c.txt"});
+    EXPECT_FALSE(seen.count("b/x.txt"));
+    EXPECT_FALSE(seen.count("b/y.txt"));
+    EXPECT_EQ(2u, watcher->WatchedFiles());
+
+    fs::remove(dir / "high/b");
+    seen = PollFor(*watcher, {"b", "b/x.txt", "b/y.txt"});
+    EXPECT_EQ("removed", Kinds(seen, "b"));
+    EXPECT_EQ("created", Kinds(seen, "b/x.txt"));
+    EXPECT_EQ("created", Kinds(seen, "b/y.txt"));
 }
 
 TEST_P(AssetWatcherTest, SeesAnArchiveInsideAMountedDirectoryAndTheFilesBesideIt)

@@ -26,7 +26,8 @@ void BinaryStandardOutput();
 
 // Whether a write to standard output that failed with p_errno (the C runtime's errno) failed
 // because the reader closed the pipe (POSIX: EPIPE, where SIGPIPE is ignored; Windows: the
-// system's ERROR_NO_DATA or ERROR_BROKEN_PIPE, which the C runtime reports as EINVAL).
+// system's ERROR_NO_DATA, ERROR_BROKEN_PIPE or ERROR_PIPE_NOT_CONNECTED, which the C runtime
+// reports as EINVAL).
 bool StandardOutputPipeClosed(int p_errno);
 // Ends the process quietly as a closed pipe ends a program on the system: POSIX by SIGPIPE,
 // Windows with exit status 1. Temporary files are removed first.

@@ -293,8 +293,12 @@ std::string ExecutablePath()
 
 bool StandardOutputPipeClosed(int p_errno)
 {
-    const DWORD error = ::GetLastError();
-    return p_errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+    // The C runtime keeps the system's code of its last failed call in _doserrno; Wine reports
+    // a reader gone as ERROR_PIPE_NOT_CONNECTED, Windows as ERROR_NO_DATA.
+    for (const unsigned long error : {static_cast<unsigned long>(_doserrno), static_cast<unsigned long>(::GetLastError())})
+        if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
+            return true;
+    return p_errno == EPIPE;
 }
 
 void EndForClosedPipe()
