@@ -38,8 +38,8 @@ namespace fs = std::filesystem;
 struct Tree {
     Tree(int p_directories, int p_files) : directories(p_directories), files(p_files)
     {
-        root = (fs::temp_directory_path() / ("assets-watch-bench-" + std::to_string(::getpid()) + "-" +
-                                             std::to_string(p_directories)))
+        root = (fs::temp_directory_path() /
+                ("assets-watch-bench-" + std::to_string(::getpid()) + "-" + std::to_string(p_directories)))
                    .string();
         for (int d = 0; d < directories; ++d) {
             char directory[16];

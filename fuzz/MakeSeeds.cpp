@@ -86,13 +86,13 @@ int main(int p_count, char** p_arguments)
     const std::string entries = entry("a.txt", "line\r\nline", false) + entry("dir/", "", true) +
                                 entry("dir/sub/b.bin", std::string("\0\r\n\r", 4), false);
     Write(root + "/writer/plain", std::string(1, '\0') + entries);
-    Write(root + "/writer/given", std::string(1, '\1') + std::string(1, static_cast<char>(GivenKey.size() - 1)) +
-                                      GivenKey + entries);
+    Write(root + "/writer/given",
+          std::string(1, '\1') + std::string(1, static_cast<char>(GivenKey.size() - 1)) + GivenKey + entries);
     Write(root + "/writer/trailer", std::string(1, '\2') + TrailerKey + entries);
 
     const std::vector<std::string> paths = {
         std::string("a/b\0a\0b", 7), std::string("C:\\data\\assets\\\0/\0x", 20), std::string("///\0a//b/./../c\0", 16),
-        std::string("\0/b\0c", 5),   std::string("a.tar.gz\0a\0.cfg", 16),       std::string("a-b\0a/b\0a0", 10)};
+        std::string("\0/b\0c", 5),   std::string("a.tar.gz\0a\0.cfg", 16),        std::string("a-b\0a/b\0a0", 10)};
     index = 0;
     for (const std::string& path : paths)
         Write(root + "/path/seed" + std::to_string(index++), path);

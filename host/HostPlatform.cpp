@@ -33,7 +33,6 @@ bool IsDot(const char* p_name)
 
 namespace {
 
-
 } // namespace
 
 bool IsSeparator(char p_character)

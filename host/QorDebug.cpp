@@ -68,9 +68,18 @@ dbgostream logger::Handle(level p_level, const std::string& p_channel)
     return dbgostream(p_level, p_channel, std::move(sink));
 }
 
-dbgostream logger::dout(const std::string& p_channel) { return Handle(level::out, p_channel); }
-dbgostream logger::dlog(const std::string& p_channel) { return Handle(level::log, p_channel); }
-dbgostream logger::derr(const std::string& p_channel) { return Handle(level::err, p_channel); }
+dbgostream logger::dout(const std::string& p_channel)
+{
+    return Handle(level::out, p_channel);
+}
+dbgostream logger::dlog(const std::string& p_channel)
+{
+    return Handle(level::log, p_channel);
+}
+dbgostream logger::derr(const std::string& p_channel)
+{
+    return Handle(level::err, p_channel);
+}
 
 void logger::ensure(bool p_condition, const std::string& p_message)
 {

@@ -21,7 +21,8 @@ namespace {
 using Archive::WindowedFile;
 
 // Why there is no end record, as far as the name, the key and a plain reading tell.
-ArchiveDiagnostics::Obstacle NoEndRecordObstacle(const std::string& p_file, const std::string& p_key, bool p_scrambledName)
+ArchiveDiagnostics::Obstacle NoEndRecordObstacle(const std::string& p_file, const std::string& p_key,
+                                                 bool p_scrambledName)
 {
     using Obstacle = ArchiveDiagnostics::Obstacle;
     if (!p_key.empty())
@@ -31,7 +32,7 @@ ArchiveDiagnostics::Obstacle NoEndRecordObstacle(const std::string& p_file, cons
     const ArchiveDiagnostics plain(p_file, std::string(), ArchiveDiagnostics::Reading::Plain);
     const Obstacle asPlain = plain.FirstObstacle();
     return asPlain == Obstacle::NotAnArchive || asPlain == Obstacle::Unreadable ? Obstacle::KeyMissing
-                                                                                 : Obstacle::PlainArchive;
+                                                                                : Obstacle::PlainArchive;
 }
 
 } // namespace
@@ -58,8 +59,8 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
         key.assign(Zip::KeyTrailerLength, '\0');
         if (!file.Read(state.length - std::min<std::uint64_t>(state.length, Zip::KeyTrailerLength),
                        Zip::KeyTrailerLength, &key[0])) {
-            state.Archive(Kind::NoEndRecord,
-                          "the archive is " + State::Number(state.length) + " bytes, too short for a key and an end record");
+            state.Archive(Kind::NoEndRecord, "the archive is " + State::Number(state.length) +
+                                                 " bytes, too short for a key and an end record");
             state.Block(NoEndRecordObstacle(p_file, p_key, scrambledName), std::string());
             return;
         }
@@ -150,8 +151,9 @@ std::uint64_t ArchiveDiagnostics::Length() const
     return _state->length;
 }
 
-bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
-                                 std::size_t p_chunk) const
+bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry,
+                                  const std::function<bool(const char*, std::size_t)>& p_sink,
+                                  std::size_t p_chunk) const
 {
     if (p_entry.heldSize == 0)
         return true;
@@ -164,7 +166,8 @@ bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry, const std::func
     Zip::KeyStream data = _state->key.RunAt(static_cast<std::int64_t>(p_entry.dataOffset));
     std::uint64_t done = 0;
     while (done < p_entry.heldSize) {
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), p_entry.heldSize - done));
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), p_entry.heldSize - done));
         if (!file.Read(p_entry.dataOffset + done, count, buffer.data()))
             return false;
         if (_state->scrambled)

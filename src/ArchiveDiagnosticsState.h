@@ -36,7 +36,7 @@ struct ArchiveDiagnostics::State {
     }
 
     std::string file;
-    Zip::ScrambleKey key; // empty when none was given and none was read
+    Zip::ScrambleKey key;   // empty when none was given and none was read
     bool scrambled = false; // the data is unscrambled
     std::uint64_t length = 0;
     std::uint64_t zipEnd = 0; // where the ZIP data ends: before the key trailer

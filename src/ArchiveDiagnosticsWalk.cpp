@@ -58,9 +58,9 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
     for (std::size_t index = 0; index < p_count; ++index) {
         // An end record where a header belongs: the directory ends before its count.
         char signature[4];
-        const bool ended = ReadRun(p_file, p_at, sizeof signature, signature) &&
-                           (Signature(signature) == Zip::EndRecord::Signature ||
-                            Signature(signature) == Zip::Zip64::EndSignature);
+        const bool ended =
+            ReadRun(p_file, p_at, sizeof signature, signature) &&
+            (Signature(signature) == Zip::EndRecord::Signature || Signature(signature) == Zip::Zip64::EndSignature);
         if (ended) {
             Archive(Kind::CountMismatch, "the end record counts " + Number(p_count) +
                                              " entries, the central directory ends after " + Number(index));
@@ -72,8 +72,8 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
             return;
         }
         if (!header.Valid()) {
-            Archive(Kind::BadCentral, "central header " + Number(index + 1) + " of " + Number(p_count) +
-                                          " at offset " + Number(p_at) + " has no signature");
+            Archive(Kind::BadCentral, "central header " + Number(index + 1) + " of " + Number(p_count) + " at offset " +
+                                          Number(p_at) + " has no signature");
             return;
         }
         const std::uint16_t nameLength = header.fileNameLength;
@@ -109,8 +109,8 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
         if (p_count == Zip::MaxEntries)
             Archive(Kind::Zip64, "more central headers than the end record's count of " + Number(p_count));
         else
-            Archive(Kind::CountMismatch, "the end record counts " + Number(p_count) +
-                                             " entries, more central headers follow");
+            Archive(Kind::CountMismatch,
+                    "the end record counts " + Number(p_count) + " entries, more central headers follow");
     }
 }
 
@@ -134,8 +134,8 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
 
     Zip::LocalHeader header;
     if (!ReadRecord(p_file, entry.localHeaderOffset, header)) {
-        About(p_index, Kind::BadLocal, "the local header at offset " + Number(entry.localHeaderOffset) +
-                                           " lies past the end of the archive");
+        About(p_index, Kind::BadLocal,
+              "the local header at offset " + Number(entry.localHeaderOffset) + " lies past the end of the archive");
         return;
     }
     if (!header.Valid()) {
@@ -150,7 +150,7 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
         entry.localHeaderOffset + Zip::LocalHeader::Size + header.fileNameLength + header.extraFieldLength;
     // A stored entry whose sizes follow its data: the central directory's size is the data.
     entry.dataSize = descriptor && entry.method == Zip::MethodStored && entry.localSize == 0 ? entry.compressedSize
-                                                                                            : entry.localSize;
+                                                                                             : entry.localSize;
     entry.heldSize = entry.dataOffset < zipEnd ? std::min(entry.dataSize, zipEnd - entry.dataOffset) : 0;
     if (!descriptor) {
         if (entry.localSize != entry.uncompressedSize || localCompressed != entry.compressedSize)

@@ -27,8 +27,12 @@ std::size_t Directory::Insert(const char* p_name, std::size_t p_length)
 
     _sorted = _sorted && (_entries.empty() || Path(_entries.back()) < path);
     _index.Add(path, static_cast<std::uint32_t>(_entries.size()), TextOf());
-    Entry entry{static_cast<std::uint32_t>(nameOffset), static_cast<std::uint32_t>(nameOffset),
-                static_cast<std::uint16_t>(pathLength), static_cast<std::uint16_t>(p_length), false, std::nullopt};
+    Entry entry{static_cast<std::uint32_t>(nameOffset),
+                static_cast<std::uint32_t>(nameOffset),
+                static_cast<std::uint16_t>(pathLength),
+                static_cast<std::uint16_t>(p_length),
+                false,
+                std::nullopt};
     if (pathLength != p_length || std::memchr(p_name, '\\', p_length)) {
         entry.nameOffset = static_cast<std::uint32_t>(_text.size());
         _text.append(p_name, p_length);

@@ -55,7 +55,10 @@ public:
     {
         return std::string_view(_text.data() + p_entry.pathOffset, p_entry.pathLength);
     }
-    std::string Name(const Entry& p_entry) const { return std::string(_text.data() + p_entry.nameOffset, p_entry.nameLength); }
+    std::string Name(const Entry& p_entry) const
+    {
+        return std::string(_text.data() + p_entry.nameOffset, p_entry.nameLength);
+    }
 
     void clear() { *this = Directory(); }
 
@@ -77,15 +80,17 @@ public:
     const Entry* Find(std::string_view p_path) const
     {
         const std::int64_t found = _index.Find(p_path, TextOf());
-        return found < 0 || static_cast<std::size_t>(found) >= _entries.size() ? nullptr
-                                                                                : &_entries[static_cast<std::size_t>(found)];
+        return found < 0 || static_cast<std::size_t>(found) >= _entries.size()
+                   ? nullptr
+                   : &_entries[static_cast<std::size_t>(found)];
     }
 
     // The first element whose path is not less than p_first (size() when there is none).
     std::size_t LowerBound(std::string_view p_first) const
     {
-        const auto found = std::lower_bound(_entries.begin(), _entries.end(), p_first,
-                                            [this](const Entry& p_entry, std::string_view p_path) { return Path(p_entry) < p_path; });
+        const auto found =
+            std::lower_bound(_entries.begin(), _entries.end(), p_first,
+                             [this](const Entry& p_entry, std::string_view p_path) { return Path(p_entry) < p_path; });
         return static_cast<std::size_t>(found - _entries.begin());
     }
 

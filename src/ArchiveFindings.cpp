@@ -47,8 +47,8 @@ std::vector<Found> EntryFindings(const ArchiveDiagnostics::InspectedEntry& p_ent
     std::vector<Found> found;
     const std::size_t nul = name.find('\0');
     if (nul != std::string::npos)
-        found.push_back({Kind::NulInName, "a NUL byte at byte " + std::to_string(nul) +
-                                              " of the name, where other tools end it"});
+        found.push_back(
+            {Kind::NulInName, "a NUL byte at byte " + std::to_string(nul) + " of the name, where other tools end it"});
     if ((p_entry.flags & Zip::FlagUtf8) && !Zip::IsUtf8(name))
         found.push_back({Kind::NotUtf8, "marked UTF-8 (flag bit 11), but the name is not UTF-8"});
     if (!name.empty() && Zip::IsSeparator(name.front()))
@@ -75,8 +75,8 @@ std::vector<Found> TotalsFindings(const DirectoryTotals& p_totals)
     std::vector<Found> found;
     if (p_totals.entriesOnDisk != p_totals.entriesTotal)
         found.push_back({Kind::CountMismatch, "the end record counts " + std::to_string(p_totals.entriesOnDisk) +
-                                                  " entries on this disk and " +
-                                                  std::to_string(p_totals.entriesTotal) + " in all"});
+                                                  " entries on this disk and " + std::to_string(p_totals.entriesTotal) +
+                                                  " in all"});
     if (p_totals.walked && p_totals.claimedSize != p_totals.walkedSize)
         found.push_back({Kind::CentralSizeMismatch, "the end record says " + std::to_string(p_totals.claimedSize) +
                                                         " bytes, the central headers take " +

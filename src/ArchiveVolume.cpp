@@ -46,11 +46,11 @@ namespace {
 using Archive::Entry;
 using Archive::FileInfo;
 using Archive::FileSource;
-using Archive::StreamSource;
 using Archive::ReadEndRecord;
 using Archive::ReadKeyTrailer;
 using Archive::ReadName;
 using Archive::ReadStruct;
+using Archive::StreamSource;
 using ZipCentralDirectoryHeader = Zip::CentralHeader;
 using ZipLocalFileHeader = Zip::LocalHeader;
 
@@ -62,8 +62,13 @@ FileInfo DescribeFile(const ZipCentralDirectoryHeader& p_header)
     const bool compressed = p_header.method != Zip::MethodStored;
     const bool compressedUsingDeflate = p_header.method == Zip::MethodDeflate;
     Check(!compressed || compressedUsingDeflate, Messages::MethodUnsupported);
-    return FileInfo{p_header.localHeaderOffset, p_header.compressedSize, p_header.uncompressedSize,
-                    compressed, encrypted, p_header.method, p_header.crc32};
+    return FileInfo{p_header.localHeaderOffset,
+                    p_header.compressedSize,
+                    p_header.uncompressedSize,
+                    compressed,
+                    encrypted,
+                    p_header.method,
+                    p_header.crc32};
 }
 
 // Whether the local header that p_archive's window holds for p_file still describes the entry
@@ -200,7 +205,8 @@ void ArchiveVolume::State::ParseArchive(Source& p_source)
 
     const unsigned count = endOfCentralDirectory.entriesOnDisk;
     // Room for no more headers than the archive can hold from here.
-    const std::size_t room = std::min<std::size_t>(count, p_source.Available(std::size_t(-1)) / ZipCentralDirectoryHeader::Size);
+    const std::size_t room =
+        std::min<std::size_t>(count, p_source.Available(std::size_t(-1)) / ZipCentralDirectoryHeader::Size);
     directory.Reserve(room, room * 24);
     // A failed source reads nothing more and tells position -1, so every header read from it
     // comes out the same, and so does its name (zeros, unscrambled at that position). A count
@@ -267,7 +273,7 @@ bool ArchiveVolume::Exists(const AssetPath& p_path) const
 // use.
 template <class Source>
 std::optional<ArchiveVolume::State::EntryData> ArchiveVolume::State::LocateEntry(Source& p_archive,
-                                                                                const FileInfo& p_file) const
+                                                                                 const FileInfo& p_file) const
 {
     if (!Check(p_archive.good(), Messages::ArchiveNotGood))
         return std::nullopt;
@@ -278,7 +284,8 @@ std::optional<ArchiveVolume::State::EntryData> ArchiveVolume::State::LocateEntry
     if (!Check(localHeader.Valid(), Messages::LocalHeaderInvalid))
         return std::nullopt;
 
-    const std::streamoff skipped = static_cast<std::streamoff>(localHeader.fileNameLength) + localHeader.extraFieldLength;
+    const std::streamoff skipped =
+        static_cast<std::streamoff>(localHeader.fileNameLength) + localHeader.extraFieldLength;
     p_archive.seekg(skipped, std::ios_base::cur);
     const std::streamoff dataOffset = p_archive.tellg();
 
@@ -309,9 +316,8 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
     const std::optional<EntryData> data = LocateEntry(p_archive, p_file);
     if (!data)
         return boost::shared_ptr<std::istream>();
-    return EntryStream::Read(p_archive, data->claimed, p_mode == Text, [&](char* p_bytes, std::size_t p_count) {
-        Decode(p_bytes, p_count, data->offset, 0);
-    });
+    return EntryStream::Read(p_archive, data->claimed, p_mode == Text,
+                             [&](char* p_bytes, std::size_t p_count) { Decode(p_bytes, p_count, data->offset, 0); });
 }
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const

@@ -57,7 +57,8 @@ void ArchiveVolume::OpenDeferred(const std::vector<const AssetPath*>& p_paths, O
         if (!Check(static_cast<bool>(asset->file), Messages::EntryIsDirectory))
             continue;
         const std::uint64_t begin = asset->file->localHeaderOffset;
-        wanted.push_back(Wanted{item, asset, begin, begin + Around + asset->nameLength + asset->file->uncompressedSize});
+        wanted.push_back(
+            Wanted{item, asset, begin, begin + Around + asset->nameLength + asset->file->uncompressedSize});
     }
 
     auto read = [&](DeferredOpen& p_result, auto& p_source, const FileInfo& p_file) {
@@ -84,7 +85,8 @@ void ArchiveVolume::OpenDeferred(const std::vector<const AssetPath*>& p_paths, O
     }
 
     // In the order the entries lie; each run of neighbours comes in one read.
-    std::stable_sort(wanted.begin(), wanted.end(), [](const Wanted& p_a, const Wanted& p_b) { return p_a.begin < p_b.begin; });
+    std::stable_sort(wanted.begin(), wanted.end(),
+                     [](const Wanted& p_a, const Wanted& p_b) { return p_a.begin < p_b.begin; });
     FileSource archive(_source, false);
     std::size_t runEnd = 0; // the first entry behind the current run
     for (std::size_t index = 0; index < wanted.size(); ++index) {
@@ -100,7 +102,8 @@ void ArchiveVolume::OpenDeferred(const std::vector<const AssetPath*>& p_paths, O
                 end = std::max(end, wanted[runEnd].end);
                 ++runEnd;
             }
-            archive.PrefetchRun(static_cast<std::streamoff>(begin), static_cast<std::size_t>(std::min(end - begin, MaxRun)));
+            archive.PrefetchRun(static_cast<std::streamoff>(begin),
+                                static_cast<std::size_t>(std::min(end - begin, MaxRun)));
         }
         const Wanted& entry = wanted[index];
         archive.Prefetch(static_cast<std::streamoff>(entry.begin), static_cast<std::size_t>(entry.end - entry.begin));

@@ -91,7 +91,9 @@ std::vector<AssetPath> ArchiveVolume::Folders() const
         paths.push_back(p_path);
         return true;
     });
-    const auto text = [&](const Prefix& p_prefix) { return std::string_view(paths[p_prefix.pathIndex]).substr(0, p_prefix.length); };
+    const auto text = [&](const Prefix& p_prefix) {
+        return std::string_view(paths[p_prefix.pathIndex]).substr(0, p_prefix.length);
+    };
     std::sort(folders.begin(), folders.end(), [&](const Prefix& p_a, const Prefix& p_b) {
         return p_a.pathIndex == p_b.pathIndex ? p_a.length < p_b.length : text(p_a) < text(p_b);
     });
@@ -121,8 +123,8 @@ std::vector<ListedChild> ArchiveVolume::Children(const AssetPath& p_directory) c
             if (p_path.compare(0, prefix.size(), prefix) != 0)
                 return false;
             const std::size_t slash = p_path.find(AssetPath::DirectorySeparator, prefix.size());
-            const std::string name = p_path.substr(prefix.size(), slash == std::string::npos ? std::string::npos
-                                                                                              : slash - prefix.size());
+            const std::string name =
+                p_path.substr(prefix.size(), slash == std::string::npos ? std::string::npos : slash - prefix.size());
             if (name.empty())
                 return true; // a path "/..." below the root: no nameless child
             ListedChild& child = children[name];

@@ -68,7 +68,8 @@ std::optional<std::uint64_t> ArchiveVolume::State::ReadEntryInto(Source& p_archi
     std::uint64_t total = 0;
     const auto deliver = [&](std::size_t p_count) {
         if (total < p_capacity)
-            std::memcpy(p_buffer + total, out, static_cast<std::size_t>(std::min<std::uint64_t>(p_count, p_capacity - total)));
+            std::memcpy(p_buffer + total, out,
+                        static_cast<std::size_t>(std::min<std::uint64_t>(p_count, p_capacity - total)));
         total += p_count;
     };
     Zip::LineEndFolder folder;

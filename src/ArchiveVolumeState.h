@@ -69,7 +69,8 @@ struct ArchiveVolume::State {
     template <class Source>
     void ParseArchive(Source& p_source);
     template <class Source>
-    boost::shared_ptr<std::istream> ReadEntry(Source& p_archive, const Archive::FileInfo& p_file, OpenMode p_mode) const;
+    boost::shared_ptr<std::istream> ReadEntry(Source& p_archive, const Archive::FileInfo& p_file,
+                                              OpenMode p_mode) const;
     // Open's checks from the source to the local header, in its order: the entry's data, or
     // nothing after a check that guards a use. Throws std::out_of_range for a claim of 0 bytes.
     // Defined for StreamSource and FileSource.

@@ -26,7 +26,7 @@ using Zip::MaxOffset;
 
 static_assert(ArchiveWriter::KeyTrailerLength == Zip::KeyTrailerLength, "one trailer length");
 
-constexpr std::uint16_t VersionStored = 10;   // 1.0: stored entries
+constexpr std::uint16_t VersionStored = 10;    // 1.0: stored entries
 constexpr std::uint16_t VersionDirectory = 20; // 2.0: directory entries
 constexpr std::uint16_t MadeByUnix = (3 << 8) | 20;
 constexpr std::uint16_t DosTime = 0;
@@ -142,7 +142,8 @@ void ArchiveWriter::AddBytes(const std::string& p_name, const std::string& p_byt
 void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& p_file)
 {
     std::filebuf buffer;
-    const bool opened = Platform::OpenFileBuffer(buffer, p_file.str().c_str(), std::ios_base::in | std::ios_base::binary);
+    const bool opened =
+        Platform::OpenFileBuffer(buffer, p_file.str().c_str(), std::ios_base::in | std::ios_base::binary);
     std::istream file(&buffer);
     if (!opened || qorfile::direxists(p_file))
         throw std::runtime_error("archive writer: cannot read " + p_file.str());

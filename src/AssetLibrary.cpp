@@ -108,9 +108,14 @@ void AssetLibrary::Unmount(const qorfile::filepath& p_source)
 void AssetLibrary::Remount(const qorfile::filepath& p_source)
 {
     switch (Remount(AssetPath(p_source), &p_source)) {
-    case RemountResult::NotMounted: Check(false, Messages::RemountNotMounted); break;
-    case RemountResult::Unreadable: Check(false, Messages::RemountUnreadable); break;
-    case RemountResult::Remounted: break;
+    case RemountResult::NotMounted:
+        Check(false, Messages::RemountNotMounted);
+        break;
+    case RemountResult::Unreadable:
+        Check(false, Messages::RemountUnreadable);
+        break;
+    case RemountResult::Remounted:
+        break;
     }
 }
 
@@ -128,8 +133,8 @@ AssetLibrary::RemountResult AssetLibrary::Remount(const AssetPath& p_source, con
     if (!readable)
         return RemountResult::Unreadable;
     const AssetPath& target = mounted->volume->_target;
-    LogMount(mounted->isArchive ? "Mounting archive: " : "Mounting directory: ", p_logged ? *p_logged : mounted->hostSource,
-             target);
+    LogMount(mounted->isArchive ? "Mounting archive: " : "Mounting directory: ",
+             p_logged ? *p_logged : mounted->hostSource, target);
     if (mounted->isArchive)
         mounted->volume = boost::make_shared<ArchiveVolume>(mounted->source, target, mounted->priority, mounted->key);
     else
@@ -199,7 +204,7 @@ std::optional<std::uint64_t> AssetLibrary::Size(const AssetPath& p_path, OpenMod
 }
 
 std::vector<boost::shared_ptr<std::istream>> AssetLibrary::OpenBatch(const std::vector<AssetPath>& p_paths,
-                                                                      OpenMode p_mode) const
+                                                                     OpenMode p_mode) const
 {
     // The volume Open would ask for each path, by the one lookup (none: an empty pointer).
     std::vector<State::Decision> decisions;

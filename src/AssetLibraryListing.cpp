@@ -37,8 +37,8 @@ std::vector<AssetLibrary::MountedVolume> AssetLibrary::Mounts() const
     std::vector<MountedVolume> mounts;
     for (const auto& group : _state->volumes)
         for (const auto& mounted : group.second)
-            mounts.push_back(MountedVolume{mounted.first, mounted.second.volume->_target, group.first,
-                                           mounted.second.isArchive});
+            mounts.push_back(
+                MountedVolume{mounted.first, mounted.second.volume->_target, group.first, mounted.second.isArchive});
     return mounts;
 }
 

@@ -84,7 +84,7 @@ struct AssetLibrary::State {
     // decision is made.
     template <class Probe>
     Decision Search(const AssetPath& p_path, bool p_existsOnly, const std::set<AssetPath>* p_skipped,
-                          Probe&& p_probe) const
+                    Probe&& p_probe) const
     {
         Decision decision;
         for (const auto& group : volumes) {

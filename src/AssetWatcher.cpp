@@ -296,11 +296,16 @@ std::vector<AssetWatcher::Change> AssetWatcher::Poll()
 const char* AssetWatcher::KindName(Change::Kind p_kind)
 {
     switch (p_kind) {
-    case Change::Created: return "created";
-    case Change::Modified: return "modified";
-    case Change::Removed: return "removed";
-    case Change::SourceChanged: return "source changed";
-    case Change::MayHaveChanged: return "may have changed";
+    case Change::Created:
+        return "created";
+    case Change::Modified:
+        return "modified";
+    case Change::Removed:
+        return "removed";
+    case Change::SourceChanged:
+        return "source changed";
+    case Change::MayHaveChanged:
+        return "may have changed";
     }
     return "changed";
 }

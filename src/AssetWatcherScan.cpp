@@ -63,8 +63,7 @@ FileSignature AssetWatcher::State::SignatureFor(const AssetLibrary::Child& p_chi
 void AssetWatcher::State::Collect(const AssetLibrary::Child& p_child, Snapshot& p_into)
 {
     if (!p_child.isDirectory) {
-        p_into[p_child.path] =
-            WatchedFile{p_child.source, p_child.priority, SignatureFor(p_child)};
+        p_into[p_child.path] = WatchedFile{p_child.source, p_child.priority, SignatureFor(p_child)};
         return;
     }
     CollectDirectory(p_child.path, p_into);
@@ -82,7 +81,8 @@ void AssetWatcher::State::CollectDirectory(const AssetPath& p_directory, Snapsho
 // named on the volume that serves it (p_named: path -> sources) is reported as modified
 // even when its signature did not change: a rewrite of the same size within one tick of
 // the file system's clock looks unchanged.
-void AssetWatcher::State::Rescan(const std::set<AssetPath>& p_paths, std::vector<Change>& p_changes, const Named& p_named)
+void AssetWatcher::State::Rescan(const std::set<AssetPath>& p_paths, std::vector<Change>& p_changes,
+                                 const Named& p_named)
 {
     std::map<AssetPath, std::vector<AssetPath>> byParent;
     for (const AssetPath& path : p_paths) {

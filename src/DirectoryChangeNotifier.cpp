@@ -177,8 +177,8 @@ private:
 
     static bool Arm(TreeWatch& p_watch)
     {
-        return ::ReadDirectoryChangesW(p_watch.handle, p_watch.notices.get(), NoticeBytes, TRUE, WatchFilter,
-                                       nullptr, &p_watch.overlapped, nullptr) != FALSE;
+        return ::ReadDirectoryChangesW(p_watch.handle, p_watch.notices.get(), NoticeBytes, TRUE, WatchFilter, nullptr,
+                                       &p_watch.overlapped, nullptr) != FALSE;
     }
 
     // Takes what a completed read holds: true when it held notices (or said that they were

@@ -36,7 +36,9 @@ protected:
     pos_type seekoff(off_type p_offset, std::ios_base::seekdir p_direction, std::ios_base::openmode) override
     {
         const off_type size = egptr() - eback();
-        const off_type base = p_direction == std::ios_base::beg ? 0 : p_direction == std::ios_base::cur ? gptr() - eback() : size;
+        const off_type base = p_direction == std::ios_base::beg   ? 0
+                              : p_direction == std::ios_base::cur ? gptr() - eback()
+                                                                  : size;
         if (p_offset < -base || p_offset > size - base)
             throw std::ios_base::failure("bad seek offset");
         setg(eback(), eback() + base + p_offset, egptr());

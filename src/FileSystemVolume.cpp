@@ -97,7 +97,8 @@ std::optional<std::uint64_t> FileSystemVolume::Read(const AssetPath& p_path, Ope
     const bool inside = Resolve(p_path, resolved);
     if (p_mode != Binary) {
         Check(p_mode == Text, Messages::DirectoryModeNotText);
-        std::unique_ptr<std::istream> stream = inside ? OpenFileStream(resolved, std::ios_base::in) : FailedFileStream();
+        std::unique_ptr<std::istream> stream =
+            inside ? OpenFileStream(resolved, std::ios_base::in) : FailedFileStream();
         if (!Check(stream->good(), Messages::DirectoryStreamFailed))
             return std::nullopt;
         stream->read(p_buffer, static_cast<std::streamsize>(p_capacity));
@@ -132,7 +133,8 @@ std::optional<std::uint64_t> FileSystemVolume::Read(const AssetPath& p_path, Ope
             count = static_cast<std::uint64_t>(length);
         } else {
             char scratch[4096];
-            while ((got = Platform::PositionedRead(file, scratch, sizeof scratch, static_cast<std::int64_t>(count))) > 0)
+            while ((got = Platform::PositionedRead(file, scratch, sizeof scratch, static_cast<std::int64_t>(count))) >
+                   0)
                 count += static_cast<std::uint64_t>(got);
         }
     }

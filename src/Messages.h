@@ -14,41 +14,42 @@ namespace Assets {
 namespace Messages {
 
 // The signatures, as the checking functions' names are printed.
-#define ASSETS_SIG_READSTRUCT(Record)                                                                       \
-    " - void __cdecl `anonymous-namespace'::ReadStruct<struct `anonymous-namespace'::" Record                \
-    ">(class std::basic_istream<char,struct std::char_traits<char> > &,struct `anonymous-namespace'::" Record \
+#define ASSETS_SIG_READSTRUCT(Record)                                                                                  \
+    " - void __cdecl `anonymous-namespace'::ReadStruct<struct `anonymous-namespace'::" Record                          \
+    ">(class std::basic_istream<char,struct std::char_traits<char> > &,struct `anonymous-namespace'::" Record          \
     " &,const class std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &)"
-#define ASSETS_SIG_PARSE_STREAM                                                                              \
-    " - void __cdecl Qor::Draxel::Assets::ArchiveVolume::ParseArchive(class std::basic_istream<char,"       \
+#define ASSETS_SIG_PARSE_STREAM                                                                                        \
+    " - void __cdecl Qor::Draxel::Assets::ArchiveVolume::ParseArchive(class std::basic_istream<char,"                  \
     "struct std::char_traits<char> > &)"
-#define ASSETS_SIG_PARSE_VOLUME                                                                              \
-    " - void __cdecl Qor::Draxel::Assets::ArchiveVolume::ParseArchive(const class "                        \
+#define ASSETS_SIG_PARSE_VOLUME                                                                                        \
+    " - void __cdecl Qor::Draxel::Assets::ArchiveVolume::ParseArchive(const class "                                    \
     "Qor::Draxel::Assets::Volume &,const class Qor::Draxel::Assets::AssetPath &)"
-#define ASSETS_SIG_PARSE_FILE " - void __cdecl Qor::Draxel::Assets::ArchiveVolume::ParseArchive(const class qorfile::filepath &)"
-#define ASSETS_SIG_OPEN(Class)                                                                              \
-    " - class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > __cdecl "   \
-    "Qor::Draxel::Assets::" Class "::Open(const class Qor::Draxel::Assets::AssetPath &,enum "                \
+#define ASSETS_SIG_PARSE_FILE                                                                                          \
+    " - void __cdecl Qor::Draxel::Assets::ArchiveVolume::ParseArchive(const class qorfile::filepath &)"
+#define ASSETS_SIG_OPEN(Class)                                                                                         \
+    " - class boost::shared_ptr<class std::basic_istream<char,struct std::char_traits<char> > > __cdecl "              \
+    "Qor::Draxel::Assets::" Class "::Open(const class Qor::Draxel::Assets::AssetPath &,enum "                          \
     "Qor::Draxel::Assets::Volume::OpenMode) const"
-#define ASSETS_SIG_MOUNT_DIRECTORY                                                                           \
-    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountDirectory(const class qorfile::filepath &,const " \
+#define ASSETS_SIG_MOUNT_DIRECTORY                                                                                     \
+    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountDirectory(const class qorfile::filepath &,const "         \
     "class Qor::Draxel::Assets::AssetPath &,unsigned int)"
-#define ASSETS_SIG_MOUNT_ARCHIVE                                                                             \
-    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountArchive(const class qorfile::filepath &,const "   \
-    "class Qor::Draxel::Assets::AssetPath &,unsigned int,const class std::basic_string<char,struct "          \
+#define ASSETS_SIG_MOUNT_ARCHIVE                                                                                       \
+    " - void __cdecl Qor::Draxel::Assets::AssetLibrary::MountArchive(const class qorfile::filepath &,const "           \
+    "class Qor::Draxel::Assets::AssetPath &,unsigned int,const class std::basic_string<char,struct "                   \
     "std::char_traits<char>,class std::allocator<char> > &)"
 #define ASSETS_SIG_UNMOUNT " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Unmount(const class qorfile::filepath &)"
 #define ASSETS_SIG_REMOUNT " - void __cdecl Qor::Draxel::Assets::AssetLibrary::Remount(const class qorfile::filepath &)"
-#define ASSETS_SIG_RESOURCE                                                                                  \
-    " - __cdecl Qor::Draxel::Assets::Resource::Resource(const class qorfile::filepath &,const class "       \
-    "qorfile::filepath &,const class qorfile::filepath &,const class qorfile::filepath &,const class "     \
+#define ASSETS_SIG_RESOURCE                                                                                            \
+    " - __cdecl Qor::Draxel::Assets::Resource::Resource(const class qorfile::filepath &,const class "                  \
+    "qorfile::filepath &,const class qorfile::filepath &,const class qorfile::filepath &,const class "                 \
     "qorfile::filepath &)"
-#define ASSETS_SIG_STRING_ARGUMENT                                                                           \
+#define ASSETS_SIG_STRING_ARGUMENT                                                                                     \
     "(const class std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &) const"
 
 // ---- The record reader: one pair per record ---------------------------------------------
 
-#define ASSETS_READSTRUCT_PAIR(Name, Record)                                                                 \
-    inline constexpr const char* Name##Eof = "\"!source.eof()\"" ASSETS_SIG_READSTRUCT(Record);               \
+#define ASSETS_READSTRUCT_PAIR(Name, Record)                                                                           \
+    inline constexpr const char* Name##Eof = "\"!source.eof()\"" ASSETS_SIG_READSTRUCT(Record);                        \
     inline constexpr const char* Name##Count = "\"source.gcount() == sizeof(T)\"" ASSETS_SIG_READSTRUCT(Record);
 ASSETS_READSTRUCT_PAIR(EndRecord, "ZipEndOfCentralDirectory")
 ASSETS_READSTRUCT_PAIR(CentralHeader, "ZipCentralDirectoryHeader")
@@ -62,7 +63,8 @@ inline constexpr const char* EndRecordInvalid =
     "\"endOfCentralDirectory.Valid() && \"Zip comments are not supported by this parser.\"\"" ASSETS_SIG_PARSE_STREAM;
 inline constexpr const char* HeaderInvalid = "\"header.Valid()\"" ASSETS_SIG_PARSE_STREAM;
 inline constexpr const char* NameEmpty = "\"filenameLength > 0\"" ASSETS_SIG_PARSE_STREAM;
-inline constexpr const char* Encrypted = "\"!encrypted && \"ERROR: Encryption not yet supported\"\"" ASSETS_SIG_PARSE_STREAM;
+inline constexpr const char* Encrypted =
+    "\"!encrypted && \"ERROR: Encryption not yet supported\"\"" ASSETS_SIG_PARSE_STREAM;
 inline constexpr const char* MethodUnsupported =
     "\"(!compressed || compressedUsingDeflate) && \"ERROR: Compression method unsupported\"\"" ASSETS_SIG_PARSE_STREAM;
 inline constexpr const char* DuplicateFile =
@@ -124,11 +126,13 @@ inline constexpr const char* RemountUnreadable =
 
 // ---- The resource directories -----------------------------------------------------------
 
-inline constexpr const char* ResourceInvalidPaths = "\"p_root.valid() && p_image.valid() && p_font.valid()\"" ASSETS_SIG_RESOURCE;
+inline constexpr const char* ResourceInvalidPaths =
+    "\"p_root.valid() && p_image.valid() && p_font.valid()\"" ASSETS_SIG_RESOURCE;
 inline constexpr const char* ResourceNoRoot = "\"direxists(p_root)\"" ASSETS_SIG_RESOURCE;
 inline constexpr const char* ResourceNoImage = "\"direxists(p_image)\"" ASSETS_SIG_RESOURCE;
 inline constexpr const char* ResourceNoFont = "\"direxists(p_font)\"" ASSETS_SIG_RESOURCE;
-inline constexpr const char* ResourceNoFonts = "\"!_fontPaths.empty() && \"No valid fonts found on the system!\"\"" ASSETS_SIG_RESOURCE;
+inline constexpr const char* ResourceNoFonts =
+    "\"!_fontPaths.empty() && \"No valid fonts found on the system!\"\"" ASSETS_SIG_RESOURCE;
 inline constexpr const char* ResourceNoShaderTests = "\"library->Exists( shaderTestDir )\"" ASSETS_SIG_RESOURCE;
 inline constexpr const char* ResourceNoShaders = "\"library->Exists(shaderDir)\"" ASSETS_SIG_RESOURCE;
 inline constexpr const char* ImageFileMissing =

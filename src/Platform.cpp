@@ -30,7 +30,6 @@ namespace Platform {
 
 #ifdef _WIN32
 
-
 namespace {
 
 HANDLE AsHandle(FileHandle p_file)

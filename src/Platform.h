@@ -82,7 +82,6 @@ std::filesystem::path FileSystemPath(const std::string& p_path);
 // own way (CR LF to LF, a Ctrl-Z ends the text). Where it does not, the library imitates it.
 bool HostTranslatesText();
 
-
 // ---- Large zero-filled blocks, taken straight from the system: pages are committed only
 // where they are written. Null when the address space cannot hold the block.
 void* MapZeroedBlock(std::size_t p_size);

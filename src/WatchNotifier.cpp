@@ -55,13 +55,12 @@ private:
     std::chrono::steady_clock::time_point _last;
 };
 
-
 } // namespace
 
 bool FileSignature::operator==(const FileSignature& p_other) const
 {
-    return kind == p_other.kind && size == p_other.size && modified == p_other.modified &&
-           changed == p_other.changed && file == p_other.file && device == p_other.device;
+    return kind == p_other.kind && size == p_other.size && modified == p_other.modified && changed == p_other.changed &&
+           file == p_other.file && device == p_other.device;
 }
 
 FileSignature SignatureOf(const std::string& p_hostPath)
@@ -74,7 +73,7 @@ FileSignature SignatureOf(const std::string& p_hostPath)
             signature.kind = FileSignature::Other;
         return signature;
     }
-    signature.kind = S_ISREG(status.st_mode) ? FileSignature::Regular
+    signature.kind = S_ISREG(status.st_mode)   ? FileSignature::Regular
                      : S_ISDIR(status.st_mode) ? FileSignature::Directory
                                                : FileSignature::Other;
     signature.size = status.st_size;
@@ -87,9 +86,9 @@ FileSignature SignatureOf(const std::string& p_hostPath)
     // gives what a path alone does not: the file's identity (a file renamed over another is
     // another file) and its status change time.
     const std::wstring path = widetext::Widen(p_hostPath);
-    const HANDLE file = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         if (!path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
             signature.kind = FileSignature::Other;
@@ -108,8 +107,8 @@ FileSignature SignatureOf(const std::string& p_hostPath)
     signature.kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileSignature::Directory
                      : type == FILE_TYPE_DISK                                  ? FileSignature::Regular
                                                                                : FileSignature::Other;
-    signature.size = static_cast<std::int64_t>((std::uint64_t(information.nFileSizeHigh) << 32) |
-                                               information.nFileSizeLow);
+    signature.size =
+        static_cast<std::int64_t>((std::uint64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
     signature.modified = times.LastWriteTime.QuadPart;
     signature.changed = times.ChangeTime.QuadPart;
     signature.file = (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;

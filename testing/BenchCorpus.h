@@ -146,7 +146,7 @@ inline void WriteBig(const std::string& p_path, const Layout& p_layout)
 
 inline void MakeDirectories(const std::string& p_path)
 {
-    for (std::size_t slash = p_path.find('/', 1); ; slash = p_path.find('/', slash + 1)) {
+    for (std::size_t slash = p_path.find('/', 1);; slash = p_path.find('/', slash + 1)) {
         ::mkdir(p_path.substr(0, slash).c_str(), 0755);
         if (slash == std::string::npos)
             break;

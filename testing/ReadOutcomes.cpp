@@ -36,7 +36,8 @@ std::ostream& operator<<(std::ostream& p_out, const ReadOutcome& p_outcome)
         if (byte >= 0x20 && byte < 0x7f)
             p_out << result[i];
         else
-            p_out << "\\x" << "0123456789abcdef"[byte >> 4] << "0123456789abcdef"[byte & 15];
+            p_out << "\\x"
+                  << "0123456789abcdef"[byte >> 4] << "0123456789abcdef"[byte & 15];
     }
     return p_out;
 }
@@ -87,20 +88,22 @@ std::string DescribeStream(const boost::shared_ptr<std::istream>& p_stream, std:
 
 // The mode goes into the lambdas as an int: the tests hand over values outside the enumeration
 // (which the volumes report), and an enumeration read through a reference must hold one of its own.
-ReadOutcome ThroughOpen(const Volume& p_volume, const AssetPath& p_path, Volume::OpenMode p_mode, std::size_t p_capacity)
+ReadOutcome ThroughOpen(const Volume& p_volume, const AssetPath& p_path, Volume::OpenMode p_mode,
+                        std::size_t p_capacity)
 {
     const int mode = p_mode;
-    return Record([&] {
-        return DescribeStream(p_volume.Open(p_path, static_cast<Volume::OpenMode>(mode)), p_capacity);
-    });
+    return Record(
+        [&] { return DescribeStream(p_volume.Open(p_path, static_cast<Volume::OpenMode>(mode)), p_capacity); });
 }
 
-ReadOutcome ThroughRead(const Volume& p_volume, const AssetPath& p_path, Volume::OpenMode p_mode, std::size_t p_capacity)
+ReadOutcome ThroughRead(const Volume& p_volume, const AssetPath& p_path, Volume::OpenMode p_mode,
+                        std::size_t p_capacity)
 {
     const int mode = p_mode;
     return Record([&] {
         std::string buffer(p_capacity + 1, '\0');
-        const std::optional<std::uint64_t> count = p_volume.Read(p_path, static_cast<Volume::OpenMode>(mode), &buffer[0], p_capacity);
+        const std::optional<std::uint64_t> count =
+            p_volume.Read(p_path, static_cast<Volume::OpenMode>(mode), &buffer[0], p_capacity);
         if (!count)
             return std::string("nothing");
         if (buffer[p_capacity] != '\0')

@@ -18,10 +18,7 @@ struct ReadOutcome {
     std::vector<std::string> reports;
     std::string result;
 
-    bool operator==(const ReadOutcome& p_other) const
-    {
-        return reports == p_other.reports && result == p_other.result;
-    }
+    bool operator==(const ReadOutcome& p_other) const { return reports == p_other.reports && result == p_other.result; }
 };
 
 // For failure messages: the reports, then the result with its bytes escaped, cut at 200.
@@ -74,7 +71,8 @@ struct Transcript {
 std::ostream& operator<<(std::ostream& p_out, const Transcript& p_transcript);
 
 // Open for each of p_paths in turn, as a caller's loop would, up to the first exception.
-Transcript OneByOne(const Qor::Draxel::Assets::Volume& p_volume, const std::vector<Qor::Draxel::Assets::AssetPath>& p_paths,
+Transcript OneByOne(const Qor::Draxel::Assets::Volume& p_volume,
+                    const std::vector<Qor::Draxel::Assets::AssetPath>& p_paths,
                     Qor::Draxel::Assets::Volume::OpenMode p_mode);
 // One batch read of the same paths.
 Transcript InOneBatch(const std::function<std::vector<boost::shared_ptr<std::istream>>()>& p_batch);

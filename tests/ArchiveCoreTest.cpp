@@ -55,15 +55,15 @@ TEST(KeyStreamTest, RunsStartAtTheIndexOfTheirSigned32BitPosition)
     } cases[] = {
         {3, 0, 0},
         {3, 7, 1},
-        {3, TwoGiB - 1, 1},           // 2147483647 mod 3
-        {3, TwoGiB, 1},               // -2147483648 mod 3, where offset mod 3 would say 2
+        {3, TwoGiB - 1, 1}, // 2147483647 mod 3
+        {3, TwoGiB, 1},     // -2147483648 mod 3, where offset mod 3 would say 2
         {3, TwoGiB + 1, 2},
-        {3, FourGiB - 1, 2},          // -1
-        {3, FourGiB, 0},              // cut to 0
-        {3, -1, 2},                   // a failed stream's position
+        {3, FourGiB - 1, 2}, // -1
+        {3, FourGiB, 0},     // cut to 0
+        {3, -1, 2},          // a failed stream's position
         {5, FourGiB + 7, 2},
-        {7, TwoGiB + 101, 1},         // (-2147483547) mod 7, where offset mod 7 would say 5
-        {32, TwoGiB + 5, 5},          // a length that divides 2^32 agrees with offset mod 32
+        {7, TwoGiB + 101, 1}, // (-2147483547) mod 7, where offset mod 7 would say 5
+        {32, TwoGiB + 5, 5},  // a length that divides 2^32 agrees with offset mod 32
         {64, FourGiB - 64 + 63, 63},
         {1, TwoGiB + 12345, 0},
     };
@@ -337,7 +337,8 @@ TEST(ArchiveWriterTest, ArchivePastTwoGiBReadsBackWithAnyKeyLength)
         EXPECT_EQ(ReadAsset(volume, "after/straddle", Volume::Text), "the local header straddles 2 GiB\n")
             << "key length " << length;
         for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(ReadAsset(volume, "after/" + std::to_string(i)), std::string(1 + i * 37, static_cast<char>('a' + i)))
+            EXPECT_EQ(ReadAsset(volume, "after/" + std::to_string(i)),
+                      std::string(1 + i * 37, static_cast<char>('a' + i)))
                 << "key length " << length;
         EXPECT_EQ(recorder.messages(), std::vector<std::string>()) << "key length " << length;
     }

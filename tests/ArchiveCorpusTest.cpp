@@ -78,8 +78,7 @@ TEST_F(ArchiveCorpusTest, SameNamesAndBytesAsLibzip)
         expected.insert(corpus::EntryName(s_layout, index));
     EXPECT_EQ(names, expected);
     // Stored shuffled, listed in path order.
-    const std::vector<ArchiveVolume::ListedEntry> listed =
-        boost::dynamic_pointer_cast<ArchiveVolume>(plain)->Entries();
+    const std::vector<ArchiveVolume::ListedEntry> listed = boost::dynamic_pointer_cast<ArchiveVolume>(plain)->Entries();
     ASSERT_EQ(listed.size(), expected.size());
     auto name = expected.begin();
     for (const ArchiveVolume::ListedEntry& entry : listed)

@@ -47,12 +47,13 @@ protected:
     static std::string Data(const ArchiveDiagnostics& p_inspection, std::size_t p_index, std::size_t p_chunk)
     {
         std::string bytes;
-        EXPECT_TRUE(p_inspection.ReadData(p_inspection.Entries().at(p_index),
-                                          [&](const char* p_bytes, std::size_t p_count) {
-                                              bytes.append(p_bytes, p_count);
-                                              return true;
-                                          },
-                                          p_chunk));
+        EXPECT_TRUE(p_inspection.ReadData(
+            p_inspection.Entries().at(p_index),
+            [&](const char* p_bytes, std::size_t p_count) {
+                bytes.append(p_bytes, p_count);
+                return true;
+            },
+            p_chunk));
         return bytes;
     }
 
@@ -95,14 +96,17 @@ TEST_F(ArchiveDiagnosticsTest, NonAsciiFolderAndArchiveNames)
     const std::string folder = "gr\xc3\xbcn \xe6\x97\xa5\xe6\x9c\xac";
     const std::string source = Write(folder + "/\xc3\xa9t\xc3\xa9.txt", "line\r\nline");
     const boost::shared_ptr<Volume> directory = FileSystemVolume::Open(qorfile::filepath(_dir / folder));
-    EXPECT_EQ(testing_support::ReadAll(*directory->Open(AssetPath("\xc3\xa9t\xc3\xa9.txt"), Volume::Text)), "line\nline");
+    EXPECT_EQ(testing_support::ReadAll(*directory->Open(AssetPath("\xc3\xa9t\xc3\xa9.txt"), Volume::Text)),
+              "line\nline");
 
     const std::string key = "0123456789abcdef0123456789ABCDEF";
     std::ostringstream packed;
     ArchiveWriter writer(packed, key);
     writer.AddFile("\xc3\xa9t\xc3\xa9.txt", qorfile::filepath(source));
     writer.Finish(true);
-    const std::string archive = Write(folder + "/p\xc3\xa4" "ck.pak", packed.str());
+    const std::string archive = Write(folder + "/p\xc3\xa4"
+                                               "ck.pak",
+                                      packed.str());
 
     ArchiveDiagnostics inspection(archive, std::string());
     EXPECT_TRUE(inspection.Findings().empty()) << ::testing::PrintToString(Found(inspection));
@@ -164,9 +168,9 @@ TEST_F(ArchiveDiagnosticsTest, ArchiveWideFindings)
 
 TEST_F(ArchiveDiagnosticsTest, EntryFindingsNameTheirEntryOnce)
 {
-    std::vector<ArchiveItem> items{{"claims.bin", "12345"},   {"crc.txt", "c"},  {"descriptor.txt", "d"},
-                                   {"locked.txt", "l"},       {"deflated.txt", "f"}, {"bzip.txt", "z"},
-                                   {"twice.txt", "one"},      {"twice.txt", "two"}, {"empty", "e"}};
+    std::vector<ArchiveItem> items{{"claims.bin", "12345"}, {"crc.txt", "c"},      {"descriptor.txt", "d"},
+                                   {"locked.txt", "l"},     {"deflated.txt", "f"}, {"bzip.txt", "z"},
+                                   {"twice.txt", "one"},    {"twice.txt", "two"},  {"empty", "e"}};
     std::string bytes = MakeArchive(items);
     Put32(bytes, 22, 0xffffffffu);                            // claims.bin: local size 4 GiB - 1
     Put32(bytes, CentralHeaderOffset(bytes, 1) + 16, 0x1234); // crc.txt: central CRC differs
@@ -204,9 +208,9 @@ TEST_F(ArchiveDiagnosticsTest, EntryFindingsNameTheirEntryOnce)
 TEST_F(ArchiveDiagnosticsTest, DamagedLocalHeadersAndEmptyNames)
 {
     std::string bytes = MakeArchive({{"first.txt", "1"}, {"second.txt", "2"}});
-    Put32(bytes, 30 + 9 + 1, 0xdeadbeef);                              // second local header's signature
-    Put16(bytes, CentralHeaderOffset(bytes, 0) + 28, 0);               // first name: 0 bytes
-    Put16(bytes, CentralHeaderOffset(bytes, 0) + 32, 9);               // ... the name becomes its comment
+    Put32(bytes, 30 + 9 + 1, 0xdeadbeef);                // second local header's signature
+    Put16(bytes, CentralHeaderOffset(bytes, 0) + 28, 0); // first name: 0 bytes
+    Put16(bytes, CentralHeaderOffset(bytes, 0) + 32, 9); // ... the name becomes its comment
     ArchiveDiagnostics inspection(Write("local.zip", bytes), std::string());
     EXPECT_TRUE(Has(inspection, Kind::EmptyName, ""));
     EXPECT_TRUE(Has(inspection, Kind::BadLocal, "second.txt"));

@@ -75,7 +75,8 @@ TEST_F(ArchiveFindingsTest, AnArchiveOf65535EntriesIsPlain)
     const std::string copy = overflowing.substr(header, 46 + Get16(overflowing, header + 28));
     overflowing.insert(overflowing.size() - 22, copy);
     const std::size_t end = overflowing.size() - 22;
-    Put32(overflowing, end + 12, testing_support::Get32(overflowing, end + 12) + static_cast<std::uint32_t>(copy.size()));
+    Put32(overflowing, end + 12,
+          testing_support::Get32(overflowing, end + 12) + static_cast<std::uint32_t>(copy.size()));
     ArchiveDiagnostics more(_dir.Write("more.zip", overflowing), std::string());
     EXPECT_EQ(more.FirstObstacle(), Obstacle::Zip64);
 }
@@ -175,12 +176,12 @@ TEST_F(ArchiveFindingsTest, TotalsAndLocalHeadersThatDisagree)
          Kind::CentralSizeMismatch, "", false},
         {"cdsize-small", [&](std::string& p_bytes) { Put32(p_bytes, end + 12, centralSize - 10); },
          Kind::CentralSizeMismatch, "", false},
-        {"2 GiB", [&](std::string& p_bytes) { Put32(p_bytes, end + 12, 0x80000000u); }, Kind::CentralSizeMismatch,
-         "", false},
-        {"local-compression-method", [&](std::string& p_bytes) { Put16(p_bytes, second + 8, 8); },
-         Kind::MethodMismatch, "second.txt", false},
-        {"local-filename", [&](std::string& p_bytes) { p_bytes[second + 30] = 'S'; }, Kind::NameMismatch,
+        {"2 GiB", [&](std::string& p_bytes) { Put32(p_bytes, end + 12, 0x80000000u); }, Kind::CentralSizeMismatch, "",
+         false},
+        {"local-compression-method", [&](std::string& p_bytes) { Put16(p_bytes, second + 8, 8); }, Kind::MethodMismatch,
          "second.txt", false},
+        {"local-filename", [&](std::string& p_bytes) { p_bytes[second + 30] = 'S'; }, Kind::NameMismatch, "second.txt",
+         false},
         {"local-filename-missing", [&](std::string& p_bytes) { Put16(p_bytes, second + 26, 0); }, Kind::NameMismatch,
          "second.txt", false},
     };
@@ -210,12 +211,8 @@ TEST_F(ArchiveFindingsTest, TheWriterFlagsOnlyUtf8Names)
         std::string name;
         bool flagged;
     } cases[] = {
-        {"plain.txt", false},
-        {"caf\xc3\xa9.txt", true},
-        {"\xe6\x97\xa5\xe6\x9c\xac.txt", true},
-        {"caf\xe9.txt", false},
-        {"\xc0\xaf-overlong.txt", false},
-        {"\xed\xa0\x80-surrogate.txt", false},
+        {"plain.txt", false},   {"caf\xc3\xa9.txt", true},        {"\xe6\x97\xa5\xe6\x9c\xac.txt", true},
+        {"caf\xe9.txt", false}, {"\xc0\xaf-overlong.txt", false}, {"\xed\xa0\x80-surrogate.txt", false},
         {"cut\xc3", false},
     };
     std::vector<ArchiveItem> items;

@@ -78,7 +78,10 @@ TEST_F(ArchiveVolumeTest, EntriesAndImpliedFoldersExistAndTextModeFoldsCrLf)
 // packs a file with one.
 TEST_F(ArchiveVolumeTest, NonAsciiFileNamesOpenAndPack)
 {
-    auto volume = OpenFile("p\xc3\xa4" "ck/\xe6\x97\xa5\xe6\x9c\xac" ".zip", MakeArchive(SampleItems()));
+    auto volume = OpenFile("p\xc3\xa4"
+                           "ck/\xe6\x97\xa5\xe6\x9c\xac"
+                           ".zip",
+                           MakeArchive(SampleItems()));
     EXPECT_TRUE(volume->Exists(P("img/logo/a.png")));
     EXPECT_EQ(ReadAsset(volume, "img/logo/a.png"), "PNGDATA");
 
@@ -296,8 +299,8 @@ TEST_F(ArchiveVolumeTest, MethodsAndEncryptionAreReportedAndEntriesListedAsStore
 TEST_F(ArchiveVolumeTest, DuplicateFileKeepsTheLaterRecordAndADirectoryRecordKeepsTheFile)
 {
     EnsureRecorder recorder;
-    auto volume =
-        OpenFile("dup.zip", MakeArchive({{"a/b", "first"}, {"a\\b", "second"}, {"lib", "library"}, {"lib/", "", true}}));
+    auto volume = OpenFile("dup.zip",
+                           MakeArchive({{"a/b", "first"}, {"a\\b", "second"}, {"lib", "library"}, {"lib/", "", true}}));
     EXPECT_EQ(recorder.messages(), std::vector<std::string>{DuplicateMessage});
     EXPECT_EQ(ReadAsset(volume, "a/b"), "second");
     EXPECT_TRUE(volume->Exists(P("lib")));
@@ -327,8 +330,7 @@ TEST_F(ArchiveVolumeTest, MissingFileOrDirectoryReportsAndStaysEmpty)
     EnsureRecorder recorder;
     auto volume = ArchiveVolume::Open(qorfile::filepath(dir / "absent.zip"), "");
     EXPECT_EQ(recorder.messages(),
-              (std::vector<std::string>{FileStreamMessage, Messages::EndRecordCount,
-                                        EndRecordMessage}));
+              (std::vector<std::string>{FileStreamMessage, Messages::EndRecordCount, EndRecordMessage}));
     EXPECT_FALSE(volume->Exists(P("")));
     recorder.clear();
     EXPECT_FALSE(volume->Open(P("x"), Volume::Binary));
@@ -348,10 +350,9 @@ TEST_F(ArchiveVolumeTest, TooManyRecordsReadPastTheDirectory)
     Put16(archive, archive.size() - 22 + 8, 3);
     EnsureRecorder recorder;
     auto volume = OpenFile("count.zip", archive);
-    const std::string shortHeader =
-        Messages::CentralHeaderCount;
-    EXPECT_EQ(recorder.messages(), (std::vector<std::string>{shortHeader, HeaderMessage, NameLengthMessage,
-                                                             shortHeader, HeaderMessage, NameLengthMessage}));
+    const std::string shortHeader = Messages::CentralHeaderCount;
+    EXPECT_EQ(recorder.messages(), (std::vector<std::string>{shortHeader, HeaderMessage, NameLengthMessage, shortHeader,
+                                                             HeaderMessage, NameLengthMessage}));
     EXPECT_EQ(ReadAsset(volume, "only"), "1");
 }
 
@@ -512,7 +513,8 @@ TEST_F(ArchiveVolumeTest, ReplacedArchiveIsNeverMisread)
     fs::rename(fs::u8path(dir.Write("next", MakeArchive({{"x", "1"}}))), fs::u8path(path));
     EnsureRecorder recorder;
     EXPECT_FALSE(volume->Open(P("b.txt"), Volume::Binary));
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::ArchiveChanged(AssetPath(qorfile::filepath(path)).str())});
+    EXPECT_EQ(recorder.messages(),
+              std::vector<std::string>{Messages::ArchiveChanged(AssetPath(qorfile::filepath(path)).str())});
 }
 
 TEST_F(ArchiveVolumeTest, ArchiveInsideAnotherVolumeFailures)
@@ -597,8 +599,7 @@ TEST_F(ArchiveVolumeTest, CentralDirectoryAtMinus16IsUnscrambledFromTheSignedPos
     const std::string name = NameOfAMissingHeader(-16);
     ASSERT_EQ(name.size(), 27746u);
     ASSERT_EQ(name.substr(0, 8), "lscrambl");
-    const std::vector<std::string> expected = {
-        Messages::CentralHeaderCount, HeaderMessage, MethodMessage};
+    const std::vector<std::string> expected = {Messages::CentralHeaderCount, HeaderMessage, MethodMessage};
 
     EnsureRecorder recorder;
     auto onDisk = OpenFile("minus16.pak", archive, Key7);
@@ -623,8 +624,7 @@ TEST_F(ArchiveVolumeTest, NameReadByAFailedStreamIsUnscrambledFromMinusOne)
     EnsureRecorder recorder;
     auto volume = OpenFile("past.pak", EndRecordPointingAt(65539), Key7);
     EXPECT_EQ(recorder.messages(),
-              (std::vector<std::string>{Messages::CentralHeaderCount,
-                                        HeaderMessage, MethodMessage}));
+              (std::vector<std::string>{Messages::CentralHeaderCount, HeaderMessage, MethodMessage}));
     EXPECT_TRUE(volume->Exists(P(name)));
 }
 
@@ -657,8 +657,7 @@ TEST_F(ArchiveVolumeTest, HeaderAndNameOfAStreamThatRefusesTheSeekAreUnscrambled
     EnsureRecorder recorder;
     auto volume = ArchiveVolume::Open(outer, P("inner.pak"), Key7);
     EXPECT_EQ(recorder.messages(),
-              (std::vector<std::string>{Messages::CentralHeaderCount,
-                                        HeaderMessage, EncryptedMessage, MethodMessage}));
+              (std::vector<std::string>{Messages::CentralHeaderCount, HeaderMessage, EncryptedMessage, MethodMessage}));
     EXPECT_TRUE(volume->Exists(P(name)));
 }
 

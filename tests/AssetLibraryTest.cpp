@@ -94,12 +94,9 @@ TEST_F(AssetLibraryTest, MountLogsThreeLines)
     library->MountDirectory(Dir("content"), P("data/here"), 3);
     File("pack.zip", MakeArchive({{"a", "1"}}, "secret-never-logged"));
     library->MountArchive(qorfile::filepath(dir / "pack.zip"), P(""), 0, "secret-never-logged");
-    const std::vector<std::string> expected = {"Mounting directory: content",
-                                               "   -> path: " + (dir / "content"),
-                                               "   -> target: data/here",
-                                               "Mounting archive: pack.zip",
-                                               "   -> path: " + (dir / "pack.zip"),
-                                               "   -> target: "};
+    const std::vector<std::string> expected = {"Mounting directory: content",       "   -> path: " + (dir / "content"),
+                                               "   -> target: data/here",           "Mounting archive: pack.zip",
+                                               "   -> path: " + (dir / "pack.zip"), "   -> target: "};
     EXPECT_EQ(log.texts(), expected);
     for (const LogLine& line : log.lines()) {
         EXPECT_EQ(line.channel, "Assets");
@@ -304,8 +301,9 @@ TEST_F(AssetLibraryTest, ParentComponentsStayInsideMountedDirectories)
     library->MountDirectory(qorfile::filepath(dir / "data"), P("data"), 0);
     library->MountDirectory(qorfile::filepath(dir / "root"), P(""), 1);
     library->MountArchive(qorfile::filepath(dir / "pack.zip"), P("zip"), 0, "");
-    for (const char* path : {"data/../secret.txt", "data/sub/../../secret.txt", "data/sub/../inside.txt", "../secret.txt",
-                             "sub/../x.txt", "./../secret.txt", "sub//../../secret.txt", "data/..", "sub/.."}) {
+    for (const char* path :
+         {"data/../secret.txt", "data/sub/../../secret.txt", "data/sub/../inside.txt", "../secret.txt", "sub/../x.txt",
+          "./../secret.txt", "sub//../../secret.txt", "data/..", "sub/.."}) {
         EXPECT_FALSE(library->Exists(P(path))) << path;
         EXPECT_FALSE(library->Open(P(path), Volume::Binary)) << path;
         EXPECT_TRUE(library->Children(P(path)).empty()) << path;

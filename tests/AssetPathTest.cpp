@@ -10,7 +10,10 @@ using testing_support::P;
 
 namespace {
 
-std::string Text(const AssetPath& p_path) { return p_path.str(); }
+std::string Text(const AssetPath& p_path)
+{
+    return p_path.str();
+}
 
 TEST(AssetPathNormalize, FoldsBackslashesAndTrailingSlashesOnly)
 {

@@ -180,8 +180,8 @@ TEST_P(AssetWatcherTest, ReportsARewriteOfTheSameSizeAndAnAtomicReplace)
 TEST_P(AssetWatcherTest, ReportsShadowingAndUnshadowingOfAnArchiveEntry)
 {
     const std::string archive =
-        dir.Write("assets/builtin.zip", MakeArchive({{"Shaders/basic.vert", "archive vert"},
-                                                     {"Shaders/Tests/colour.frag", "archive frag"}}));
+        dir.Write("assets/builtin.zip",
+                  MakeArchive({{"Shaders/basic.vert", "archive vert"}, {"Shaders/Tests/colour.frag", "archive frag"}}));
     library->MountArchive(qorfile::filepath(archive), P(""), 0, std::string());
     library->MountDirectory(qorfile::filepath(dir.MakeDir("tests")), P("Shaders/Tests"), 1);
     library->MountDirectory(qorfile::filepath(dir.MakeDir("root")), P(""), 2);
@@ -278,8 +278,9 @@ TEST_P(AssetWatcherTest, AnArchiveChangedOnDiskMayHaveChangedUntilTheHostRemount
 
 TEST_P(AssetWatcherTest, RemountingArchivesReportsTheirEntriesOneByOne)
 {
-    const std::string archive = dir.Write(
-        "game.zip", MakeArchive({{"Shaders/basic.vert", "v1"}, {"Shaders/keep.frag", "k1"}, {"Shaders/same.frag", "s"}}));
+    const std::string archive =
+        dir.Write("game.zip",
+                  MakeArchive({{"Shaders/basic.vert", "v1"}, {"Shaders/keep.frag", "k1"}, {"Shaders/same.frag", "s"}}));
     library->MountArchive(qorfile::filepath(archive), P(""), 0, std::string());
     library->MountDirectory(qorfile::filepath(dir.MakeDir("tests")), P("Shaders"), 1);
     AssetWatcher watcher(library, AssetWatcher::RemountArchives, GetParam(), std::chrono::milliseconds(10));
@@ -287,7 +288,8 @@ TEST_P(AssetWatcherTest, RemountingArchivesReportsTheirEntriesOneByOne)
     EXPECT_EQ(3u, watcher.WatchedFiles());
 
     // Rebuilt and renamed over the old one.
-    const std::string rebuilt = MakeArchive({{"Shaders/keep.frag", "k2, longer"}, {"Shaders/same.frag", "s"}, {"extra.txt", "e"}});
+    const std::string rebuilt =
+        MakeArchive({{"Shaders/keep.frag", "k2, longer"}, {"Shaders/same.frag", "s"}, {"extra.txt", "e"}});
     log.clear();
     Put("game.zip", rebuilt);
     Seen seen = PollFor(watcher, {"Shaders/basic.vert", "Shaders/keep.frag", "extra.txt"});
@@ -422,8 +424,7 @@ TEST_P(AssetWatcherTest, MissesNothingOfTenThousandRapidChanges)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Notification, AssetWatcherTest,
-                         ::testing::Values(AssetWatcher::Native, AssetWatcher::Polling),
+INSTANTIATE_TEST_SUITE_P(Notification, AssetWatcherTest, ::testing::Values(AssetWatcher::Native, AssetWatcher::Polling),
                          [](const ::testing::TestParamInfo<AssetWatcher::Notification>& p_info) {
                              return std::string(p_info.param == AssetWatcher::Native ? "Native" : "Polling");
                          });

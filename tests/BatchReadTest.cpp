@@ -42,8 +42,9 @@ std::string RandomArchive(std::mt19937& p_random, std::size_t p_count, std::set<
         if (!seen.insert(name).second)
             continue;
         p_names.insert(name);
-        const std::size_t size = p_random() % 8 == 0 ? 0 : p_random() % 3 == 0 ? 20000 + p_random() % 30000
-                                                                             : 1 + p_random() % 300;
+        const std::size_t size = p_random() % 8 == 0   ? 0
+                                 : p_random() % 3 == 0 ? 20000 + p_random() % 30000
+                                                       : 1 + p_random() % 300;
         items.push_back({name, RandomBytes(p_random, size)});
     }
     items.push_back({"d1/", "", true});
@@ -52,11 +53,20 @@ std::string RandomArchive(std::mt19937& p_random, std::size_t p_count, std::set<
         const std::size_t central = CentralHeaderOffset(archive, index);
         const std::uint32_t local = Get32(archive, central + 42);
         switch (p_random() % 10) {
-        case 0: archive[local] = 'Q'; break;                      // an invalid local header
-        case 1: Put16(archive, central + 10, 8); break;           // listed as deflated
-        case 2: Put32(archive, local + 22, 0x7FFFFFFF); break;    // a claim past the archive's end
-        case 3: Put32(archive, central + 42, static_cast<std::uint32_t>(archive.size() - 10)); break; // a cut header
-        default: break;
+        case 0:
+            archive[local] = 'Q';
+            break; // an invalid local header
+        case 1:
+            Put16(archive, central + 10, 8);
+            break; // listed as deflated
+        case 2:
+            Put32(archive, local + 22, 0x7FFFFFFF);
+            break; // a claim past the archive's end
+        case 3:
+            Put32(archive, central + 42, static_cast<std::uint32_t>(archive.size() - 10));
+            break; // a cut header
+        default:
+            break;
         }
     }
     return p_key.empty() ? archive : Scramble(archive, p_key);
@@ -76,10 +86,10 @@ TEST_P(BatchReadTest, HandsOutWhatOpenOneByOneWould)
         byte = static_cast<char>(random());
     boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
     const ReportRecording quiet(true); // the walks' own reports are the corpus test's business
-    library->MountArchive(qorfile::filepath(dir.Write("plain.zip", RandomArchive(random, 30, names, ""))),
-                          AssetPath(), 0, "");
-    library->MountArchive(qorfile::filepath(dir.Write("given.pak", RandomArchive(random, 30, names, key))),
-                          AssetPath(), 1, key);
+    library->MountArchive(qorfile::filepath(dir.Write("plain.zip", RandomArchive(random, 30, names, ""))), AssetPath(),
+                          0, "");
+    library->MountArchive(qorfile::filepath(dir.Write("given.pak", RandomArchive(random, 30, names, key))), AssetPath(),
+                          1, key);
     library->MountArchive(qorfile::filepath(dir.Write("below.zip", RandomArchive(random, 10, names, ""))),
                           AssetPath("sub"), 2, "");
     for (int i = 0; i < 5; ++i) {

@@ -86,7 +86,8 @@ Mode ModeOf(const std::string& p_file, const std::string& p_bytes, const std::st
     if (EndsWith(p_file, ".given.dat"))
         return Mode{p_givenKey, p_givenKey, 0};
     if (EndsWith(p_file, ".dat"))
-        return Mode{std::string(), p_bytes.size() >= 32 ? p_bytes.substr(p_bytes.size() - 32) : std::string(32, '\0'), 32};
+        return Mode{std::string(), p_bytes.size() >= 32 ? p_bytes.substr(p_bytes.size() - 32) : std::string(32, '\0'),
+                    32};
     return Mode{std::string(), std::string(), 0};
 }
 
@@ -98,7 +99,6 @@ void Fold(const std::string& p_text)
 {
     g_digest = (g_digest ^ std::hash<std::string>()(p_text)) * 0x100000001b3u;
 }
-
 
 // Opens p_name both ways; a stream holds no more than the archive's p_archiveSize, readable
 // to the last byte (an entry without bytes opens empty).
@@ -211,10 +211,10 @@ bool MustReport(const std::string& p_file)
 {
     if (p_file == "gen-short-22.zip" || p_file == "gen-trailer-zeros.dat")
         return false;
-    for (const char* prefix : {"gen-cut-", "gen-short-", "gen-end-sig-", "gen-end-with-comment", "gen-end-garbage",
-                               "gen-central-sig-", "gen-local-sig-", "gen-name-empty", "gen-count-", "gen-duplicates",
-                               "gen-central-method-12", "gen-central-method-99", "gen-central-flags-one",
-                               "gen-end-points-at-itself", "gen-cd-into-local"})
+    for (const char* prefix :
+         {"gen-cut-", "gen-short-", "gen-end-sig-", "gen-end-with-comment", "gen-end-garbage", "gen-central-sig-",
+          "gen-local-sig-", "gen-name-empty", "gen-count-", "gen-duplicates", "gen-central-method-12",
+          "gen-central-method-99", "gen-central-flags-one", "gen-end-points-at-itself", "gen-cd-into-local"})
         if (StartsWith(p_file, prefix))
             return true;
     return false;
@@ -223,7 +223,8 @@ bool MustReport(const std::string& p_file)
 // Reads p_files of p_directory with both handlers: the good archives report nothing, every
 // detectable damage is reported, and claims of up to 4 GiB that no archive holds never become
 // written memory.
-void ReadAllFiles(const std::string& p_directory, const std::vector<std::string>& p_files, const std::string& p_givenKey)
+void ReadAllFiles(const std::string& p_directory, const std::vector<std::string>& p_files,
+                  const std::string& p_givenKey)
 {
     const long peakBefore = PeakKilobytes();
     for (bool returning : {true, false}) {

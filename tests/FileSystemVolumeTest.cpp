@@ -77,8 +77,10 @@ TEST_F(FileSystemVolumeTest, TextModeFoldsCrLfOnlyAndSeeksToFileOffsets)
     EXPECT_EQ(ReadAll(*volume->Open(P("big.txt"), Volume::Text)), x + "\n" + y);
 
     // A Ctrl-Z ends the text; a seek behind it reads on.
-    dir.Write("z.txt", "ab\r\x1a" "cd\r\nef");
-    EXPECT_EQ(ReadAll(*volume->Open(P("z.txt"), Volume::Binary)), "ab\r\x1a" "cd\r\nef");
+    dir.Write("z.txt", "ab\r\x1a"
+                       "cd\r\nef");
+    EXPECT_EQ(ReadAll(*volume->Open(P("z.txt"), Volume::Binary)), "ab\r\x1a"
+                                                                  "cd\r\nef");
     stream = volume->Open(P("z.txt"), Volume::Text);
     EXPECT_EQ(ReadAll(*stream), "ab\r");
     stream->clear();
@@ -158,15 +160,30 @@ protected:
 };
 
 const char* const Escapes[] = {
-    "data/..",          "data/../secret.txt",          "data/sub/../../secret.txt", "data/sub/../inside.txt",
-    "data/sub/..",      "data/../data/inside.txt",     "data/../../../../../../etc/passwd",
-    "data/./../secret.txt", "data/sub/./../../secret.txt", "data/sub//../../secret.txt",
-    "data//../secret.txt",  "data\\..\\secret.txt",
+    "data/..",
+    "data/../secret.txt",
+    "data/sub/../../secret.txt",
+    "data/sub/../inside.txt",
+    "data/sub/..",
+    "data/../data/inside.txt",
+    "data/../../../../../../etc/passwd",
+    "data/./../secret.txt",
+    "data/sub/./../../secret.txt",
+    "data/sub//../../secret.txt",
+    "data//../secret.txt",
+    "data\\..\\secret.txt",
 #ifdef _WIN32
     // What the system reads as a parent, a drive, a stream, a device or a rooted path.
-    "data/sub/.../x.txt", "data/. ./secret.txt", "data/.. /secret.txt", "data/c:/secret.txt",
-    "data/c:secret.txt", "data/inside.txt:stream", "data/inside.txt::$DATA", "data//server/share/x",
-    "data/\\?\\c:/secret.txt", "data/CON:",
+    "data/sub/.../x.txt",
+    "data/. ./secret.txt",
+    "data/.. /secret.txt",
+    "data/c:/secret.txt",
+    "data/c:secret.txt",
+    "data/inside.txt:stream",
+    "data/inside.txt::$DATA",
+    "data//server/share/x",
+    "data/\\?\\c:/secret.txt",
+    "data/CON:",
 #endif
 };
 

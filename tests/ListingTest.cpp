@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-
 using namespace Qor::Draxel::Assets;
 using namespace testing_support;
 
@@ -48,7 +47,8 @@ TEST(ArchiveListing, EntriesCarryTheCentralDirectoryInPathOrder)
 {
     ScratchDir dir;
     const std::string path = dir.Write(
-        "a.zip", MakeArchive({{"shaders/basic.vert", "void main() {}"}, {"shaders", "", true}, {"img/logo/a.png", "PNG"}}));
+        "a.zip",
+        MakeArchive({{"shaders/basic.vert", "void main() {}"}, {"shaders", "", true}, {"img/logo/a.png", "PNG"}}));
     ArchiveVolume volume(AssetPath(qorfile::filepath(path)), AssetPath(), 0, std::string());
 
     const std::vector<ArchiveVolume::ListedEntry> entries = volume.Entries();
@@ -82,12 +82,10 @@ TEST(ArchiveListing, ChildrenSkipWholeSubtreesAndMergeFileAndFolder)
 {
     ScratchDir dir;
     // "a/b" < "a/b.txt" < "a/b/c": the file b and the folder b are not neighbours.
-    const std::string path = dir.Write("a.zip", MakeArchive({{"a/b", "file b"},
-                                                             {"a/b.txt", "t"},
-                                                             {"a/b/c", "c"},
-                                                             {"a/b/d/e", "e"},
-                                                             {"a/z", "z"},
-                                                             {"top.txt", "top"}}));
+    const std::string path = dir.Write(
+        "a.zip",
+        MakeArchive(
+            {{"a/b", "file b"}, {"a/b.txt", "t"}, {"a/b/c", "c"}, {"a/b/d/e", "e"}, {"a/z", "z"}, {"top.txt", "top"}}));
     ArchiveVolume volume(AssetPath(qorfile::filepath(path)), P("mnt"), 0, std::string());
 
     EXPECT_EQ(Names(volume.Children(P("mnt"))), (std::vector<std::string>{"a/", "top.txt"}));
@@ -107,19 +105,20 @@ TEST(ArchiveListing, SlashHeavyNamesImplyTheFoldersOfEveryPrefix)
     std::string deep;
     for (int i = 0; i < 400; ++i)
         deep += std::string(i % 3 == 0 ? "" : "d") + std::string(1 + i % 4, '/');
-    const std::vector<ArchiveItem> items = {{"///a//b///c", "1"},
-                                            {"//", "", true},
-                                            {"/x", "2"},
-                                            {"a//b//c//d", "3"},
-                                            {"a/b", "4"},
-                                            {"a/b.txt", "5"},
-                                            {"a//b", "6"},
-                                            {"x//", "", true},
-                                            {"\\\\server\\share\\\\f", "7"},
-                                            {std::string(1500, '/') + "z", "8"},
-                                            {"q/" + std::string(700, '/') + "r/" + std::string(300, '/') + "s", "", true},
-                                            {deep + "leaf", "9"},
-                                            {deep.substr(0, deep.size() / 2) + "mid", "10"}};
+    const std::vector<ArchiveItem> items = {
+        {"///a//b///c", "1"},
+        {"//", "", true},
+        {"/x", "2"},
+        {"a//b//c//d", "3"},
+        {"a/b", "4"},
+        {"a/b.txt", "5"},
+        {"a//b", "6"},
+        {"x//", "", true},
+        {"\\\\server\\share\\\\f", "7"},
+        {std::string(1500, '/') + "z", "8"},
+        {"q/" + std::string(700, '/') + "r/" + std::string(300, '/') + "s", "", true},
+        {deep + "leaf", "9"},
+        {deep.substr(0, deep.size() / 2) + "mid", "10"}};
     ScratchDir dir;
     const std::string path = dir.Write("slashes.zip", MakeArchive(items));
     // Under a mount point, so that a path that begins with a slash is asked as it is.

@@ -32,10 +32,12 @@ TEST(Logging, MountLinesAndChecksEachAskForTheLogger)
               (std::vector<std::string>{
                   "Mounting archive: data.zip", "   -> path: " + archive, "   -> target: a",
                   "ensure: \"qorfile::direxists( p_source ) && \"ERROR: AssetLibrary: Asset directory does not "
-                  "exist!\"\"" + signature,
+                  "exist!\"\"" +
+                      signature,
                   "Mounting directory: missing", "   -> path: " + (dir / "missing"), "   -> target: b",
                   "ensure: \"qorfile::direxists( p_source ) && \"ERROR: AssetLibrary: Asset directory does not "
-                  "exist!\"\"" + signature,
+                  "exist!\"\"" +
+                      signature,
                   "ensure: \"_state->priorities.find( p_source ) == _state->priorities.end()\"" + signature,
                   "Mounting directory: data.zip", "   -> path: " + archive, "   -> target: c"}));
 }

@@ -136,8 +136,7 @@ protected:
     const Literal* WalkExistsWinner(const AssetPath& p_path) const
     {
         for (const Literal& volume : walk)
-            if (p_path.IsParentOf(volume.target) ||
-                (volume.target.IsParentOf(p_path) && volume.volume->Exists(p_path)))
+            if (p_path.IsParentOf(volume.target) || (volume.target.IsParentOf(p_path) && volume.volume->Exists(p_path)))
                 return &volume;
         return nullptr;
     }
@@ -181,8 +180,9 @@ TEST_P(LookupTest, AgreesWithTheSearchOrderWalkedVolumeByVolume)
         const AssetLibrary::Location location = library->Locate(path);
         const bool isFile = serving && HoldsFile(*serving, path);
         const Literal* winner = isFile ? serving : WalkExistsWinner(path);
-        ASSERT_EQ(!exists ? AssetLibrary::Location::Absent
-                          : isFile ? AssetLibrary::Location::File : AssetLibrary::Location::Directory,
+        ASSERT_EQ(!exists  ? AssetLibrary::Location::Absent
+                  : isFile ? AssetLibrary::Location::File
+                           : AssetLibrary::Location::Directory,
                   location.kind);
         if (!winner)
             continue;
@@ -236,16 +236,19 @@ TEST(PathTextTest, AnArchiveResolvesAsRelativeTo)
 {
     ScratchDir dir;
     LogCapture log;
-    const std::string file = dir.Write("pack.zip", MakeArchive({{"a/b", "ab"}, {"/x", "x"}, {"b/", "", true}, {"a", "a"}}));
+    const std::string file =
+        dir.Write("pack.zip", MakeArchive({{"a/b", "ab"}, {"/x", "x"}, {"b/", "", true}, {"a", "a"}}));
     for (const char* target : {"", "a", "/", "a/b", "b"}) {
-        const ArchiveVolume volume{AssetPath(qorfile::filepath(file)), AssetPath(std::string(target)), 0, std::string()};
+        const ArchiveVolume volume{AssetPath(qorfile::filepath(file)), AssetPath(std::string(target)), 0,
+                                   std::string()};
         std::set<AssetPath> held;
         for (const ArchiveVolume::ListedEntry& entry : volume.Entries())
             held.insert(entry.path);
         for (const AssetPath& folder : volume.Folders())
             held.insert(folder);
         for (const std::string& path : AllPaths(3)) {
-            for (const std::string& asked : {path, std::string(target) + "/" + path, std::string(target) + "//" + path}) {
+            for (const std::string& asked :
+                 {path, std::string(target) + "/" + path, std::string(target) + "//" + path}) {
                 const AssetPath p(asked);
                 if (!AssetPath(std::string(target)).IsParentOf(p))
                     continue;

@@ -80,8 +80,9 @@ TEST(ReadDifferentialTest, ReadSizeAndBatchAgreeWithOpenOnEveryDamagedArchive)
             const bool given = EndsWith(file, ".given.dat");
             const bool carried = !given && EndsWith(file, ".dat");
             const std::string key = given ? GivenKey : std::string();
-            const std::string nameKey = given ? GivenKey : carried && bytes.size() >= 32 ? bytes.substr(bytes.size() - 32)
-                                                                                          : std::string();
+            const std::string nameKey = given                           ? GivenKey
+                                        : carried && bytes.size() >= 32 ? bytes.substr(bytes.size() - 32)
+                                                                        : std::string();
             std::vector<std::string> names = CentralNames(bytes, nameKey, carried ? 32 : 0);
             if (names.size() > 64)
                 names.resize(64);
@@ -91,7 +92,9 @@ TEST(ReadDifferentialTest, ReadSizeAndBatchAgreeWithOpenOnEveryDamagedArchive)
             const MemoryVolume holder(carried || given ? "inner.dat" : "inner.zip", bytes);
             const std::function<boost::shared_ptr<Volume>()> opens[] = {
                 [&] { return ArchiveVolume::Open(qorfile::filepath(path), key); },
-                [&] { return ArchiveVolume::Open(holder, AssetPath(carried || given ? "inner.dat" : "inner.zip"), key); },
+                [&] {
+                    return ArchiveVolume::Open(holder, AssetPath(carried || given ? "inner.dat" : "inner.zip"), key);
+                },
             };
             for (const auto& open : opens) {
                 boost::shared_ptr<Volume> volume;
@@ -107,7 +110,8 @@ TEST(ReadDifferentialTest, ReadSizeAndBatchAgreeWithOpenOnEveryDamagedArchive)
                 batch.insert(batch.end(), names.rbegin(), names.rend());
                 const auto& archive = static_cast<const ArchiveVolume&>(*volume);
                 for (Volume::OpenMode mode : {Volume::Binary, Volume::Text})
-                    ASSERT_EQ(InOneBatch([&] { return archive.OpenBatch(batch, mode); }), OneByOne(archive, batch, mode));
+                    ASSERT_EQ(InOneBatch([&] { return archive.OpenBatch(batch, mode); }),
+                              OneByOne(archive, batch, mode));
             }
         }
     }

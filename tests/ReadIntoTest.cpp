@@ -34,10 +34,14 @@ std::string RandomBytes(std::mt19937& p_random, std::size_t p_size)
 std::size_t RandomSize(std::mt19937& p_random)
 {
     switch (p_random() % 4) {
-    case 0: return 1 + p_random() % 8;
-    case 1: return 60 + p_random() % 80;
-    case 2: return 65536 - 2 + p_random() % 5; // around a piece of the text fold
-    default: return 1 + p_random() % 200000;
+    case 0:
+        return 1 + p_random() % 8;
+    case 1:
+        return 60 + p_random() % 80;
+    case 2:
+        return 65536 - 2 + p_random() % 5; // around a piece of the text fold
+    default:
+        return 1 + p_random() % 200000;
     }
 }
 
@@ -74,8 +78,9 @@ TEST_P(ReadIntoTest, ReadAndSizeAgreeWithOpenOnRandomLibraries)
     library->MountArchive(qorfile::filepath(dir.Write("plain.zip", MakeArchive(entries(8)))), AssetPath(), 0, "");
     library->MountArchive(qorfile::filepath(dir.Write("given.pak", Scramble(MakeArchive(entries(8)), key))),
                           AssetPath(), 1, key);
-    library->MountArchive(qorfile::filepath(dir.Write("carried.pak", MakeArchive(entries(8), std::string(32, 'k'), true))),
-                          AssetPath("sub"), 2, "");
+    library->MountArchive(
+        qorfile::filepath(dir.Write("carried.pak", MakeArchive(entries(8), std::string(32, 'k'), true))),
+        AssetPath("sub"), 2, "");
     for (int i = 0; i < 6; ++i) {
         const std::string name = "d" + std::to_string(random() % 3) + "/f" + std::to_string(random() % 12);
         names.insert(name);

@@ -28,15 +28,12 @@ TEST(Logging, ResourceLinesAndFontLookupEachAskForTheLogger)
                             qorfile::filepath(dir / "res/fonts"), qorfile::filepath(dir / "res/assets"),
                             qorfile::filepath(dir / "res/tmp"));
     EXPECT_EQ(loggers.TextsEachOnItsOwnCall(),
-              (std::vector<std::string>{"root directory  : " + (dir / "res"),
-                                        "image directory : " + (dir / "res/images"),
-                                        "font directory  : " + (dir / "res/fonts"),
-                                        "assets directory  : " + (dir / "res/assets"),
-                                        "temporary directory : " + (dir / "res/tmp"),
-                                        "searching: " + (dir / "res/fonts"), "\t\t+font : verdana",
-                                        "system font : C:\\Windows\\Fonts", "Mounting archive: " + builtIn.name,
-                                        "   -> path: " + (dir / "res/assets") + "/" + builtIn.name,
-                                        "   -> target: "}));
+              (std::vector<std::string>{
+                  "root directory  : " + (dir / "res"), "image directory : " + (dir / "res/images"),
+                  "font directory  : " + (dir / "res/fonts"), "assets directory  : " + (dir / "res/assets"),
+                  "temporary directory : " + (dir / "res/tmp"), "searching: " + (dir / "res/fonts"),
+                  "\t\t+font : verdana", "system font : C:\\Windows\\Fonts", "Mounting archive: " + builtIn.name,
+                  "   -> path: " + (dir / "res/assets") + "/" + builtIn.name, "   -> target: "}));
 
     // A face that is missing, and a fallback that is not the default face: four lines.
     loggers.Clear();

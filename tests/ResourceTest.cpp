@@ -71,8 +71,7 @@ TEST_F(ResourceTest, LogsTheFiveDirectoriesFirstAndCreatesTheTemporaryOne)
     ASSERT_GE(log.lines().size(), 5u);
     const std::vector<std::string> texts = log.texts();
     const std::vector<std::string> first(texts.begin(), texts.begin() + 5);
-    EXPECT_EQ(first, (std::vector<std::string>{"root directory  : " + root,
-                                               "image directory : " + (dir / "res/images"),
+    EXPECT_EQ(first, (std::vector<std::string>{"root directory  : " + root, "image directory : " + (dir / "res/images"),
                                                "font directory  : " + (dir / "res/fonts"),
                                                "assets directory  : " + (dir / "res/assets"),
                                                "temporary directory : " + (dir / "res/tmp")}));
@@ -93,13 +92,12 @@ TEST_F(ResourceTest, BadDirectoriesAreReportedInOrder)
     EnsureRecorder recorder;
     Resource resource(qorfile::filepath(""), qorfile::filepath(dir / "nope/images"), qorfile::filepath(dir / "nofonts"),
                       qorfile::filepath(dir / "noassets"), qorfile::filepath(dir / "res/tmp"));
-    const std::vector<std::string> expected = {
-        Messages::ResourceInvalidPaths,
-        Messages::ResourceNoRoot,
-        Messages::ResourceNoImage,
-        Messages::ResourceNoFont,
-        FontsMessage,
-        ShaderDirMessage};
+    const std::vector<std::string> expected = {Messages::ResourceInvalidPaths,
+                                               Messages::ResourceNoRoot,
+                                               Messages::ResourceNoImage,
+                                               Messages::ResourceNoFont,
+                                               FontsMessage,
+                                               ShaderDirMessage};
     EXPECT_EQ(recorder.messages(), expected);
     EXPECT_EQ(resource.FontFile().str(), "");
 }
@@ -284,10 +282,9 @@ TEST_F(FontTest, FallsBackToTheFirstDefaultFaceThatExists)
     Resource resource = WithFonts({"verdana.ttf", "tahoma.ttf"});
     log.clear();
     EXPECT_EQ(resource.FontFile("Missing").str(), dir / "res/fonts/verdana.ttf");
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"Font missing not found, looking for default fonts.",
-                                                     DefaultFaceWarning,
-                                                     "Cannot find default font face, loading: verdana",
-                                                     "Loading default font: verdana"}));
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                               "Font missing not found, looking for default fonts.", DefaultFaceWarning,
+                               "Cannot find default font face, loading: verdana", "Loading default font: verdana"}));
     EXPECT_EQ(log.lines()[0].level, qordebug::level::err);
     EXPECT_EQ(log.lines()[1].level, qordebug::level::err);
     EXPECT_EQ(log.lines()[2].level, qordebug::level::err);

@@ -29,8 +29,9 @@ public:
             _loggers[i].set_line_sink([this, i](qordebug::level, const std::string&, const std::string& p_line) {
                 _received.push_back(Received{i, p_line});
             });
-            _loggers[i].set_ensure_handler(
-                [this, i](const std::string& p_message) { _received.push_back(Received{i, "ensure: " + p_message}); });
+            _loggers[i].set_ensure_handler([this, i](const std::string& p_message) {
+                _received.push_back(Received{i, "ensure: " + p_message});
+            });
         }
         s_current = this;
         _previous = Qor::Draxel::Utility::SetLoggerSource(&Next);

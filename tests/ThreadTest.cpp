@@ -25,7 +25,8 @@ std::vector<ArchiveItem> Items()
 {
     std::vector<ArchiveItem> items = {{"shaders/", "", true}};
     for (int i = 0; i < 8; ++i)
-        items.push_back({"shaders/s" + std::to_string(i) + ".vert", std::string(1000 + 37 * i, 'a' + i) + "\r\nend\r\n"});
+        items.push_back(
+            {"shaders/s" + std::to_string(i) + ".vert", std::string(1000 + 37 * i, 'a' + i) + "\r\nend\r\n"});
     return items;
 }
 

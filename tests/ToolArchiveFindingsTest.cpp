@@ -32,7 +32,10 @@ namespace {
 class ToolFindings : public Tool {
 protected:
     // Runs p_command with sh in the scratch directory, its output thrown away.
-    int Shell(const std::string& p_command) { return RunShell("cd " + _dir.path() + " && (" + p_command + ") >/dev/null 2>&1"); }
+    int Shell(const std::string& p_command)
+    {
+        return RunShell("cd " + _dir.path() + " && (" + p_command + ") >/dev/null 2>&1");
+    }
 
     static bool Contains(const std::string& p_text, const std::string& p_fragment)
     {
@@ -158,7 +161,8 @@ TEST_F(ToolFindings, DotPrefixedNamesAreNamedDroppedAndExtracted)
     _dir.Write("ours.zip", MakeArchive({{"./", "", true}, {"./Data/", "", true}, {"./Data/a.txt", "alpha\n"}}));
     _dir.Write("tree/Data/a.txt", "alpha\n");
     const bool bsdtar =
-        HaveCommand("bsdtar") && Shell("cd tree && bsdtar --format zip --options zip:compression=store -cf ../bsdtar.zip .") == 0;
+        HaveCommand("bsdtar") &&
+        Shell("cd tree && bsdtar --format zip --options zip:compression=store -cf ../bsdtar.zip .") == 0;
     for (const char* archive : {"ours.zip", "bsdtar.zip"}) {
         if (std::string(archive) == "bsdtar.zip" && !bsdtar) {
             std::cout << "bsdtar is not installed: its archive is not tried\n";
@@ -247,15 +251,25 @@ TEST_F(ToolFindings, CheckNamesEveryDisagreement)
         std::function<void(std::string&)> patch;
         const char* line;
     } cases[] = {
-        {"count", {}, [&](std::string& p_bytes) { Put16(p_bytes, end + 10, 205); },
+        {"count",
+         {},
+         [&](std::string& p_bytes) { Put16(p_bytes, end + 10, 205); },
          "x.zip: entry count mismatch: the end record counts 2 entries on this disk and 205 in all"},
-        {"size", {}, [&](std::string& p_bytes) { Put32(p_bytes, end + 12, 0x80000000u); },
+        {"size",
+         {},
+         [&](std::string& p_bytes) { Put32(p_bytes, end + 12, 0x80000000u); },
          "x.zip: central directory size mismatch: the end record says 2147483648 bytes, the central headers take"},
-        {"method", {}, [&](std::string& p_bytes) { Put16(p_bytes, second + 8, 8); },
+        {"method",
+         {},
+         [&](std::string& p_bytes) { Put16(p_bytes, second + 8, 8); },
          "x.zip: second.txt: method mismatch: method 8 in the local header, 0 in the central directory"},
-        {"name", {}, [&](std::string& p_bytes) { p_bytes[second + 30] = 'S'; },
+        {"name",
+         {},
+         [&](std::string& p_bytes) { p_bytes[second + 30] = 'S'; },
          "x.zip: second.txt: local name mismatch: the local header names it Second.txt"},
-        {"no name", {}, [&](std::string& p_bytes) { Put16(p_bytes, second + 26, 0); },
+        {"no name",
+         {},
+         [&](std::string& p_bytes) { Put16(p_bytes, second + 26, 0); },
          "x.zip: second.txt: local name mismatch: the local header has no name"},
         {"NUL", {{std::string("o\0pen.txt", 8), "nul"}}, nullptr, ": NUL in name: a NUL byte at byte 1 of the name"},
         {"parent", {{"../COPYING", "gpl"}}, nullptr, "x.zip: ../COPYING: parent component: "},

@@ -154,7 +154,8 @@ TEST_F(ToolDocumentation, ManPageHasEveryCommandAndOptionOfTheHelpAndNoOther)
 TEST_F(ToolDocumentation, ManPageHasTheSectionsAUserLooksFor)
 {
     const std::map<std::string, Names> page = ManPageOptions(ReadFile(DRAXEL_ASSETS_MAN_PAGE));
-    for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "COMMANDS", "ARCHIVE", "EXIT", "EXAMPLES"})
+    for (const char* section :
+         {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "COMMANDS", "ARCHIVE", "EXIT", "EXAMPLES"})
         EXPECT_TRUE(page.count(section)) << section;
 }
 
@@ -190,7 +191,8 @@ TEST_F(ToolDocumentation, PackDepfileNamesEveryFileAndFolderEscaped)
           "/tree/with\\ space", "/tree/with\\ space/x\\#1.txt", "/game.key"})
         EXPECT_NE(depfile.find(" \\\n  " + base + dependency + (dependency == "/game.key" ? "\n" : "")),
                   std::string::npos)
-            << dependency << " in:\n" << depfile;
+            << dependency << " in:\n"
+            << depfile;
     // Only what was packed: the archive and the depfile themselves are in no list.
     EXPECT_EQ(depfile.find("game.pak", depfile.find(':')), std::string::npos) << depfile;
 }

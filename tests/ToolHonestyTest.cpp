@@ -223,8 +223,8 @@ TEST_F(ToolHonesty, ClaimsBeyondTheArchiveFinishQuicklyInBoundedMemory)
     const std::string key = "0123456789abcdef0123456789ABCDEF";
     _dir.Write("claim.pak", testing_support::Scramble(bytes, key) + key);
     const std::string limit = MemoryLimit;
-    for (const char* arguments : {"check claim.zip", "check claim.pak", "ls claim.pak", "cat -m claim.zip huge.bin",
-                                  "extract claim.zip out"}) {
+    for (const char* arguments :
+         {"check claim.zip", "check claim.pak", "ls claim.pak", "cat -m claim.zip huge.bin", "extract claim.zip out"}) {
         SCOPED_TRACE(arguments);
         // timeout guards against a hang (status 124); how long it takes is for the benchmarks.
         Result result = Run(arguments, limit + std::string(" timeout 60"));
@@ -308,12 +308,11 @@ TEST_F(ToolHonesty, LostWritesAreErrors)
     MakeTree("tree");
     ASSERT_EQ(Run("pack out.zip tree").status, 0);
     for (const char* arguments : {"ls out.zip", "ls --json out.zip", "check out.zip", "cat -m out.zip a.txt",
-                                  "cat -m tree a.txt", "tree -m out.zip", "exists -m out.zip a.txt",
-                                  "pack - tree"}) {
+                                  "cat -m tree a.txt", "tree -m out.zip", "exists -m out.zip a.txt", "pack - tree"}) {
         SCOPED_TRACE(arguments);
         const std::string err = _dir / ".err";
-        const int status = RunShell("cd " + _dir.path() + " && " DRAXEL_ASSETS_TOOL " " + arguments + " >/dev/full 2>" +
-                                    err);
+        const int status =
+            RunShell("cd " + _dir.path() + " && " DRAXEL_ASSETS_TOOL " " + arguments + " >/dev/full 2>" + err);
         EXPECT_EQ(status, 1);
         EXPECT_EQ(ReadFile(err), "draxel-assets: write error: No space left on device\n");
     }

@@ -74,4 +74,3 @@ protected:
 
     testing_support::ScratchDir _dir;
 };
-

@@ -17,7 +17,6 @@ using namespace Qor::Draxel::Assets;
 using testing_support::ReadFile;
 using testing_support::ScratchDir;
 
-
 TEST_F(Tool, PackThenListCheckCatRoundTrip)
 {
     MakeTree("tree");
@@ -184,7 +183,8 @@ TEST_F(Tool, MountedTreeCatExistsAndTree)
 
     Result tree = Run("tree " + mounts + " game");
     EXPECT_EQ(tree.status, 0);
-    EXPECT_NE(tree.out.find("a.txt                                 <- over (priority 2)"), std::string::npos) << tree.out;
+    EXPECT_NE(tree.out.find("a.txt                                 <- over (priority 2)"), std::string::npos)
+        << tree.out;
     EXPECT_NE(tree.out.find("  deeper/"), std::string::npos) << tree.out;
 
     Result cat = Run("cat " + mounts + " game/none.txt");
@@ -202,8 +202,8 @@ TEST_F(Tool, ParentComponentsNeverLeaveAMountedDirectory)
     MakeTree("assets/Shaders");
     _dir.Write("secret.txt", "secret\n");
     for (const std::string path :
-         {"../../secret.txt", "sub/../../../secret.txt", "sub/../a.txt", "./../../secret.txt", "sub//../../../secret.txt",
-          "../../../../../../../../etc/passwd", "game/../../secret.txt"}) {
+         {"../../secret.txt", "sub/../../../secret.txt", "sub/../a.txt", "./../../secret.txt",
+          "sub//../../../secret.txt", "../../../../../../../../etc/passwd", "game/../../secret.txt"}) {
         const std::string mount = path.rfind("game/", 0) == 0 ? "-m assets/Shaders:game" : "-m assets/Shaders";
         const Result cat = Run("cat " + mount + " '" + path + "'");
         EXPECT_EQ(cat.status, 1) << path;
@@ -225,10 +225,10 @@ TEST_F(Tool, ParentComponentsNeverLeaveAMountedDirectory)
 TEST_F(Tool, BadUsageIsStatusTwoAndOneLine)
 {
     MakeTree("tree");
-    for (const char* arguments : {"", "bogus", "ls", "ls a b", "pack out.zip", "ls --nope x.zip",
-                                  "pack --trailer --key short s.dat tree", "pack plain.dat tree",
-                                  "pack --key k scrambled.zip tree", "cat --key k -m tree a.txt",
-                                  "cat -m tree:x:notanumber a.txt", "pack --builtin --key k x.dat tree"}) {
+    for (const char* arguments :
+         {"", "bogus", "ls", "ls a b", "pack out.zip", "ls --nope x.zip", "pack --trailer --key short s.dat tree",
+          "pack plain.dat tree", "pack --key k scrambled.zip tree", "cat --key k -m tree a.txt",
+          "cat -m tree:x:notanumber a.txt", "pack --builtin --key k x.dat tree"}) {
         SCOPED_TRACE(arguments);
         Result result = Run(arguments);
         EXPECT_EQ(result.status, 2);
@@ -296,9 +296,9 @@ TEST_F(Tool, DemoTellsTheStory)
     EXPECT_EQ(demo.err, "");
     for (const char* expected :
          {"1. Building the Resource", "root directory  : ", "Mounting archive: draxel.pack", "2. The mount table",
-          "3. The merged tree", "basic.vert", "4. A shader through the shader view", "gl_Position",
-          "5. Fonts", "Loading default font: dejavusans", "6. An image decoded through the cache",
-          "64 x 64 pixels", "7. Hot reload", "source changed    Shaders/Tests/colour.frag"})
+          "3. The merged tree", "basic.vert", "4. A shader through the shader view", "gl_Position", "5. Fonts",
+          "Loading default font: dejavusans", "6. An image decoded through the cache", "64 x 64 pixels",
+          "7. Hot reload", "source changed    Shaders/Tests/colour.frag"})
         EXPECT_NE(demo.out.find(expected), std::string::npos) << expected;
 
     Result missing = Run("demo nowhere");

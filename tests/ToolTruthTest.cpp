@@ -178,7 +178,8 @@ TEST_F(ToolTruth, NamesWithAnyBytesGiveValidJsonAndOneLineEach)
     bytes.replace(bytes.find("cafX"), 4, "caf\x82");
     _dir.Write("odd.zip", bytes);
     EXPECT_TRUE(ValidJson(Run("check --json odd.zip").out));
-    for (const char* arguments : {"ls --json odd.zip", "tree --json -m odd.zip", "exists --json -m odd.zip caf\x82.txt"}) {
+    for (const char* arguments :
+         {"ls --json odd.zip", "tree --json -m odd.zip", "exists --json -m odd.zip caf\x82.txt"}) {
         SCOPED_TRACE(arguments);
         Result result = Run(arguments);
         EXPECT_TRUE(ValidJson(result.out)) << result.out << result.err;
@@ -215,7 +216,8 @@ TEST_F(ToolTruth, HangUpAndTerminateLeaveNoTemporaryFile)
     }
     for (const int signal : {SIGHUP, SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
-        const std::string command = "cd " + _dir.path() + " && exec " DRAXEL_ASSETS_TOOL " pack big.zip big 2>/dev/null";
+        const std::string command =
+            "cd " + _dir.path() + " && exec " DRAXEL_ASSETS_TOOL " pack big.zip big 2>/dev/null";
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -268,11 +270,11 @@ TEST_F(ToolTruth, ArchivesComeFromStandardInputAndPipes)
         const char* command;
         const char* out;
     };
-    for (const Case& item : {Case{"ls - < out.zip", "a.txt\nsub/b.txt\nsub/deeper/c.bin\n"},
-                             Case{"cat -m /dev/stdin a.txt < out.zip", "alpha\n"},
-                             Case{"cat -m - a.txt < out.pak", "alpha\n"},
-                             Case{"exists -m - a.txt < out.zip", "a.txt: file from - (priority 0)\n"},
-                             Case{"cat -m - --key secret a.txt < out.dat", "alpha\n"}}) {
+    for (const Case& item :
+         {Case{"ls - < out.zip", "a.txt\nsub/b.txt\nsub/deeper/c.bin\n"},
+          Case{"cat -m /dev/stdin a.txt < out.zip", "alpha\n"}, Case{"cat -m - a.txt < out.pak", "alpha\n"},
+          Case{"exists -m - a.txt < out.zip", "a.txt: file from - (priority 0)\n"},
+          Case{"cat -m - --key secret a.txt < out.dat", "alpha\n"}}) {
         SCOPED_TRACE(item.command);
         const std::string out = _dir / ".out";
         const int status = RunShell("cd " + _dir.path() + " && " + Temporaries() + " " DRAXEL_ASSETS_TOOL " " +
@@ -282,11 +284,11 @@ TEST_F(ToolTruth, ArchivesComeFromStandardInputAndPipes)
         EXPECT_EQ(LeftInTemporaries(), 0u);
     }
     // Through a pipe, and from a failing command: what came is read, and nothing is left.
-    EXPECT_EQ(RunShell("cd " + _dir.path() + " && cat out.zip | " + Temporaries() + " " DRAXEL_ASSETS_TOOL
-                       " check - >/dev/null"),
+    EXPECT_EQ(RunShell("cd " + _dir.path() + " && cat out.zip | " + Temporaries() +
+                       " " DRAXEL_ASSETS_TOOL " check - >/dev/null"),
               0);
-    EXPECT_EQ(RunShell("cd " + _dir.path() + " && head -c 100 out.zip | " + Temporaries() + " " DRAXEL_ASSETS_TOOL
-                       " ls - 2>/dev/null"),
+    EXPECT_EQ(RunShell("cd " + _dir.path() + " && head -c 100 out.zip | " + Temporaries() +
+                       " " DRAXEL_ASSETS_TOOL " ls - 2>/dev/null"),
               1);
     EXPECT_EQ(LeftInTemporaries(), 0u);
 }

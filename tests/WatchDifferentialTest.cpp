@@ -171,9 +171,13 @@ protected:
         if (!source.isArchive)
             return ChangeFile(source);
         switch (random() % 3) {
-        case 0: return RebuildArchive(source, false);
-        case 1: return RebuildArchive(source, true);
-        default: fs::remove(fs::u8path(source.host)); return;
+        case 0:
+            return RebuildArchive(source, false);
+        case 1:
+            return RebuildArchive(source, true);
+        default:
+            fs::remove(fs::u8path(source.host));
+            return;
         }
     }
 
@@ -199,7 +203,9 @@ protected:
         for (const AssetWatcher::Change& change : p_changes) {
             const std::string path = change.path.str();
             switch (change.kind) {
-            case AssetWatcher::Change::Removed: known.erase(path); break;
+            case AssetWatcher::Change::Removed:
+                known.erase(path);
+                break;
             case AssetWatcher::Change::MayHaveChanged: {
                 // Lost notices: what lies below is asked again.
                 for (auto file = known.begin(); file != known.end();)
@@ -231,7 +237,8 @@ TEST_P(WatchDifferentialTest, ReportsAppliedToTheLastAnswersEqualAFreshLibrary)
         library = AssetLibrary::Create();
         sources.clear();
         for (int i = 0; i < 3; ++i)
-            sources.push_back(Source{dir.MakeDir("s" + std::to_string(seed) + "/d" + std::to_string(i)), false, false, {}, 0});
+            sources.push_back(
+                Source{dir.MakeDir("s" + std::to_string(seed) + "/d" + std::to_string(i)), false, false, {}, 0});
         for (int i = 0; i < 2; ++i) {
             sources.push_back(
                 Source{dir / ("s" + std::to_string(seed) + "/p" + std::to_string(i) + ".zip"), true, false, {}, 0});
@@ -251,8 +258,8 @@ TEST_P(WatchDifferentialTest, ReportsAppliedToTheLastAnswersEqualAFreshLibrary)
                 Apply(watcher.Poll());
             } while (known != expected && std::chrono::steady_clock::now() < deadline &&
                      (std::this_thread::sleep_for(std::chrono::milliseconds(2)), true));
-            ASSERT_TRUE(expected == known) << "seed " << seed << ", step " << step << "\nexpected:" << expected
-                                           << "\nreported:" << known;
+            ASSERT_TRUE(expected == known)
+                << "seed " << seed << ", step " << step << "\nexpected:" << expected << "\nreported:" << known;
             for (const auto& file : expected) {
                 if (library->Locate(AssetPath(file.first)).source.str() == file.second.source) {
                     ASSERT_EQ(file.second.bytes, Bytes(*library, AssetPath(file.first))) << file.first;

@@ -15,7 +15,6 @@
 using testing_support::ReadFile;
 using testing_support::ScratchDir;
 
-
 namespace {
 
 // Waits up to two minutes for p_file to hold p_text (a loaded machine is slow to start a
@@ -36,11 +35,13 @@ bool AwaitText(const std::string& p_file, const std::string& p_text)
 TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
 {
     ScratchDir dir;
-    dir.Write("pack.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "archive"}, {"Shaders/other.vert", "x"}}));
+    dir.Write("pack.zip",
+              testing_support::MakeArchive({{"Shaders/basic.vert", "archive"}, {"Shaders/other.vert", "x"}}));
     dir.Write("tests/keep.frag", "keep");
     const std::string out = dir / "out", err = dir / "err", status = dir / "status";
     // The program ends by itself after four changes; timeout only guards a broken one.
-    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() + " && (timeout 300 " DRAXEL_ASSETS_TOOL
+    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() +
+                                           " && (timeout 300 " DRAXEL_ASSETS_TOOL
                                            " watch -m pack.zip -m tests:Shaders:1 --count 4 Shaders >" +
                                            out + " 2>" + err + "; echo $? >" + status + ") &"));
     ASSERT_TRUE(AwaitText(err, "watching 3 files")) << ReadFile(err);
@@ -123,8 +124,8 @@ TEST(WatchTool, ARebuiltArchiveIsReportedEntryByEntryAsTreeShowsItAfterwards)
     ScratchDir dir;
     dir.Write("game.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "basic"}, {"Shaders/other.vert", "x"}}));
     const std::string out = dir / "out", err = dir / "err", status = dir / "status";
-    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() + " && (timeout 300 " DRAXEL_ASSETS_TOOL
-                                           " watch -m game.zip --count 5 >" +
+    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() +
+                                           " && (timeout 300 " DRAXEL_ASSETS_TOOL " watch -m game.zip --count 5 >" +
                                            out + " 2>" + err + "; echo $? >" + status + ") &"));
     ASSERT_TRUE(AwaitText(err, "watching 2 files")) << ReadFile(err);
 

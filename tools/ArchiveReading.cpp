@@ -48,9 +48,9 @@ public:
     // that a signal removes the file before it); the copy's path.
     fs::path NewCopy(const std::string& p_name)
     {
-        const fs::path folder = fs::temp_directory_path() / fs::u8path("draxel-assets-" +
-                                                                      std::to_string(platform::ProcessId()) + "-" +
-                                                                      std::to_string(_folders.size()));
+        const fs::path folder =
+            fs::temp_directory_path() / fs::u8path("draxel-assets-" + std::to_string(platform::ProcessId()) + "-" +
+                                                   std::to_string(_folders.size()));
         std::error_code error;
         fs::create_directory(folder, error);
         if (error)
@@ -130,8 +130,8 @@ std::unique_ptr<Inspection> InspectArchive(ArchiveOptions& p_options)
     const std::string key = ResolveKey(p_options.key.text, p_options.key.file);
     p_options.readFrom = copied ? CopyOfStream(file) : file;
     const std::string& read = p_options.readFrom;
-    auto inspection = std::make_unique<Inspection>(read, key,
-                                                   p_options.plain ? Inspection::Reading::Plain : Inspection::Reading::ByName);
+    auto inspection = std::make_unique<Inspection>(
+        read, key, p_options.plain ? Inspection::Reading::Plain : Inspection::Reading::ByName);
     // A stream (standard input, a pipe, a device such as /dev/stdin) has no name to go by: a
     // plain archive there is read as plain.
     const bool stream = copied || file.rfind("/dev/", 0) == 0;
@@ -169,7 +169,8 @@ std::vector<const InspectedEntry*> InPathOrder(const Inspection& p_inspection)
     keyed.reserve(p_inspection.Entries().size());
     for (const InspectedEntry& entry : p_inspection.Entries())
         keyed.push_back(Keyed{AssetPath(entry.name), &entry});
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& p_a, const Keyed& p_b) { return p_a.path < p_b.path; });
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const Keyed& p_a, const Keyed& p_b) { return p_a.path < p_b.path; });
     std::vector<const InspectedEntry*> ordered;
     ordered.reserve(keyed.size());
     for (const Keyed& item : keyed)

@@ -5,9 +5,7 @@
 
 namespace draxel_tool {
 
-CommandSet::CommandSet(CLI::App& p_app) : _app(p_app)
-{
-}
+CommandSet::CommandSet(CLI::App& p_app) : _app(p_app) {}
 
 CLI::App* CommandSet::Add(const std::string& p_name, const std::string& p_help, std::function<int()> p_run)
 {

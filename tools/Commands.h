@@ -38,9 +38,9 @@ void AddKeyOptions(CLI::App& p_command, KeyOptions& p_key);
 // The groups of commands, one call each.
 void AddDemoCommand(CommandSet& p_commands);
 void AddPackCommand(CommandSet& p_commands);
-void AddListCommands(CommandSet& p_commands);   // ls, check
+void AddListCommands(CommandSet& p_commands); // ls, check
 void AddExtractCommand(CommandSet& p_commands);
-void AddTreeCommands(CommandSet& p_commands);    // cat, exists, tree
+void AddTreeCommands(CommandSet& p_commands); // cat, exists, tree
 void AddWatchCommand(CommandSet& p_commands);
 
 } // namespace draxel_tool

@@ -48,8 +48,8 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
         throw Failure(p_root, "no such directory (a resource tree has Shaders/, images/, fonts/ and assets/)");
     const fs::path root = fs::absolute(p_root).lexically_normal();
     const std::string rootText = root.generic_string();
-    const std::string trimmed = rootText.size() > 1 && rootText.back() == '/' ? rootText.substr(0, rootText.size() - 1)
-                                                                              : rootText;
+    const std::string trimmed =
+        rootText.size() > 1 && rootText.back() == '/' ? rootText.substr(0, rootText.size() - 1) : rootText;
     const qorfile::filepath rootPath(trimmed);
     const qorfile::filepath images = rootPath + qorfile::pathcomp("images");
     const qorfile::filepath fonts = rootPath + qorfile::pathcomp("fonts");
@@ -122,8 +122,8 @@ int RunDemo(const std::string& p_root, std::ostream& p_out)
     const QImage& first = cache.Image(logo);
     const QImage& second = cache.Image(logo);
     p_out << "   ImageFile(\"logo\") -> " << FileName(logo) << " in the image directory\n"
-          << "   ImageCache::Image -> " << first.width() << " x " << first.height() << " pixels, "
-          << first.depth() << " bits per pixel; a second request returns the "
+          << "   ImageCache::Image -> " << first.width() << " x " << first.height() << " pixels, " << first.depth()
+          << " bits per pixel; a second request returns the "
           << (&first == &second ? "same cached image" : "image again") << '\n';
     try {
         cache.Image(qorfile::filepath(images.str() + "/missing.png"));

@@ -78,10 +78,11 @@ std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_e
     std::string error = p_directory.CreateOutput(p_path, p_overwrite, out);
     if (!error.empty())
         return error;
-    const std::string streamed = StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
-        if (error.empty())
-            error = out->Write(p_bytes, p_count);
-    });
+    const std::string streamed =
+        StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
+            if (error.empty())
+                error = out->Write(p_bytes, p_count);
+        });
     const std::string closed = out->Close();
     if (!error.empty())
         return "write error: " + error;

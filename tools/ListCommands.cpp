@@ -60,9 +60,9 @@ void PrintLongLine(const InspectedEntry& p_entry)
                       FlagLetters(p_entry.flags).c_str(), "-", "-", "-", "-");
     else
         std::snprintf(line, sizeof line, "%-4s %-8s %-5s %12" PRIu64 " %12" PRIu64 " %s %10" PRIu64 "  ",
-                      p_entry.isLink ? "link" : "file",
-                      MethodName(p_entry.method).c_str(), FlagLetters(p_entry.flags).c_str(), p_entry.compressedSize,
-                      p_entry.uncompressedSize, Hex32(p_entry.crc32).c_str(), p_entry.localHeaderOffset);
+                      p_entry.isLink ? "link" : "file", MethodName(p_entry.method).c_str(),
+                      FlagLetters(p_entry.flags).c_str(), p_entry.compressedSize, p_entry.uncompressedSize,
+                      Hex32(p_entry.crc32).c_str(), p_entry.localHeaderOffset);
     WriteOut(line + Printable(p_entry.name) + '\n');
 }
 
@@ -168,8 +168,7 @@ int CheckArchive(const CheckOptions& p_options)
             continue;
         }
         if (crc != entry.crc32)
-            problems.push_back(Problem{entry.name, "CRC-32 mismatch",
-                                       CrcMismatch(entry.crc32, crc)});
+            problems.push_back(Problem{entry.name, "CRC-32 mismatch", CrcMismatch(entry.crc32, crc)});
     }
 
     if (p_options.json) {
@@ -206,16 +205,20 @@ void AddListCommands(CommandSet& p_commands)
     auto ls = std::make_shared<ListOptions>();
     CLI::App* lsCommand = p_commands.Add("ls", "List the entries of an archive", [ls] { return ListArchive(*ls); });
     AddArchiveOptions(*lsCommand, ls->archive);
-    lsCommand->add_flag("-l,--long", ls->longListing, "Show type, method, flags (E encrypted, D data descriptor, U UTF-8 name, 1-3 the compression option), "
-                        "sizes, CRC-32 and offset");
+    lsCommand->add_flag(
+        "-l,--long", ls->longListing,
+        "Show type, method, flags (E encrypted, D data descriptor, U UTF-8 name, 1-3 the compression option), "
+        "sizes, CRC-32 and offset");
     lsCommand->add_flag("--json", ls->json, "Write the listing as JSON");
 
     auto check = std::make_shared<CheckOptions>();
-    CLI::App* checkCommand = p_commands.Add(
-        "check", "Report every problem of an archive and verify every stored entry against its CRC-32",
-        [check] { return CheckArchive(*check); });
+    CLI::App* checkCommand =
+        p_commands.Add("check", "Report every problem of an archive and verify every stored entry against its CRC-32",
+                       [check] { return CheckArchive(*check); });
     AddArchiveOptions(*checkCommand, check->archive);
-    checkCommand->add_flag("--all", check->all, "List every problem (otherwise the first " + std::to_string(ProblemLines::Shown) + " and a count)");
+    checkCommand->add_flag("--all", check->all,
+                           "List every problem (otherwise the first " + std::to_string(ProblemLines::Shown) +
+                               " and a count)");
     checkCommand->add_flag("--json", check->json, "Write the problems as JSON");
 }
 

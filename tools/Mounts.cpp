@@ -85,14 +85,15 @@ void AddMountOptions(CLI::App& p_command, MountOptions& p_options)
                              .add_option("--priority", p_options.priorities,
                                          "Mount the -m before it with this priority (its SRC is then taken whole)")
                              ->allow_extra_args(false);
-    p_options.key = p_command.add_option("--key", p_options.keys, "Scramble key of the archive named by the -m before it")
-                        ->allow_extra_args(false);
+    p_options.key =
+        p_command.add_option("--key", p_options.keys, "Scramble key of the archive named by the -m before it")
+            ->allow_extra_args(false);
     p_options.keyFile = p_command
                             .add_option("--key-file", p_options.keyFiles,
                                         "Scramble key of the archive named by the -m before it: the bytes of this file")
                             ->allow_extra_args(false);
-    p_options.plain = p_command.add_flag("--plain",
-                                         "Read the archive named by the -m before it as a plain ZIP whatever its name");
+    p_options.plain =
+        p_command.add_flag("--plain", "Read the archive named by the -m before it as a plain ZIP whatever its name");
 }
 
 std::vector<Mount> CollectMounts(const CLI::App& p_command, const MountOptions& p_options)
@@ -164,8 +165,9 @@ boost::shared_ptr<AssetLibrary> BuildLibrary(std::vector<Mount>& p_mounts, Repor
         const bool directory = mount.source != "-" && fs::is_directory(fs::u8path(mount.source));
         if (directory) {
             if (mount.keyGiven || mount.archive.plain)
-                throw Failure(mount.source, std::string(mount.keyGiven ? "--key" : "--plain") +
-                                                " applies to archives, and this is a directory",
+                throw Failure(mount.source,
+                              std::string(mount.keyGiven ? "--key" : "--plain") +
+                                  " applies to archives, and this is a directory",
                               BadUsage);
             library->MountDirectory(qorfile::filepath(mount.source), mount.target, mount.priority);
             continue;
@@ -184,7 +186,8 @@ boost::shared_ptr<AssetLibrary> BuildLibrary(std::vector<Mount>& p_mounts, Repor
     return library;
 }
 
-boost::shared_ptr<AssetLibrary> MountedLibrary(const CLI::App& p_command, const MountOptions& p_options, Reports& p_reports)
+boost::shared_ptr<AssetLibrary> MountedLibrary(const CLI::App& p_command, const MountOptions& p_options,
+                                               Reports& p_reports)
 {
     std::vector<Mount> mounts = CollectMounts(p_command, p_options);
     return BuildLibrary(mounts, p_reports);

@@ -57,12 +57,13 @@ boost::shared_ptr<Qor::Draxel::Assets::AssetLibrary> BuildLibrary(std::vector<Mo
 
 // Both of the above, for commands that need only the library.
 boost::shared_ptr<Qor::Draxel::Assets::AssetLibrary> MountedLibrary(const CLI::App& p_command,
-                                                                     const MountOptions& p_options, Reports& p_reports);
+                                                                    const MountOptions& p_options, Reports& p_reports);
 
 // The archive entry that Open of p_path reads when p_child (a file) comes from an archive
 // mount: the last file entry of that name, as the volume keeps it, with its inspection in
 // p_inspection. Null otherwise.
-const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const Qor::Draxel::Assets::AssetLibrary::Child& p_child,
+const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts,
+                                   const Qor::Draxel::Assets::AssetLibrary::Child& p_child,
                                    const Qor::Draxel::Assets::AssetPath& p_path, const Inspection*& p_inspection);
 
 // The archive entry that Open reads for a file p_location found in an archive mount: the

@@ -124,7 +124,7 @@ private:
             const fs::file_status status = fs::status(path, statusError);
             if (statusError) {
                 Unreadable(path, fs::is_symlink(fs::symlink_status(path, error)) ? "a symbolic link that leads nowhere"
-                                                                                  : statusError.message());
+                                                                                 : statusError.message());
                 continue;
             }
             if (fs::is_directory(status)) {
@@ -234,8 +234,8 @@ int PackArchive(const PackOptions& p_options)
             out = (fs::u8path(out) / builtIn.name).u8string();
     }
     if (trailer && key.size() != Zip::KeyTrailerLength)
-        throw Failure("pack", "--trailer needs a key of exactly 32 bytes (this key has " + std::to_string(key.size()) +
-                                  ")",
+        throw Failure("pack",
+                      "--trailer needs a key of exactly 32 bytes (this key has " + std::to_string(key.size()) + ")",
                       BadUsage);
     if (p_options.directories.empty() && p_options.from.empty())
         throw Failure("pack", "nothing to pack: give directories, or --from ARCHIVE", BadUsage);
@@ -252,8 +252,8 @@ int PackArchive(const PackOptions& p_options)
     }
 
     const fs::path target = fs::u8path(out);
-    const fs::path temporary =
-        target.parent_path() / fs::u8path("." + target.filename().u8string() + ".tmp" + std::to_string(platform::ProcessId()));
+    const fs::path temporary = target.parent_path() / fs::u8path("." + target.filename().u8string() + ".tmp" +
+                                                                 std::to_string(platform::ProcessId()));
     std::vector<fs::path> ownFiles;
     if (!toStandardOutput)
         ownFiles = {target, temporary};
@@ -268,8 +268,9 @@ int PackArchive(const PackOptions& p_options)
         fromEntries = from->Entries();
         for (const SourceArchive::Entry& entry : fromEntries) {
             if (entry.link && !p_options.linksAsFiles) {
-                PrintError(p_options.from + ": " + entry.name,
-                           "skipped, symbolic link (--links-as-files packs it as a file holding the path it points to)");
+                PrintError(
+                    p_options.from + ": " + entry.name,
+                    "skipped, symbolic link (--links-as-files packs it as a file holding the path it points to)");
                 ++linksSkipped;
                 continue;
             }
@@ -323,7 +324,10 @@ int PackArchive(const PackOptions& p_options)
         platform::KeepOnSignal(temporary.u8string());
         std::cerr << std::flush;
         WriteOut(out + ": " + std::to_string(items.size()) + (items.size() == 1 ? " entry" : " entries") +
-                 (key.empty() ? "" : trailer ? ", scrambled, key in trailer" : ", scrambled") + "\n");
+                 (key.empty() ? ""
+                  : trailer   ? ", scrambled, key in trailer"
+                              : ", scrambled") +
+                 "\n");
     }
     if (collector.Skipped() > 0) {
         PrintError(out, std::to_string(collector.Skipped()) + " unreadable path(s) skipped");

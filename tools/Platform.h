@@ -79,7 +79,8 @@ public:
     virtual std::string MakeFolders(const std::string& p_relative) = 0;
     // Creates the file p_relative (its folders must exist); an existing file is an error unless
     // p_replace, and a symbolic link always is.
-    virtual std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) = 0;
+    virtual std::string CreateOutput(const std::string& p_relative, bool p_replace,
+                                     std::unique_ptr<OutputFile>& p_file) = 0;
 };
 
 // Creates p_path, or empties it, for writing; null with p_error set on failure. Others may

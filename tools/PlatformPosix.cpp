@@ -115,7 +115,8 @@ public:
         return WalkFolders(PathComponents(p_relative), true, folder);
     }
 
-    std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
+    std::string CreateOutput(const std::string& p_relative, bool p_replace,
+                             std::unique_ptr<OutputFile>& p_file) override
     {
         const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (p_replace ? O_TRUNC : O_EXCL);
         int descriptor = OpenBeneath(_root, p_relative, flags, 0666);

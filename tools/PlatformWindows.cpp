@@ -27,13 +27,13 @@ namespace {
 std::string Reason(DWORD p_error)
 {
     wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, p_error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, p_error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string reason = length > 0 ? widetext::Narrow(text) : std::string();
     ::LocalFree(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
-                               reason.back() == '.'))
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' || reason.back() == '.'))
         reason.pop_back();
     return reason.empty() ? "system error " + std::to_string(p_error) : reason;
 }
@@ -123,8 +123,8 @@ std::string AliasedName(const std::string& p_part)
         stem.pop_back();
     for (char& character : stem)
         character = static_cast<char>(std::toupper(static_cast<unsigned char>(character)));
-    static const char* const devices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
-                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+    static const char* const devices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",   "COM4",
+                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2",   "LPT3",
                                           "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
     for (const char* device : devices)
         if (stem == device)
@@ -154,7 +154,8 @@ public:
         return WalkFolders(PathComponents(p_relative), true, folder);
     }
 
-    std::string CreateOutput(const std::string& p_relative, bool p_replace, std::unique_ptr<OutputFile>& p_file) override
+    std::string CreateOutput(const std::string& p_relative, bool p_replace,
+                             std::unique_ptr<OutputFile>& p_file) override
     {
         std::vector<std::string> parts = PathComponents(p_relative);
         if (parts.empty())
@@ -295,7 +296,8 @@ bool StandardOutputPipeClosed(int p_errno)
 {
     // The C runtime keeps the system's code of its last failed call in _doserrno; Wine reports
     // a reader gone as ERROR_PIPE_NOT_CONNECTED, Windows as ERROR_NO_DATA.
-    for (const unsigned long error : {static_cast<unsigned long>(_doserrno), static_cast<unsigned long>(::GetLastError())})
+    for (const unsigned long error :
+         {static_cast<unsigned long>(_doserrno), static_cast<unsigned long>(::GetLastError())})
         if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
             return true;
     return p_errno == EPIPE;
@@ -336,8 +338,9 @@ void KeepOnSignal(const std::string& p_path)
 
 std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::string& p_error)
 {
-    const HANDLE file = ::CreateFileW(widetext::Widen(p_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileW(widetext::Widen(p_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         p_error = Reason(::GetLastError());
         return nullptr;

@@ -20,7 +20,7 @@ public:
     struct Entry {
         std::string name; // as UTF-8, without "." components; a directory's without its trailing '/'
         bool directory = false;
-        bool link = false; // a symbolic link: its data is the path it points to
+        bool link = false;      // a symbolic link: its data is the path it points to
         std::uint64_t size = 0; // the central directory's size and CRC-32 of the data
         std::uint32_t crc32 = 0;
         std::size_t index = 0; // what Read takes

@@ -144,10 +144,13 @@ public:
         std::string problem;
         bool read = false;
         if (entry.method == Zip::MethodStored) {
-            read = _inspection->ReadData(entry, [&](const char* p_bytes, std::size_t p_count) {
-                pass(p_bytes, p_count);
-                return true;
-            }, ChunkSize);
+            read = _inspection->ReadData(
+                entry,
+                [&](const char* p_bytes, std::size_t p_count) {
+                    pass(p_bytes, p_count);
+                    return true;
+                },
+                ChunkSize);
         } else {
             read = Inflate(entry, pass, problem);
         }
@@ -188,30 +191,34 @@ private:
         std::vector<char> out(ChunkSize);
         std::uint64_t made = 0;
         bool ended = false;
-        const bool read = _inspection->ReadData(p_entry, [&](const char* p_input, std::size_t p_count) {
-            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p_input));
-            stream.avail_in = static_cast<uInt>(p_count);
-            while (!ended && (stream.avail_in > 0 || stream.avail_out == 0)) {
-                stream.next_out = reinterpret_cast<Bytef*>(out.data());
-                stream.avail_out = static_cast<uInt>(out.size());
-                const int status = inflate(&stream, Z_NO_FLUSH);
-                if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-                    p_problem = std::string("damaged deflate data (") + (stream.msg ? stream.msg : "zlib error") + ")";
-                    return false;
+        const bool read = _inspection->ReadData(
+            p_entry,
+            [&](const char* p_input, std::size_t p_count) {
+                stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p_input));
+                stream.avail_in = static_cast<uInt>(p_count);
+                while (!ended && (stream.avail_in > 0 || stream.avail_out == 0)) {
+                    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+                    stream.avail_out = static_cast<uInt>(out.size());
+                    const int status = inflate(&stream, Z_NO_FLUSH);
+                    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+                        p_problem =
+                            std::string("damaged deflate data (") + (stream.msg ? stream.msg : "zlib error") + ")";
+                        return false;
+                    }
+                    const std::size_t count = out.size() - stream.avail_out;
+                    if (count > p_entry.uncompressedSize - made) {
+                        p_problem = "the inflated data is longer than the entry's size";
+                        return false;
+                    }
+                    made += count;
+                    p_pass(out.data(), count);
+                    ended = status == Z_STREAM_END;
+                    if (status == Z_BUF_ERROR)
+                        break;
                 }
-                const std::size_t count = out.size() - stream.avail_out;
-                if (count > p_entry.uncompressedSize - made) {
-                    p_problem = "the inflated data is longer than the entry's size";
-                    return false;
-                }
-                made += count;
-                p_pass(out.data(), count);
-                ended = status == Z_STREAM_END;
-                if (status == Z_BUF_ERROR)
-                    break;
-            }
-            return !ended;
-        }, ChunkSize);
+                return !ended;
+            },
+            ChunkSize);
         if (read && p_problem.empty() && !ended)
             p_problem = "the deflate data ends early";
         return read;

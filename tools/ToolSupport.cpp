@@ -18,7 +18,6 @@
 #include <iterator>
 #include <memory>
 
-
 namespace draxel_tool {
 
 namespace {
@@ -129,7 +128,8 @@ std::ostream g_output(&g_outputBuffer);
 
 [[noreturn]] void WriteFailed()
 {
-    throw Failure(std::string(), "write error: " + (g_outputBuffer.Error().empty() ? std::strerror(EIO) : g_outputBuffer.Error()));
+    throw Failure(std::string(),
+                  "write error: " + (g_outputBuffer.Error().empty() ? std::strerror(EIO) : g_outputBuffer.Error()));
 }
 
 } // namespace
@@ -194,7 +194,8 @@ std::string Explain(const std::string& p_report)
         const char* message;
         const char* text;
     };
-    static const char* const truncated = "the archive ends inside a record (truncated, or an offset points past the end)";
+    static const char* const truncated =
+        "the archive ends inside a record (truncated, or an offset points past the end)";
     static const Known known[] = {
         {M::EndRecordInvalid, "no end-of-central-directory record at the end (not a ZIP archive, a wrong key, or an "
                               "archive comment, which is not supported)"},
@@ -308,7 +309,7 @@ std::size_t Utf8Sequence(const std::string& p_text, std::size_t p_at)
         length = 2;
     } else if (lead >= 0xe0 && lead <= 0xef) {
         length = 3;
-        low = lead == 0xe0 ? 0xa0 : 0x80; // no overlong forms
+        low = lead == 0xe0 ? 0xa0 : 0x80;  // no overlong forms
         high = lead == 0xed ? 0x9f : 0xbf; // no surrogates
     } else if (lead >= 0xf0 && lead <= 0xf4) {
         length = 4;

@@ -91,9 +91,8 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
         const std::string unopenable = Unopenable(*entry);
         if (!unopenable.empty())
             throw Failure(p_path, "cannot be opened: " + unopenable);
-        const std::string streamed = StreamEntry(*archive, *entry, p_text, [](const char* p_bytes, std::size_t p_count) {
-            WriteOut(p_bytes, p_count);
-        });
+        const std::string streamed = StreamEntry(
+            *archive, *entry, p_text, [](const char* p_bytes, std::size_t p_count) { WriteOut(p_bytes, p_count); });
         if (!streamed.empty()) {
             FinishOutput();
             throw Failure(p_path, streamed);
@@ -272,14 +271,14 @@ void PrintTree(const AssetLibrary& p_library, const AssetPath& p_directory, cons
 
 void AddTreeCommands(CommandSet& p_commands)
 {
-    std::shared_ptr<TreeOptions> cat =
-        AddTreeCommand(p_commands, TreeCommand::Cat, "cat", "Write an asset of the merged tree to standard output", true);
+    std::shared_ptr<TreeOptions> cat = AddTreeCommand(p_commands, TreeCommand::Cat, "cat",
+                                                      "Write an asset of the merged tree to standard output", true);
     cat->command->add_flag("-t,--text", cat->text, "Open in text mode (CR LF becomes LF)");
-    std::shared_ptr<TreeOptions> exists = AddTreeCommand(
-        p_commands, TreeCommand::Exists, "exists", "Tell whether an asset exists, and where it comes from", true);
+    std::shared_ptr<TreeOptions> exists = AddTreeCommand(p_commands, TreeCommand::Exists, "exists",
+                                                         "Tell whether an asset exists, and where it comes from", true);
     exists->command->add_flag("--json", exists->json, "Write the answer as JSON");
-    std::shared_ptr<TreeOptions> tree =
-        AddTreeCommand(p_commands, TreeCommand::Tree, "tree", "Show the merged tree below PATH (default: the root)", false);
+    std::shared_ptr<TreeOptions> tree = AddTreeCommand(p_commands, TreeCommand::Tree, "tree",
+                                                       "Show the merged tree below PATH (default: the root)", false);
     tree->command->add_flag("--json", tree->json, "Write the tree as JSON");
 }
 

@@ -153,7 +153,8 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
     // Beside the working directory, not in it: the archive file is no asset of the tree.
     const fs::path pack = fs::u8path(p_temporary) / "shader-pack.zip";
     const char* header = "#version 330 core\nout vec4 colour;\n";
-    PackShaders(pack, {{"Tests/colour.frag", std::string(header) + "void main() { colour = vec4(0.6, 0.0, 0.8, 1.0); }\n"}});
+    PackShaders(pack,
+                {{"Tests/colour.frag", std::string(header) + "void main() { colour = vec4(0.6, 0.0, 0.8, 1.0); }\n"}});
     const qorfile::filepath packPath(pack.generic_u8string());
     p_library->MountArchive(packPath, AssetPath(std::string("Shaders")), 4, std::string());
     AwaitChange(watcher, p_out);
@@ -161,8 +162,9 @@ void ShowHotReload(const boost::shared_ptr<AssetLibrary>& p_library, const std::
 
     p_out << "   - repacked while the program runs, with another colour and one more shader: Poll remounts it\n"
           << "     and tells each entry's change:\n";
-    PackShaders(pack, {{"Tests/colour.frag", std::string(header) + "void main() { colour = vec4(1.0, 1.0, 0.0, 1.0); }\n"},
-                       {"Tests/extra.frag", std::string(header) + "void main() { colour = vec4(1.0); }\n"}});
+    PackShaders(pack,
+                {{"Tests/colour.frag", std::string(header) + "void main() { colour = vec4(1.0, 1.0, 0.0, 1.0); }\n"},
+                 {"Tests/extra.frag", std::string(header) + "void main() { colour = vec4(1.0); }\n"}});
     AwaitChange(watcher, p_out);
     ShowShader(*p_library, shader, p_out);
 
@@ -187,8 +189,7 @@ struct WatchOptions {
 int RunWatch(const WatchOptions& p_watch)
 {
     Reports reports(Reports::Throw);
-    const boost::shared_ptr<AssetLibrary> library =
-        MountedLibrary(*p_watch.command, p_watch.mounting, reports);
+    const boost::shared_ptr<AssetLibrary> library = MountedLibrary(*p_watch.command, p_watch.mounting, reports);
     // An archive rebuilt while the watch runs is read again, and its entries' changes printed.
     AssetWatcher watcher(library, AssetWatcher::RemountArchives);
     std::vector<std::string> paths = p_watch.paths;

@@ -39,7 +39,8 @@ inline std::uint32_t DecodeFixed32(const unsigned char* p_bytes)
 
 inline std::uint64_t DecodeFixed64(const unsigned char* p_bytes)
 {
-    return static_cast<std::uint64_t>(DecodeFixed32(p_bytes)) | (static_cast<std::uint64_t>(DecodeFixed32(p_bytes + 4)) << 32);
+    return static_cast<std::uint64_t>(DecodeFixed32(p_bytes)) |
+           (static_cast<std::uint64_t>(DecodeFixed32(p_bytes + 4)) << 32);
 }
 
 inline void EncodeFixed16(std::string& p_out, std::uint16_t p_value)

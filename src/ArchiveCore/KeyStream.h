@@ -90,7 +90,8 @@ private:
 
     static std::size_t StartIndex(std::int64_t p_runStart, std::size_t p_keyLength)
     {
-        const auto position = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(p_runStart)));
+        const auto position =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(p_runStart)));
         const auto length = static_cast<std::int64_t>(p_keyLength);
         const std::int64_t remainder = static_cast<std::int64_t>(position) % length;
         return static_cast<std::size_t>(remainder < 0 ? remainder + length : remainder);

@@ -283,8 +283,8 @@ private:
     {
         std::size_t done = 0;
         while (done < p_count) {
-            const std::ptrdiff_t count =
-                Platform::PositionedRead(_file, p_bytes + done, p_count - done, p_position + static_cast<std::streamoff>(done));
+            const std::ptrdiff_t count = Platform::PositionedRead(_file, p_bytes + done, p_count - done,
+                                                                  p_position + static_cast<std::streamoff>(done));
             if (count == Platform::ReadNamesDirectory)
                 _fail = true;
             if (count <= 0)
@@ -299,7 +299,8 @@ private:
     {
         std::size_t count = p_wanted;
         if (_measured)
-            count = std::min<std::size_t>(count, p_position < _length ? static_cast<std::size_t>(_length - p_position) : 0);
+            count =
+                std::min<std::size_t>(count, p_position < _length ? static_cast<std::size_t>(_length - p_position) : 0);
         if (count > _windowCapacity) {
             _heapWindow.reset(new char[count]);
             _window = _heapWindow.get();
