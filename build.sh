@@ -41,9 +41,16 @@ configure_and_build() { # dir, extra cmake arguments...
   cmake --build "$dir" -j "$jobs"
 }
 
-# The house style: .clang-tidy's checks over the library's sources (with the compile commands of
-# the build in dir).
+# The house style: every C++ source as .clang-format lays it out, and .clang-tidy's checks over
+# the library's sources (with the compile commands of the build in dir).
 check_style() { # dir
+  local sources=()
+  mapfile -t sources < <(cd "$here" && find include src host tools tests testing bench fuzz examples \
+    -path tests/corpus -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | sort)
+  if ! (cd "$here" && clang-format --dry-run --Werror "${sources[@]}"); then
+    echo "clang-format: the files above are not laid out as .clang-format says (clang-format -i fixes them)" >&2
+    return 1
+  fi
   local log=$1/clang-tidy.log
   if ! run-clang-tidy -p "$1" -quiet -j "$jobs" "$here/src/.*\\.cpp" >"$log" 2>&1; then
     grep -E "(warning|error):" "$log" | grep -v "warnings generated" >&2 || cat "$log" >&2
