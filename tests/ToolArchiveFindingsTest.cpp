@@ -15,7 +15,6 @@
 #include <functional>
 #include <iostream>
 
-
 namespace fs = std::filesystem;
 using testing_support::ArchiveItem;
 using testing_support::CentralHeaderOffset;
