@@ -17,6 +17,8 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/Volume.cpp
   ${ASSETS_ROOT}/src/FileStream.cpp
   ${ASSETS_ROOT}/src/FileSystemVolume.cpp
+  ${ASSETS_ROOT}/src/IndexedDirectoryVolume.cpp
+  ${ASSETS_ROOT}/src/IndexedTree.cpp
   ${ASSETS_ROOT}/src/ArchiveDirectory.cpp
   ${ASSETS_ROOT}/src/ArchiveDiagnostics.cpp
   ${ASSETS_ROOT}/src/ArchiveDiagnosticsKinds.cpp

@@ -9,6 +9,7 @@
 #include "AssetLibraryState.h"
 #include "Check.h"
 #include "DeferredOpen.h"
+#include "IndexedDirectoryVolume.h"
 #include "Messages.h"
 
 namespace Qor {
@@ -59,6 +60,14 @@ void LogMount(const char* p_kind, const qorfile::filepath& p_source, const Asset
     Utility::GetLogger().dout("Assets") << "   -> target: " << p_target.str() << std::endl;
 }
 
+boost::shared_ptr<AssetVolume> MakeDirectoryVolume(const AssetPath& p_source, const AssetPath& p_target,
+                                                   unsigned int p_priority, bool p_indexed)
+{
+    if (p_indexed)
+        return boost::make_shared<IndexedDirectoryVolume>(p_source, p_target, p_priority);
+    return boost::make_shared<FileSystemVolume>(p_source, p_target, p_priority);
+}
+
 } // namespace
 
 AssetLibrary::AssetLibrary() : _state(new State) {}
@@ -72,12 +81,19 @@ boost::shared_ptr<AssetLibrary> AssetLibrary::Create()
 
 void AssetLibrary::MountDirectory(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority)
 {
+    MountDirectory(p_source, p_target, p_priority, DirectoryIndex::Live);
+}
+
+void AssetLibrary::MountDirectory(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority,
+                                  DirectoryIndex p_index)
+{
     Check(qorfile::direxists(p_source), Messages::MountDirectoryMissing);
     const AssetPath source(p_source);
     Check(_state->priorities.find(source) == _state->priorities.end(), Messages::MountDirectoryTwice);
     LogMount("Mounting directory: ", p_source, p_target);
-    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, false, std::string()},
-                  [&] { return boost::make_shared<FileSystemVolume>(source, p_target, p_priority); });
+    const bool indexed = p_index == DirectoryIndex::Kept;
+    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, false, std::string(), indexed},
+                  [&] { return MakeDirectoryVolume(source, p_target, p_priority, indexed); });
 }
 
 void AssetLibrary::MountArchive(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority,
@@ -87,7 +103,7 @@ void AssetLibrary::MountArchive(const qorfile::filepath& p_source, const AssetPa
     const AssetPath source(p_source);
     Check(_state->priorities.find(source) == _state->priorities.end(), Messages::MountArchiveTwice);
     LogMount("Mounting archive: ", p_source, p_target);
-    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, true, p_key},
+    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, true, p_key, false},
                   [&] { return boost::make_shared<ArchiveVolume>(source, p_target, p_priority, p_key); });
 }
 
@@ -138,7 +154,7 @@ AssetLibrary::RemountResult AssetLibrary::Remount(const AssetPath& p_source, con
     if (mounted->isArchive)
         mounted->volume = boost::make_shared<ArchiveVolume>(mounted->source, target, mounted->priority, mounted->key);
     else
-        mounted->volume = boost::make_shared<FileSystemVolume>(mounted->source, target, mounted->priority);
+        mounted->volume = MakeDirectoryVolume(mounted->source, target, mounted->priority, mounted->indexed);
     ++_state->revision;
     return RemountResult::Remounted;
 }

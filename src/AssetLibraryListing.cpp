@@ -7,6 +7,7 @@
 #include <Assets/FileSystemVolume.h>
 
 #include "AssetLibraryState.h"
+#include "IndexedDirectoryVolume.h"
 
 #include <map>
 #include <set>
@@ -25,6 +26,8 @@ std::vector<ListedChild> VolumeChildren(const AssetVolume& p_volume, const Asset
 {
     if (const auto* archive = dynamic_cast<const ArchiveVolume*>(&p_volume))
         return archive->Children(p_directory);
+    if (const auto* indexed = dynamic_cast<const IndexedDirectoryVolume*>(&p_volume))
+        return indexed->Children(p_directory);
     if (const auto* directory = dynamic_cast<const FileSystemVolume*>(&p_volume))
         return directory->Children(p_directory);
     return std::vector<ListedChild>();

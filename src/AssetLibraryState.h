@@ -26,6 +26,8 @@ struct AssetLibrary::State {
         bool isArchive = false;
         // The scramble key the archive was mounted with, for a remount.
         std::string key;
+        // A directory answered from a kept index.
+        bool indexed = false;
     };
 
     // Which volume answers for one path, by the search order of Exists and Open. The caller hands

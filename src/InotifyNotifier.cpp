@@ -6,6 +6,7 @@
 
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,15 +35,50 @@ public:
 
     bool WatchDirectory(const std::string& p_directory) override
     {
-        if (_watches.count(p_directory))
-            return true;
+        // Asked of the kernel every time: the directory at this path may be another one than
+        // the one watched under it before (replaced while its notices were lost), and the
+        // kernel hands back the watch of the directory there now.
         const int watch = ::inotify_add_watch(_descriptor, p_directory.c_str(), WatchMask);
-        if (watch < 0)
-            return errno != ENOSPC && errno != ENOMEM;
+        if (watch < 0) {
+            const int error = errno;
+            Unrecord(p_directory);
+            return error != ENOSPC && error != ENOMEM;
+        }
+        auto known = _watches.find(p_directory);
+        if (known != _watches.end() && known->second == watch)
+            return true;
+        Unrecord(p_directory);
         _watches.emplace(p_directory, watch);
         // Two paths of one directory (a link, two mounts of one tree) share one watch.
         _directories[watch].push_back(p_directory);
         return true;
+    }
+
+    bool Watching(const std::string& p_directory) const override { return _watches.count(p_directory) != 0; }
+
+    // Notices of a remote or user-space file system tell only what this machine did, if that.
+    bool Complete(const std::string& p_directory) const override
+    {
+        struct statfs system;
+        if (::statfs(p_directory.c_str(), &system) != 0)
+            return false;
+        switch (static_cast<unsigned long>(system.f_type)) {
+        case 0x6969ul:     // NFS
+        case 0x517Bul:     // SMB
+        case 0xFF534D42ul: // CIFS
+        case 0xFE534D42ul: // SMB2
+        case 0x65735546ul: // FUSE
+        case 0x01021997ul: // 9P
+        case 0x00C36400ul: // Ceph
+        case 0x5346414Ful: // AFS
+        case 0x6B414653ul: // kAFS
+        case 0x47504653ul: // GPFS
+        case 0x0BD00BD0ul: // Lustre
+        case 0x73757245ul: // Coda
+            return false;
+        default:
+            return true;
+        }
     }
 
     void Clear() override
@@ -109,6 +145,24 @@ private:
             }
         }
         return true;
+    }
+
+    // Forgets that p_directory was watched, and drops its watch when no other path shares it.
+    void Unrecord(const std::string& p_directory)
+    {
+        auto known = _watches.find(p_directory);
+        if (known == _watches.end())
+            return;
+        auto directories = _directories.find(known->second);
+        if (directories != _directories.end()) {
+            std::vector<std::string>& names = directories->second;
+            names.erase(std::remove(names.begin(), names.end(), p_directory), names.end());
+            if (names.empty()) {
+                ::inotify_rm_watch(_descriptor, known->second);
+                _directories.erase(directories);
+            }
+        }
+        _watches.erase(known);
     }
 
     // Drops the watches of p_directory and of every directory below it.

@@ -139,6 +139,25 @@ FileSignature SignatureOf(const std::string& p_hostPath)
 
 WatchNotifier::~WatchNotifier() = default;
 
+bool WatchNotifier::Watching(const std::string&) const
+{
+    return false;
+}
+
+bool WatchNotifier::Complete(const std::string&) const
+{
+    return false;
+}
+
+std::unique_ptr<WatchNotifier> CreateImmediateNotifier()
+{
+#ifdef __linux__
+    return CreateInotifyNotifier();
+#else
+    return nullptr;
+#endif
+}
+
 std::unique_ptr<WatchNotifier> WatchNotifier::Create(bool p_native, std::chrono::milliseconds p_interval)
 {
 #ifdef __linux__

@@ -53,11 +53,22 @@ public:
     // a directory that exists (a watch limit, a file system without notices): then this
     // notifier can no longer be trusted and the caller falls back to polling.
     virtual bool WatchDirectory(const std::string& p_directory) = 0;
+    // True when a watch on p_directory is in place (WatchDirectory may skip a directory it
+    // cannot watch and still answer true).
+    virtual bool Watching(const std::string& p_directory) const;
+    // True when this notifier's notices tell every change below p_directory: a local file
+    // system (a remote one tells only what this machine did). False where that cannot be told.
+    virtual bool Complete(const std::string& p_directory) const;
     // Forgets every watched directory.
     virtual void Clear() = 0;
     // Appends the host paths changed since the last call. Never waits.
     virtual Outcome Take(std::vector<std::string>& p_paths) = 0;
 };
+
+// A notifier whose notices are queued before the call that made the change returns, so that
+// reading them tells the disk as it is now: inotify. Null on other platforms (the notices of
+// ReadDirectoryChangesW arrive when they arrive) and when it does not start.
+std::unique_ptr<WatchNotifier> CreateImmediateNotifier();
 
 // The native notifiers, each built on its own system only (Create chooses): inotify (null
 // when the kernel refuses a descriptor), and ReadDirectoryChangesW.

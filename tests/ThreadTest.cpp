@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 using namespace Qor::Draxel::Assets;
@@ -127,6 +128,29 @@ TEST_F(ThreadTest, StreamsOutliveTheirLibraryAndAreReadElsewhere)
     const int failures = RunThreads(8, 1, [&](int p_thread, int) {
         const boost::shared_ptr<std::istream>& stream = streams[static_cast<std::size_t>(p_thread)];
         return stream && ReadAll(*stream) == Expected(p_thread, Volume::Binary);
+    });
+    EXPECT_EQ(failures, 0);
+}
+
+// A kept index is brought up to date by whichever thread asks first: four threads ask while
+// one of them changes the directory; what stays put keeps its answers.
+TEST_F(ThreadTest, ThreadsAskAnIndexedDirectoryWhileItChanges)
+{
+    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
+    library->MountDirectory(qorfile::filepath(dir / "loose"), AssetPath(), 0, AssetLibrary::DirectoryIndex::Kept);
+    const int failures = RunThreads(4, 40, [&](int p_thread, int p_round) {
+        if (p_thread == 0) {
+            const std::string name = "churn/" + std::to_string(p_round % 5) + "/file.txt";
+            if (p_round % 2)
+                dir.Write("loose/" + name, "x");
+            else
+                std::remove((dir / ("loose/" + name)).c_str());
+        }
+        library->Exists(AssetPath("churn/" + std::to_string(p_round % 5) + "/file.txt"));
+        library->Children(AssetPath("churn"));
+        boost::shared_ptr<std::istream> stream = library->Open(AssetPath("extra/readme.txt"), Volume::Text);
+        return library->Exists(AssetPath("extra")) && stream && ReadAll(*stream) == "loose\nfile\n" &&
+               library->Children(AssetPath("extra")).size() == 1;
     });
     EXPECT_EQ(failures, 0);
 }

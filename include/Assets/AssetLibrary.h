@@ -40,6 +40,29 @@ public:
     // Reports a missing directory or a source mounted already (then mounts all the same if
     // the ensure handler returns).
     void MountDirectory(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority);
+
+    // How a mounted directory answers whether something exists there and what a directory
+    // holds (Exists, Open's choice of volume, Locate, Children).
+    //   Live: the disk is asked at every call.
+    //   Kept: from an index of the directory's tree, read at mount and kept current from the
+    //   platform's notices; before every answer the notices queued so far are applied
+    //   (without waiting), so that the answer is what the disk says at the moment of the
+    //   call, as Live gives it, the ".." refusal included. Open and the reads still open the
+    //   file on disk. The directory is watched with a notifier of its own (one per mount).
+    //   Where notices cannot promise that, the disk is asked as Live does: on hosts other
+    //   than Linux (on Windows the notices of ReadDirectoryChangesW arrive after the change
+    //   returns, so the disk answers, with the file system's own case rule), for a source
+    //   given by a relative path, on a remote or user-space file system (NFS, SMB, FUSE...),
+    //   once the watch limit is reached or the mounted directory itself is moved or removed,
+    //   and, for their part of the tree, below a symbolic link, a directory of another file
+    //   system, a directory that cannot be watched or listed, a file that cannot be opened
+    //   or is no regular file. When notices were lost (a full queue) the tree is read again
+    //   before the next answer. Changes made by another machine to a local disk it shares
+    //   are not seen.
+    enum class DirectoryIndex { Live, Kept };
+    // As MountDirectory, with the answers taken as p_index says; same reports and log lines.
+    void MountDirectory(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority,
+                        DirectoryIndex p_index);
     // As MountDirectory, for a ZIP archive file; the archive's directory is read now and
     // p_key is handed to the archive volume. An exception while reading leaves the source
     // unmounted.

@@ -48,12 +48,15 @@ public:
     // directory, anything else a file. Empty when p_directory names no directory.
     std::vector<ListedChild> Children(const AssetPath& p_directory) const;
 
-private:
+protected:
+    // The disk's answer (the indexed directory volume answers from its index where it can).
     ASSETS_LOCAL Found Find(const AssetPath& p_path) const override;
-    ASSETS_LOCAL boost::shared_ptr<std::istream> OpenFound(const Found& p_found, OpenMode p_mode) const override;
     // The host path of p_path into p_resolved; false, leaving it alone, for a path that
     // could leave the directory.
     ASSETS_LOCAL bool Resolve(const AssetPath& p_path, AssetPath& p_resolved) const;
+
+private:
+    ASSETS_LOCAL boost::shared_ptr<std::istream> OpenFound(const Found& p_found, OpenMode p_mode) const override;
 };
 
 } // namespace Assets

@@ -1,0 +1,187 @@
+// The indexed directory mount against the plain one over the same directory: random creates,
+// writes, deletes, renames and folder moves (in, out and within the tree; symbolic links
+// where the host makes them), each followed by lookups that must answer alike -- Exists, the
+// volume Open chooses, Open's stream and reports, and listings -- and again after the
+// notices were made to overflow their queue. Deterministic by seed.
+#include "TestSupport.h"
+
+#include <Assets/AssetLibrary.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+using namespace Qor::Draxel::Assets;
+using testing_support::P;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const Names[] = {"d0", "d1", "f0", "f1", "f2"};
+
+class Differential {
+public:
+    Differential(unsigned p_seed, const std::string& p_target)
+        : _random(p_seed), _root(_scratch.MakeDir("root")), _outside(_scratch.MakeDir("outside")), _target(p_target)
+    {
+        _plain->MountDirectory(qorfile::filepath(_root), P(_target), 1);
+        _indexed->MountDirectory(qorfile::filepath(_root), P(_target), 1, AssetLibrary::DirectoryIndex::Kept);
+    }
+
+    std::string RandomPath()
+    {
+        std::string path;
+        const int depth = 1 + static_cast<int>(_random() % 3);
+        for (int i = 0; i < depth; ++i)
+            path += (i ? "/" : "") + std::string(Names[_random() % 5]);
+        return path;
+    }
+
+    fs::path Host(const std::string& p_relative) const { return fs::u8path(_root + "/" + p_relative); }
+
+    // One random change of the tree; failures (a rename onto a full folder, say) are changes
+    // that did not happen, on both sides alike.
+    std::string Change()
+    {
+        std::error_code error;
+        const std::string path = RandomPath();
+        switch (_random() % 9) {
+        case 0:
+        case 1: {
+            fs::create_directories(Host(path).parent_path(), error);
+            std::ofstream(Host(path), std::ios_base::binary) << "bytes of " << path << " " << _random();
+            return "write " + path;
+        }
+        case 2:
+            fs::create_directories(Host(path), error);
+            return "mkdir " + path;
+        case 3:
+            fs::remove_all(Host(path), error);
+            return "remove " + path;
+        case 4:
+        case 5: {
+            const std::string to = RandomPath();
+            fs::rename(Host(path), Host(to), error);
+            return "rename " + path + " " + to;
+        }
+        case 6:
+            fs::remove_all(fs::u8path(_outside + "/moved"), error);
+            fs::rename(Host(path), fs::u8path(_outside + "/moved"), error);
+            return "move out " + path;
+        case 7:
+            fs::rename(fs::u8path(_outside + "/moved"), Host(path), error);
+            return "move in " + path;
+        default:
+#ifndef _WIN32
+            fs::create_symlink(Names[_random() % 5], Host(path), error);
+            return "link " + path;
+#else
+            return "nothing";
+#endif
+        }
+    }
+
+    std::string Asked(const std::string& p_relative) const
+    {
+        return _target.empty() ? p_relative : p_relative.empty() ? _target : _target + "/" + p_relative;
+    }
+
+    static std::string Opened(const AssetLibrary& p_library, const AssetPath& p_path, Volume::OpenMode p_mode)
+    {
+        testing_support::EnsureRecorder reports;
+        boost::shared_ptr<std::istream> stream = p_library.Open(p_path, p_mode);
+        std::ostringstream told;
+        told << reports.messages().size() << (stream ? stream->good() ? " good " : " failed " : " none ");
+        if (stream && stream->good())
+            told << testing_support::ReadAll(*stream);
+        return told.str();
+    }
+
+    static std::string Listed(const AssetLibrary& p_library, const AssetPath& p_path)
+    {
+        std::string told;
+        for (const AssetLibrary::Child& child : p_library.Children(p_path))
+            told += child.name + (child.isDirectory ? "/ " : " ");
+        return told;
+    }
+
+    void Compare(const std::string& p_relative)
+    {
+        SCOPED_TRACE("asked " + p_relative);
+        const AssetPath path = P(Asked(p_relative));
+        ASSERT_EQ(_plain->Exists(path), _indexed->Exists(path));
+        const AssetLibrary::Location plain = _plain->Locate(path), indexed = _indexed->Locate(path);
+        ASSERT_EQ(plain.kind, indexed.kind);
+        ASSERT_EQ(plain.hostPath, indexed.hostPath);
+        if (plain.kind == AssetLibrary::Location::File || _random() % 4 == 0) {
+            const Volume::OpenMode mode = _random() % 2 ? Volume::Binary : Volume::Text;
+            ASSERT_EQ(Opened(*_plain, path, mode), Opened(*_indexed, path, mode));
+        }
+        if (plain.kind == AssetLibrary::Location::Directory || _random() % 4 == 0) {
+            ASSERT_EQ(Listed(*_plain, path), Listed(*_indexed, path));
+        }
+    }
+
+    void CompareSome()
+    {
+        static const char* const Odd[] = {"", "d0/./f0", "d0//f0", "./d0", "../root/d0", "d0/../d0", "d0/"};
+        Compare(Odd[_random() % 7]);
+        for (int i = 0; i < 12; ++i)
+            Compare(RandomPath());
+    }
+
+    // Touches two files by turns until the queue of notices overflows (inotify merges only
+    // notices in a row that are alike).
+    void Overflow()
+    {
+        long limit = 0;
+        std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> limit;
+        if (limit <= 0 || limit > 100000)
+            return;
+        const std::string first = _scratch.Write("root/touched0", "0"), second = _scratch.Write("root/touched1", "1");
+        const fs::file_time_type now = fs::last_write_time(fs::u8path(first));
+        for (long i = 0; i <= limit + 100; ++i)
+            fs::last_write_time(fs::u8path(i % 2 ? first : second), now + std::chrono::seconds(i));
+    }
+
+    std::mt19937 _random;
+    testing_support::ScratchDir _scratch;
+    const std::string _root, _outside, _target;
+    boost::shared_ptr<AssetLibrary> _plain = AssetLibrary::Create(), _indexed = AssetLibrary::Create();
+};
+
+class IndexedDirectoryTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(IndexedDirectoryTest, AnswersAsTheDiskUnderRandomChanges)
+{
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        Differential run(seed, GetParam());
+        for (int step = 0; step < 300; ++step) {
+            const std::string change = run.Change();
+            SCOPED_TRACE("step " + std::to_string(step) + ": " + change);
+            if (step % 3 == 0)
+                continue; // changes in a row between lookups too
+            ASSERT_NO_FATAL_FAILURE(run.CompareSome());
+            if (step == 151) {
+                // The changes after the flood are lost with the notices that did not fit.
+                run.Overflow();
+                for (int lost = 0; lost < 10; ++lost)
+                    run.Change();
+                ASSERT_NO_FATAL_FAILURE(run.Compare("touched1"));
+                for (int round = 0; round < 4; ++round)
+                    ASSERT_NO_FATAL_FAILURE(run.CompareSome());
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MountPoints, IndexedDirectoryTest, ::testing::Values("", "game/data"),
+                         [](const ::testing::TestParamInfo<const char*>& p_info) {
+                             return std::string(*p_info.param ? "BelowRoot" : "AtRoot");
+                         });
+
+} // namespace
