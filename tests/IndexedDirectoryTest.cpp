@@ -22,6 +22,12 @@ namespace {
 
 const char* const Names[] = {"d0", "d1", "f0", "f1", "f2"};
 
+#ifdef _WIN32
+constexpr bool Native = false;
+#else
+constexpr bool Native = true;
+#endif
+
 class Differential {
 public:
     Differential(unsigned p_seed, const std::string& p_target)
@@ -134,12 +140,12 @@ public:
     }
 
     // Touches two files by turns until the queue of notices overflows (inotify merges only
-    // notices in a row that are alike).
+    // notices in a row that are alike). Where there is no inotify the disk answers anyway.
     void Overflow()
     {
         long limit = 0;
         std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> limit;
-        if (limit <= 0 || limit > 100000)
+        if (!Native || limit <= 0 || limit > 100000)
             return;
         const std::string first = _scratch.Write("root/touched0", "0"), second = _scratch.Write("root/touched1", "1");
         const fs::file_time_type now = fs::last_write_time(fs::u8path(first));
@@ -157,7 +163,8 @@ class IndexedDirectoryTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(IndexedDirectoryTest, AnswersAsTheDiskUnderRandomChanges)
 {
-    for (unsigned seed : {1u, 2u, 3u}) {
+    // One seed where the disk answers anyway (and every change is slow, under Wine).
+    for (unsigned seed = 1; seed <= (Native ? 3u : 1u); ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         Differential run(seed, GetParam());
         for (int step = 0; step < 300; ++step) {
