@@ -15,8 +15,6 @@
 #include <functional>
 #include <iostream>
 
-#include <sys/resource.h>
-
 namespace fs = std::filesystem;
 using testing_support::ArchiveItem;
 using testing_support::CentralHeaderOffset;
@@ -223,6 +221,10 @@ TEST_F(ToolFindings, CheckNamesEveryDisagreement)
          {},
          [&](std::string& p_bytes) { Put16(p_bytes, second + 8, 8); },
          "x.zip: second.txt: method mismatch: method 8 in the local header, 0 in the central directory"},
+        {"compressed size",
+         {},
+         [&](std::string& p_bytes) { Put32(p_bytes, second + 18, 7); },
+         "x.zip: second.txt: size mismatch: compressed size 7 in the local header, 2 in the central directory"},
         {"name",
          {},
          [&](std::string& p_bytes) { p_bytes[second + 30] = 'S'; },
@@ -259,16 +261,14 @@ TEST_F(ToolFindings, PackFromStreamsADeflateBombInBoundedMemory)
     _dir.Write("bomb.zip", DeflatedZeros(size, size));
     _dir.Write("liar.zip", DeflatedZeros(std::uint64_t(64) << 20, 1000));
 
-    Expect({{"pack --from liar.zip liar-out.zip", 1, {}, "*liar.zip: bomb.bin: *longer than*"},
-            {"pack --from bomb.zip out.zip", 0}},
-           MemoryLimit);
+    Expect({{"pack --from liar.zip liar-out.zip", 1, {}, "*liar.zip: bomb.bin: *longer than*"}}, MemoryLimit);
     EXPECT_FALSE(fs::exists(_dir / "liar-out.zip"));
+    long peakKiB = 0;
+    Expect({{"pack --from bomb.zip out.zip", 0}}, MemoryLimit, &peakKiB);
     EXPECT_EQ(fs::file_size(_dir / "out.zip"), 30 + 8 + size + 46 + 8 + 22);
-    struct rusage children;
-    ::getrusage(RUSAGE_CHILDREN, &children);
-    std::cout << "pack --from of a 1 GiB deflated entry: peak resident " << children.ru_maxrss / 1024 << " MiB\n";
+    std::cout << "pack --from of a 1 GiB deflated entry: peak resident " << peakKiB / 1024 << " MiB\n";
 #if !defined(ASSETS_TOOL_UNDER_ASAN)
-    EXPECT_LT(children.ru_maxrss, 64 * 1024) << "KiB";
+    EXPECT_LT(peakKiB, 64 * 1024) << "KiB";
 #endif
     Expect({{"check out.zip", 0}});
     fs::remove(_dir / "out.zip");
