@@ -3,6 +3,7 @@
 // and what cannot be extracted is named.
 #include "ArchiveReading.h"
 #include "Commands.h"
+#include "EntryStamp.h"
 #include "Platform.h"
 #include "ToolSupport.h"
 
@@ -11,6 +12,7 @@
 #include "ArchiveCore/Format.h"
 #include "ArchiveCore/Names.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace draxel_tool {
@@ -83,9 +85,13 @@ std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_e
             if (error.empty())
                 error = out->Write(p_bytes, p_count);
         });
+    // The time after the data, which would change it again.
+    const std::string restored = error.empty() ? out->Restore(EntryStamp(p_entry)) : std::string();
     const std::string closed = out->Close();
     if (!error.empty())
         return "write error: " + error;
+    if (!restored.empty())
+        return restored;
     if (!closed.empty())
         return "write error: " + closed;
     if (streamed.rfind("CRC-32", 0) == 0)
@@ -109,6 +115,8 @@ int ExtractArchive(const ExtractOptions& p_options)
 
     ProblemLines lines(p_options.all);
     std::size_t written = 0;
+    // Folders are given their time and permission bits once everything is written into them.
+    std::vector<std::pair<std::string, const InspectedEntry*>> folders;
     const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
     Progress progress("extracting", entries.size());
     for (const InspectedEntry* entry : entries) {
@@ -135,6 +143,8 @@ int ExtractArchive(const ExtractOptions& p_options)
             const std::string made = directory->MakeFolders(path);
             if (!made.empty())
                 fail("cannot make the folder: " + made);
+            else
+                folders.emplace_back(path, entry);
             continue;
         }
         if (entry->isLink && !p_options.linksAsFiles) {
@@ -152,6 +162,16 @@ int ExtractArchive(const ExtractOptions& p_options)
             continue;
         }
         ++written;
+    }
+    // Deepest first: a folder's time changes when something is made in it.
+    std::sort(folders.begin(), folders.end(),
+              [](const auto& p_one, const auto& p_other) { return p_one.first > p_other.first; });
+    for (const auto& folder : folders) {
+        const Stamp stamp = EntryStamp(*folder.second);
+        const std::string restored =
+            stamp.hasTime || stamp.hasMode ? directory->RestoreFolder(folder.first, stamp) : std::string();
+        if (!restored.empty())
+            lines.Print(file + ": " + folder.second->name, restored);
     }
     lines.Finish(file);
     WriteOut(Printable(file) + ": " + std::to_string(written) + (written == 1 ? " file" : " files") +

@@ -106,6 +106,7 @@ public:
             entry.size = inspected[index].uncompressedSize;
             entry.crc32 = inspected[index].crc32;
             entry.index = index;
+            entry.stamp = EntryStamp(inspected[index]);
             if (Name(NameAsUtf8(inspected[index], _path), entry))
                 entries.push_back(std::move(entry));
         }
