@@ -1,10 +1,11 @@
 // What an archive entry keeps of the file it was made from, as pack --keep-times stores it and
 // extract restores it: its modification time and its Unix permission bits.
 //
-// An entry has a time unless it is dated 1980-01-01 00:00:00, what writers (pack among them,
-// without --keep-times) store for no time at all, or has a date of zero (no date at all). The extended timestamp extra field's time
-// (UTC) wins over the MS-DOS fields, which hold a local time and are read in this system's
-// time zone. An entry has permission bits when the system that made it keeps a Unix mode.
+// An entry has a time unless its date is zero or it is dated 1980-01-01 00:00:00, what
+// writers (pack among them, without --keep-times) store for no time at all. The extended
+// timestamp extra field's time (UTC) wins over the MS-DOS fields, which hold a local time and
+// are read in this system's time zone. An entry has permission bits when the system that made
+// it keeps a Unix mode (and the mode is not a symbolic link's).
 #pragma once
 
 #include <Assets/ArchiveWriter.h>
@@ -34,7 +35,9 @@ inline Stamp EntryStamp(std::uint16_t p_madeBy, std::uint32_t p_externalAttribut
     Stamp stamp;
     stamp.hasTime = p_hasModified || !p_undated;
     stamp.modified = p_modified;
-    stamp.hasMode = Zip::HoldsUnixMode(p_madeBy, p_externalAttributes);
+    // A link's mode (0777) is no file's: one written as a file takes the default.
+    stamp.hasMode =
+        Zip::HoldsUnixMode(p_madeBy, p_externalAttributes) && !Zip::IsSymbolicLink(p_madeBy, p_externalAttributes);
     stamp.mode = stamp.hasMode ? (p_externalAttributes >> 16) & 07777 : 0;
     return stamp;
 }
