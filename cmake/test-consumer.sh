@@ -54,7 +54,7 @@ ConsumerArguments() {
 # The one library directory under the prefix (lib, or lib/<multiarch> for a /usr-like layout).
 LibraryDir() { # prefix
   local pc
-  pc=$(find "$1" -name QorDraxelAssets.pc -path '*/pkgconfig/*' | head -n 1)
+  pc=$(find "$1" -name QorDraxelAssets.pc -path '*/pkgconfig/*' | awk 'NR == 1')
   [ -n "$pc" ] || Fail "no QorDraxelAssets.pc under $1"
   dirname "$(dirname "$pc")"
 }

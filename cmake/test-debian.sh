@@ -26,7 +26,7 @@ declare -A packages=(
 declare -A files
 for role in runtime dev program; do
   name=${packages[$role]}
-  files[$role]=$(find "$work/packages" -maxdepth 1 -name "${name}_${version}_*.deb" | head -n 1)
+  files[$role]=$(find "$work/packages" -maxdepth 1 -name "${name}_${version}_*.deb" | awk 'NR == 1')
   [ -n "${files[$role]}" ] || { ls "$work/packages"; Fail "no package $name $version"; }
   [ "$(dpkg-deb -f "${files[$role]}" Package)" = "$name" ] || Fail "${files[$role]} is not the package $name"
   dpkg-deb -c "${files[$role]}" | awk '{ print $6 }' | sed 's|^\./|/|' | grep -v '/$' | LC_ALL=C sort >"$work/$role.files"
@@ -78,10 +78,13 @@ for role in runtime program; do
         [ "$role" = runtime ] && continue # the package's own
         owner=libqordraxelassets$major ;;
       *)
-        location=$(ldconfig -p | awk -v name="$library" '$1 == name { print $NF; exit }')
+        # Each pipe reads its input to the end: a reader that stops early may end the writer by
+        # SIGPIPE, which pipefail and set -e would turn into a silent failure of the test.
+        location=$(ldconfig -p | awk -v name="$library" '$1 == name && !found { print $NF; found = 1 }')
         [ -n "$location" ] || Fail "$library is not installed here"
-        owner=$(dpkg -S "$(readlink -f "$location")" 2>/dev/null | head -n 1 | cut -d: -f1) ||
-          owner=$(dpkg -S "$location" | head -n 1 | cut -d: -f1)
+        owner=$(dpkg -S "$(readlink -f "$location")" 2>/dev/null | awk -F: 'NR == 1 { print $1 }') ||
+          owner=$(dpkg -S "$location" 2>/dev/null | awk -F: 'NR == 1 { print $1 }') ||
+          Fail "no installed package holds $location"
         ;;
     esac
     tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }' | grep -qxF "$owner" || Fail "${packages[$role]} links $library of $owner, not in its Depends"

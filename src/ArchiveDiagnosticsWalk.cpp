@@ -164,10 +164,15 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
                                                                                              : entry.localSize;
     entry.heldSize = entry.dataOffset < zipEnd ? std::min(entry.dataSize, zipEnd - entry.dataOffset) : 0;
     if (!descriptor) {
-        if (entry.localSize != entry.uncompressedSize || localCompressed != entry.compressedSize)
+        // The detail names the size that differs, the uncompressed one first.
+        if (entry.localSize != entry.uncompressedSize)
             About(p_index, Kind::SizeMismatch,
                   "size " + Number(entry.localSize) + " in the local header, " + Number(entry.uncompressedSize) +
                       " in the central directory");
+        else if (localCompressed != entry.compressedSize)
+            About(p_index, Kind::SizeMismatch,
+                  "compressed size " + Number(localCompressed) + " in the local header, " +
+                      Number(entry.compressedSize) + " in the central directory");
         if (header.crc32 != entry.crc32)
             About(p_index, Kind::CrcMismatch, "the local header's CRC-32 differs from the central directory's");
     }

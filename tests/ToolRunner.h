@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // The address-space limit the suite runs damaged archives under (3 GiB), as a prefix of Run.
@@ -33,13 +35,30 @@ class Tool : public ::testing::Test {
 protected:
     // Runs draxel-assets with p_arguments (shell words) in the scratch directory; p_prefix
     // (shell words too) goes before the program, e.g. a ulimit or a user switch.
-    Result Run(const std::string& p_arguments, const std::string& p_prefix = std::string())
+    // With p_peakKiB, the run's peak resident size goes there: the shell's and the program's
+    // alone, where getrusage would give the largest of every child the suite has waited for.
+    Result Run(const std::string& p_arguments, const std::string& p_prefix = std::string(), long* p_peakKiB = nullptr)
     {
         const std::string out = _dir / ".out", err = _dir / ".err";
-        const int status =
-            testing_support::RunShell("cd " + _dir.path() + " && " + p_prefix + " " DRAXEL_ASSETS_TOOL " " +
-                                      p_arguments + " >" + out + " 2>" + err + " </dev/null");
+        const std::string command = "cd " + _dir.path() + " && " + p_prefix + " " DRAXEL_ASSETS_TOOL " " + p_arguments +
+                                    " >" + out + " 2>" + err + " </dev/null";
+        const int status = p_peakKiB ? RunMeasured(command, *p_peakKiB) : testing_support::RunShell(command);
         return Result{status, testing_support::ReadFile(out), testing_support::ReadFile(err)};
+    }
+
+    static int RunMeasured(const std::string& p_command, long& p_peakKiB)
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl("/bin/sh", "sh", "-c", p_command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        struct rusage usage {};
+        if (child < 0 || ::wait4(child, &status, 0, &usage) != child)
+            return -1;
+        p_peakKiB = usage.ru_maxrss;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     // The prefix that runs the tool as an unprivileged user: nobody when the test runs as
