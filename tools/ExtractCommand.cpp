@@ -189,7 +189,8 @@ void AddExtractCommand(CommandSet& p_commands)
         "extract",
         "Write the entries of an archive below a directory. Nothing is written outside DIR or through a symbolic "
         "link; existing files stay unless --overwrite; encrypted and compressed entries and symbolic links are "
-        "skipped, each named; the CRC-32 of every file written is checked",
+        "skipped, each named; the CRC-32 of every file written is checked; the modification time and rwx "
+        "permission bits an entry keeps are restored (on Windows the time alone)",
         [options] { return ExtractArchive(*options); });
     AddArchiveOptions(*extract, options->archive);
     extract->add_option("DIR", options->directory, "The directory to write into (created when missing)")->required();
