@@ -112,35 +112,51 @@ TEST(KeyStreamTest, RunContinuesAcrossChunksSkipsAndThePattern)
     EXPECT_EQ(bytes, "unchanged");
 }
 
+namespace {
+
+// A field of a record as it lies in the file: its offset, its width in bytes, and its value.
+struct Field {
+    std::size_t offset;
+    std::size_t width;
+    std::uint32_t value;
+};
+
+// p_record encodes to its signature and p_fields at their offsets, and decodes back from those
+// bytes to a record that encodes the same again.
+template <class Record>
+void ExpectLayout(const Record& p_record, const char* p_signature, std::initializer_list<Field> p_fields)
+{
+    std::string bytes;
+    p_record.EncodeTo(bytes);
+    ASSERT_EQ(bytes.size(), Record::Size);
+    EXPECT_EQ(bytes.substr(0, 4), std::string(p_signature, 4));
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (const Field& field : p_fields)
+        EXPECT_EQ(field.width == 2 ? Zip::DecodeFixed16(data + field.offset) : Zip::DecodeFixed32(data + field.offset),
+                  field.value)
+            << "at offset " << field.offset;
+    Record back;
+    EXPECT_TRUE(back.DecodeFrom(bytes.data()));
+    std::string again;
+    back.EncodeTo(again);
+    EXPECT_EQ(again, bytes);
+    // Zeros, what a reader holds of a record it could not read, are no record.
+    EXPECT_FALSE(Record().DecodeFrom(std::string(Record::Size, '\0').data()));
+}
+
+} // namespace
+
 // Each field lands at its offset in the file, and decoding gives back what was encoded.
 TEST(RecordsTest, FieldsEncodeAtTheirOffsetsAndDecodeBack)
 {
-    const auto U16 = [](const std::string& p_bytes, std::size_t p_at) {
-        return Zip::DecodeFixed16(reinterpret_cast<const unsigned char*>(p_bytes.data()) + p_at);
-    };
-    const auto U32 = [](const std::string& p_bytes, std::size_t p_at) {
-        return Zip::DecodeFixed32(reinterpret_cast<const unsigned char*>(p_bytes.data()) + p_at);
-    };
-
     Zip::EndRecord end;
     end.entriesOnDisk = 0x1234;
     end.entriesTotal = 0x1235;
     end.centralDirectorySize = 0x01020304;
     end.centralDirectoryOffset = 0x90a0b0c0;
     end.commentLength = 7;
-    std::string bytes;
-    end.EncodeTo(bytes);
-    ASSERT_EQ(bytes.size(), Zip::EndRecord::Size);
-    EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x05\x06", 4));
-    EXPECT_EQ(U16(bytes, 8), 0x1234);
-    EXPECT_EQ(U16(bytes, 10), 0x1235);
-    EXPECT_EQ(U32(bytes, 12), 0x01020304u);
-    EXPECT_EQ(U32(bytes, 16), 0x90a0b0c0u);
-    EXPECT_EQ(U16(bytes, 20), 7);
-    Zip::EndRecord endBack;
-    EXPECT_TRUE(endBack.DecodeFrom(bytes.data()));
-    EXPECT_EQ(endBack.centralDirectoryOffset, end.centralDirectoryOffset);
-    EXPECT_EQ(endBack.entriesTotal, end.entriesTotal);
+    ExpectLayout(end, "PK\x05\x06",
+                 {{8, 2, 0x1234}, {10, 2, 0x1235}, {12, 4, 0x01020304}, {16, 4, 0x90a0b0c0}, {20, 2, 7}});
 
     Zip::CentralHeader central;
     central.versionMadeBy = 0x0314;
@@ -154,25 +170,18 @@ TEST(RecordsTest, FieldsEncodeAtTheirOffsetsAndDecodeBack)
     central.fileCommentLength = 5;
     central.externalAttributes = 0x81a40000;
     central.localHeaderOffset = 0xfedcba98;
-    bytes.clear();
-    central.EncodeTo(bytes);
-    ASSERT_EQ(bytes.size(), Zip::CentralHeader::Size);
-    EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x01\x02", 4));
-    EXPECT_EQ(U16(bytes, 4), 0x0314);
-    EXPECT_EQ(U16(bytes, 8), 0x0801);
-    EXPECT_EQ(U16(bytes, 10), 8);
-    EXPECT_EQ(U32(bytes, 16), 0xdeadbeefu);
-    EXPECT_EQ(U32(bytes, 20), 11u);
-    EXPECT_EQ(U32(bytes, 24), 22u);
-    EXPECT_EQ(U16(bytes, 28), 3);
-    EXPECT_EQ(U16(bytes, 30), 4);
-    EXPECT_EQ(U16(bytes, 32), 5);
-    EXPECT_EQ(U32(bytes, 38), 0x81a40000u);
-    EXPECT_EQ(U32(bytes, 42), 0xfedcba98u);
-    Zip::CentralHeader centralBack;
-    EXPECT_TRUE(centralBack.DecodeFrom(bytes.data()));
-    EXPECT_EQ(centralBack.localHeaderOffset, central.localHeaderOffset);
-    EXPECT_EQ(centralBack.fileCommentLength, central.fileCommentLength);
+    ExpectLayout(central, "PK\x01\x02",
+                 {{4, 2, 0x0314},
+                  {8, 2, 0x0801},
+                  {10, 2, 8},
+                  {16, 4, 0xdeadbeef},
+                  {20, 4, 11},
+                  {24, 4, 22},
+                  {28, 2, 3},
+                  {30, 2, 4},
+                  {32, 2, 5},
+                  {38, 4, 0x81a40000},
+                  {42, 4, 0xfedcba98}});
 
     Zip::LocalHeader local;
     local.flags = 0x0008;
@@ -182,26 +191,14 @@ TEST(RecordsTest, FieldsEncodeAtTheirOffsetsAndDecodeBack)
     local.uncompressedSize = 0x22222222;
     local.fileNameLength = 9;
     local.extraFieldLength = 10;
-    bytes.clear();
-    local.EncodeTo(bytes);
-    ASSERT_EQ(bytes.size(), Zip::LocalHeader::Size);
-    EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x03\x04", 4));
-    EXPECT_EQ(U16(bytes, 6), 0x0008);
-    EXPECT_EQ(U16(bytes, 8), 12);
-    EXPECT_EQ(U32(bytes, 14), 0x01234567u);
-    EXPECT_EQ(U32(bytes, 18), 0x11111111u);
-    EXPECT_EQ(U32(bytes, 22), 0x22222222u);
-    EXPECT_EQ(U16(bytes, 26), 9);
-    EXPECT_EQ(U16(bytes, 28), 10);
-    Zip::LocalHeader localBack;
-    EXPECT_TRUE(localBack.DecodeFrom(bytes.data()));
-    EXPECT_EQ(localBack.uncompressedSize, local.uncompressedSize);
-
-    // Zeros, what a reader holds of a record it could not read, are no record.
-    const std::string zeros(Zip::CentralHeader::Size, '\0');
-    EXPECT_FALSE(Zip::EndRecord().DecodeFrom(zeros.data()));
-    EXPECT_FALSE(Zip::CentralHeader().DecodeFrom(zeros.data()));
-    EXPECT_FALSE(Zip::LocalHeader().DecodeFrom(zeros.data()));
+    ExpectLayout(local, "PK\x03\x04",
+                 {{6, 2, 0x0008},
+                  {8, 2, 12},
+                  {14, 4, 0x01234567},
+                  {18, 4, 0x11111111},
+                  {22, 4, 0x22222222},
+                  {26, 2, 9},
+                  {28, 2, 10}});
 }
 
 // Text mode folds every CR LF to LF, left to right; a lone CR stays. Folded in chunks (as

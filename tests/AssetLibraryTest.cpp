@@ -19,10 +19,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::string NoDirectoryMessage = Messages::MountDirectoryMissing;
-const std::string NoArchiveMessage = Messages::MountArchiveMissing;
-const std::string NotMountedMessage = Messages::UnmountNotMounted;
-
 class AssetLibraryTest : public ::testing::Test {
 protected:
     qorfile::filepath Dir(const std::string& p_relative) { return qorfile::filepath(dir.MakeDir(p_relative)); }
@@ -45,15 +41,12 @@ TEST_F(AssetLibraryTest, MountPointsAndTheirParentsExistButDoNotOpen)
     EXPECT_TRUE(library->Mounts().empty());
 
     library->MountDirectory(Dir("empty"), P("a/b"), 0);
-    EXPECT_TRUE(library->Exists(P("")));
-    EXPECT_TRUE(library->Exists(P("a")));
-    EXPECT_TRUE(library->Exists(P("a/b")));
-    EXPECT_FALSE(library->Exists(P("a/c")));
-    EXPECT_FALSE(library->Exists(P("a/b/c")));
-    EXPECT_FALSE(library->Exists(P("ab")));
-    EXPECT_FALSE(library->Open(P("a"), Volume::Binary));
-    EXPECT_FALSE(library->Open(P("a/c"), Volume::Binary));
-    EXPECT_FALSE(library->Open(P("a/b/c"), Volume::Binary));
+    for (const char* present : {"", "a", "a/b"})
+        EXPECT_TRUE(library->Exists(P(present))) << present;
+    for (const char* absent : {"a/c", "a/b/c", "ab"})
+        EXPECT_FALSE(library->Exists(P(absent))) << absent;
+    for (const char* path : {"a", "a/c", "a/b/c"})
+        EXPECT_FALSE(library->Open(P(path), Volume::Binary)) << path;
 }
 
 TEST_F(AssetLibraryTest, HigherPriorityFirstThenSourceOrderUntilUnmounted)
@@ -64,14 +57,10 @@ TEST_F(AssetLibraryTest, HigherPriorityFirstThenSourceOrderUntilUnmounted)
     library->MountDirectory(qorfile::filepath(dir / "mid-b"), P(""), 7);
     library->MountDirectory(qorfile::filepath(dir / "mid-a"), P(""), 7);
     library->MountDirectory(qorfile::filepath(dir / "max"), P(""), UINT_MAX);
-    EXPECT_EQ(ReadAsset(library, "f"), "max");
-    library->Unmount(qorfile::filepath(dir / "max"));
-    EXPECT_EQ(ReadAsset(library, "f"), "mid-a");
-    library->Unmount(qorfile::filepath(dir / "mid-a"));
-    EXPECT_EQ(ReadAsset(library, "f"), "mid-b");
-    library->Unmount(qorfile::filepath(dir / "mid-b"));
-    EXPECT_EQ(ReadAsset(library, "f"), "zero");
-    library->Unmount(qorfile::filepath(dir / "zero"));
+    for (const char* winner : {"max", "mid-a", "mid-b", "zero"}) {
+        EXPECT_EQ(ReadAsset(library, "f"), winner);
+        library->Unmount(qorfile::filepath(dir / winner));
+    }
     EXPECT_FALSE(library->Exists(P("f")));
 }
 
@@ -146,21 +135,22 @@ TEST_F(AssetLibraryTest, UnmountOfAnUnknownSourceIsReported)
     library->MountDirectory(source, P(""), 0);
     library->Unmount(source);
     library->Unmount(source);
-    EXPECT_EQ(recorder.messages(), (std::vector<std::string>{NotMountedMessage, NotMountedMessage}));
+    EXPECT_EQ(recorder.messages(),
+              (std::vector<std::string>{Messages::UnmountNotMounted, Messages::UnmountNotMounted}));
 }
 
 TEST_F(AssetLibraryTest, MissingSourcesAreMountedWhenTheHandlerReturns)
 {
     EnsureRecorder recorder;
     library->MountDirectory(qorfile::filepath(dir / "nowhere"), P("ghost"), 0);
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{NoDirectoryMessage});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::MountDirectoryMissing});
     EXPECT_TRUE(library->Exists(P("ghost")));
     EXPECT_FALSE(library->Exists(P("ghost/x")));
 
     recorder.clear();
     library->MountArchive(qorfile::filepath(dir / "nowhere.zip"), P("zip"), 0, "");
     ASSERT_GE(recorder.messages().size(), 2u);
-    EXPECT_EQ(recorder.messages()[0], NoArchiveMessage);
+    EXPECT_EQ(recorder.messages()[0], Messages::MountArchiveMissing);
     EXPECT_TRUE(recorder.Saw("ParseArchive(const class qorfile::filepath &)"));
     EXPECT_TRUE(library->Exists(P("zip")));
 }
@@ -171,7 +161,7 @@ TEST_F(AssetLibraryTest, ArchiveThatThrowsIsNotRecorded)
     EXPECT_THROW(library->MountArchive(archive, P(""), 0, ""), qordebug::ensure_failure);
     EnsureRecorder recorder;
     library->Unmount(archive);
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{NotMountedMessage});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::UnmountNotMounted});
 
     File("bad.zip", MakeArchive({{"fixed", "yes"}}));
     library->MountArchive(archive, P(""), 0, "");

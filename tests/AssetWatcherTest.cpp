@@ -53,6 +53,21 @@ protected:
         return seen;
     }
 
+    // Polls until each path of p_kinds was seen, then checks the kinds seen for it (as Kinds
+    // joins them).
+    Seen ExpectKinds(AssetWatcher& p_watcher, const std::map<std::string, std::string>& p_kinds)
+    {
+        std::vector<std::string> paths;
+        for (const auto& path : p_kinds)
+            paths.push_back(path.first);
+        const Seen seen = PollFor(p_watcher, paths);
+        std::map<std::string, std::string> kinds;
+        for (const auto& path : p_kinds)
+            kinds[path.first] = Kinds(seen, path.first);
+        EXPECT_EQ(kinds, p_kinds);
+        return seen;
+    }
+
     Seen PollFor(AssetWatcher& p_watcher, const std::vector<std::string>& p_paths)
     {
         return PollUntil(p_watcher, [&](const Seen& p_seen) {
@@ -128,32 +143,24 @@ TEST_P(AssetWatcherTest, ReportsModifiedCreatedRemovedAndRenamedFiles)
     EXPECT_TRUE(watcher->Poll().empty());
 
     Put("data/a.txt", "a, longer");
-    Seen seen = PollFor(*watcher, {"root/a.txt"});
-    EXPECT_EQ("modified", Kinds(seen, "root/a.txt"));
+    Seen seen = ExpectKinds(*watcher, {{"root/a.txt", "modified"}});
     EXPECT_EQ(SourceOf(dir / "data"), Source(seen, "root/a.txt"));
 
     Put("data/sub/new/b.txt", "b");
-    seen = PollFor(*watcher, {"root/sub/new/b.txt"});
-    EXPECT_EQ("created", Kinds(seen, "root/sub/new/b.txt"));
+    seen = ExpectKinds(*watcher, {{"root/sub/new/b.txt", "created"}});
 
     fs::remove(dir / "data/a.txt");
-    seen = PollFor(*watcher, {"root/a.txt"});
-    EXPECT_EQ("removed", Kinds(seen, "root/a.txt"));
+    seen = ExpectKinds(*watcher, {{"root/a.txt", "removed"}});
     EXPECT_EQ("", Source(seen, "root/a.txt"));
 
     fs::rename(dir / "data/sub/c.txt", dir / "data/d.txt");
-    seen = PollFor(*watcher, {"root/sub/c.txt", "root/d.txt"});
-    EXPECT_EQ("removed", Kinds(seen, "root/sub/c.txt"));
-    EXPECT_EQ("created", Kinds(seen, "root/d.txt"));
+    seen = ExpectKinds(*watcher, {{"root/sub/c.txt", "removed"}, {"root/d.txt", "created"}});
 
     // A renamed directory: its files move, and the watches follow the new name.
     fs::rename(dir / "data/sub", dir / "data/moved");
-    seen = PollFor(*watcher, {"root/sub/new/b.txt", "root/moved/new/b.txt"});
-    EXPECT_EQ("removed", Kinds(seen, "root/sub/new/b.txt"));
-    EXPECT_EQ("created", Kinds(seen, "root/moved/new/b.txt"));
+    seen = ExpectKinds(*watcher, {{"root/sub/new/b.txt", "removed"}, {"root/moved/new/b.txt", "created"}});
     Put("data/moved/new/b.txt", "b, again");
-    seen = PollFor(*watcher, {"root/moved/new/b.txt"});
-    EXPECT_EQ("modified", Kinds(seen, "root/moved/new/b.txt"));
+    seen = ExpectKinds(*watcher, {{"root/moved/new/b.txt", "modified"}});
     EXPECT_EQ(3u, watcher->WatchedFiles());
     EXPECT_FALSE(seen.count("root/keep.txt"));
 }
@@ -166,14 +173,12 @@ TEST_P(AssetWatcherTest, ReportsARewriteOfTheSameSizeAndAnAtomicReplace)
 
     // An editor's save: a new file renamed over the old one.
     Put("data/shader.frag", "colour = tan;");
-    Seen seen = PollFor(*watcher, {"shader.frag"});
-    EXPECT_EQ("modified", Kinds(seen, "shader.frag"));
+    Seen seen = ExpectKinds(*watcher, {{"shader.frag", "modified"}});
     EXPECT_EQ(1u, seen.size()) << "only the watched path is reported";
     if (GetParam() == AssetWatcher::Native) {
         // In place, with the same size, and at once: the notice alone tells it.
         dir.Write("data/shader.frag", "colour = sky;");
-        seen = PollFor(*watcher, {"shader.frag"});
-        EXPECT_EQ("modified", Kinds(seen, "shader.frag"));
+        seen = ExpectKinds(*watcher, {{"shader.frag", "modified"}});
     }
 }
 
@@ -189,23 +194,20 @@ TEST_P(AssetWatcherTest, ReportsShadowingAndUnshadowingOfAnArchiveEntry)
     EXPECT_EQ(2u, watcher->WatchedFiles());
 
     Put("tests/colour.frag", "test frag");
-    Seen seen = PollFor(*watcher, {"Shaders/Tests/colour.frag"});
-    EXPECT_EQ("source changed", Kinds(seen, "Shaders/Tests/colour.frag"));
+    Seen seen = ExpectKinds(*watcher, {{"Shaders/Tests/colour.frag", "source changed"}});
     EXPECT_EQ(SourceOf(dir / "tests"), Source(seen, "Shaders/Tests/colour.frag"));
     EXPECT_EQ(1u, seen.at("Shaders/Tests/colour.frag").back().priority);
 
     // A directory the highest volume does not have yet: made, then a file in it.
     Put("root/Shaders/basic.vert", "root vert");
-    seen = PollFor(*watcher, {"Shaders/basic.vert"});
-    EXPECT_EQ("source changed", Kinds(seen, "Shaders/basic.vert"));
+    seen = ExpectKinds(*watcher, {{"Shaders/basic.vert", "source changed"}});
     EXPECT_EQ(SourceOf(dir / "root"), Source(seen, "Shaders/basic.vert"));
 
     fs::remove(dir / "tests/colour.frag");
     fs::remove_all(dir / "root/Shaders");
-    seen = PollFor(*watcher, {"Shaders/Tests/colour.frag", "Shaders/basic.vert"});
-    EXPECT_EQ("source changed", Kinds(seen, "Shaders/Tests/colour.frag"));
+    seen = ExpectKinds(*watcher,
+                       {{"Shaders/Tests/colour.frag", "source changed"}, {"Shaders/basic.vert", "source changed"}});
     EXPECT_EQ(SourceOf(archive), Source(seen, "Shaders/Tests/colour.frag"));
-    EXPECT_EQ("source changed", Kinds(seen, "Shaders/basic.vert"));
     EXPECT_EQ(0u, seen.at("Shaders/basic.vert").back().priority);
 }
 
@@ -228,8 +230,7 @@ TEST_P(AssetWatcherTest, SeesDirectoriesMountedAndUnmountedAfterItWasMade)
 
     // The late directory is watched like the others.
     Put("late/sub/b.txt", "late b, changed");
-    Seen seen = PollFor(*watcher, {"sub/b.txt"});
-    EXPECT_EQ("modified", Kinds(seen, "sub/b.txt"));
+    Seen seen = ExpectKinds(*watcher, {{"sub/b.txt", "modified"}});
 
     library->Unmount(qorfile::filepath(dir / "late"));
     changes = watcher->Poll();
@@ -252,27 +253,20 @@ TEST_P(AssetWatcherTest, AnArchiveChangedOnDiskMayHaveChangedUntilTheHostRemount
     // Replaced by a rename, as a packer writes it: the mounted volume still serves the
     // directory it read, so nothing is guessed.
     Put("assets/pack.zip", MakeArchive({{"a.txt", "one, new"}, {"d.txt", "four"}}));
-    Seen seen = PollFor(*watcher, {"pack/a.txt", "pack/b/c.txt"});
-    EXPECT_EQ("may have changed", Kinds(seen, "pack/a.txt"));
-    EXPECT_EQ("may have changed", Kinds(seen, "pack/b/c.txt"));
+    Seen seen = ExpectKinds(*watcher, {{"pack/a.txt", "may have changed"}, {"pack/b/c.txt", "may have changed"}});
     EXPECT_FALSE(seen.count("pack/d.txt"));
     EXPECT_TRUE(library->Exists(P("pack/b/c.txt")));
 
     // The host remounts: now each entry tells its change.
     library->Remount(qorfile::filepath(archive));
-    seen = PollFor(*watcher, {"pack/a.txt", "pack/b/c.txt", "pack/d.txt"});
-    EXPECT_EQ("modified", Kinds(seen, "pack/a.txt"));
-    EXPECT_EQ("removed", Kinds(seen, "pack/b/c.txt"));
-    EXPECT_EQ("created", Kinds(seen, "pack/d.txt"));
+    seen = ExpectKinds(*watcher, {{"pack/a.txt", "modified"}, {"pack/b/c.txt", "removed"}, {"pack/d.txt", "created"}});
 
     // Deleted: its paths go, or fall to the volume below (the archive stays mounted, so the
     // listing is not asked).
     checkAgainstListing = false;
     fs::remove(archive);
-    seen = PollFor(*watcher, {"pack/a.txt", "pack/d.txt"});
-    EXPECT_EQ("source changed", Kinds(seen, "pack/a.txt"));
+    seen = ExpectKinds(*watcher, {{"pack/a.txt", "source changed"}, {"pack/d.txt", "removed"}});
     EXPECT_EQ(SourceOf(dir / "low"), Source(seen, "pack/a.txt"));
-    EXPECT_EQ("removed", Kinds(seen, "pack/d.txt"));
     EXPECT_EQ(1u, watcher->WatchedFiles());
 }
 
@@ -292,10 +286,8 @@ TEST_P(AssetWatcherTest, RemountingArchivesReportsTheirEntriesOneByOne)
         MakeArchive({{"Shaders/keep.frag", "k2, longer"}, {"Shaders/same.frag", "s"}, {"extra.txt", "e"}});
     log.clear();
     Put("game.zip", rebuilt);
-    Seen seen = PollFor(watcher, {"Shaders/basic.vert", "Shaders/keep.frag", "extra.txt"});
-    EXPECT_EQ("removed", Kinds(seen, "Shaders/basic.vert"));
-    EXPECT_EQ("modified", Kinds(seen, "Shaders/keep.frag"));
-    EXPECT_EQ("created", Kinds(seen, "extra.txt"));
+    Seen seen = ExpectKinds(
+        watcher, {{"Shaders/basic.vert", "removed"}, {"Shaders/keep.frag", "modified"}, {"extra.txt", "created"}});
     EXPECT_EQ(SourceOf(archive), Source(seen, "extra.txt"));
     EXPECT_FALSE(seen.count("Shaders/same.frag"));
     EXPECT_EQ("e", ReadAsset(library, "extra.txt"));
@@ -306,8 +298,7 @@ TEST_P(AssetWatcherTest, RemountingArchivesReportsTheirEntriesOneByOne)
     // being cut short first, so that no notice can find the archive empty on the way.
     std::fstream(dir / "game.zip", std::ios_base::in | std::ios_base::out | std::ios_base::binary)
         << MakeArchive({{"Shaders/keep.frag", "k3, longer"}, {"Shaders/same.frag", "s"}, {"extra.txt", "e"}});
-    seen = PollFor(watcher, {"Shaders/keep.frag"});
-    EXPECT_EQ("modified", Kinds(seen, "Shaders/keep.frag"));
+    seen = ExpectKinds(watcher, {{"Shaders/keep.frag", "modified"}});
     EXPECT_EQ(1u, seen.size());
     EXPECT_EQ("k3, longer", ReadAsset(library, "Shaders/keep.frag"));
 
@@ -317,16 +308,12 @@ TEST_P(AssetWatcherTest, RemountingArchivesReportsTheirEntriesOneByOne)
     Put("tests/same.frag", "from tests");
     PollFor(watcher, {"Shaders/same.frag"});
     dir.Write("game.zip", rebuilt.substr(0, rebuilt.size() - 10));
-    seen = PollFor(watcher, {"Shaders/keep.frag", "extra.txt"});
-    EXPECT_EQ("removed", Kinds(seen, "Shaders/keep.frag"));
-    EXPECT_EQ("removed", Kinds(seen, "extra.txt"));
+    seen = ExpectKinds(watcher, {{"Shaders/keep.frag", "removed"}, {"extra.txt", "removed"}});
     EXPECT_FALSE(seen.count("Shaders/same.frag"));
     EXPECT_EQ(1u, watcher.WatchedFiles());
     checkAgainstListing = true;
     dir.Write("game.zip", rebuilt);
-    seen = PollFor(watcher, {"Shaders/keep.frag", "extra.txt"});
-    EXPECT_EQ("created", Kinds(seen, "Shaders/keep.frag"));
-    EXPECT_EQ("created", Kinds(seen, "extra.txt"));
+    seen = ExpectKinds(watcher, {{"Shaders/keep.frag", "created"}, {"extra.txt", "created"}});
     EXPECT_EQ("k2, longer", ReadAsset(library, "Shaders/keep.frag"));
 }
 
@@ -340,9 +327,7 @@ TEST_P(AssetWatcherTest, NothingBelowAFileOfAHigherVolumeIsWatched)
     checkAgainstListing = false;
 
     Put("high/b", "high b");
-    Seen seen = PollFor(*watcher, {"b", "b/x.txt"});
-    EXPECT_EQ("created", Kinds(seen, "b"));
-    EXPECT_EQ("removed", Kinds(seen, "b/x.txt"));
+    Seen seen = ExpectKinds(*watcher, {{"b", "created"}, {"b/x.txt", "removed"}});
 
     // Made and edited below the hidden directory: out of sight, as the listing has it.
     Put("low/b/y.txt", "low y");
@@ -354,10 +339,7 @@ TEST_P(AssetWatcherTest, NothingBelowAFileOfAHigherVolumeIsWatched)
     EXPECT_EQ(2u, watcher->WatchedFiles());
 
     fs::remove(dir / "high/b");
-    seen = PollFor(*watcher, {"b", "b/x.txt", "b/y.txt"});
-    EXPECT_EQ("removed", Kinds(seen, "b"));
-    EXPECT_EQ("created", Kinds(seen, "b/x.txt"));
-    EXPECT_EQ("created", Kinds(seen, "b/y.txt"));
+    seen = ExpectKinds(*watcher, {{"b", "removed"}, {"b/x.txt", "created"}, {"b/y.txt", "created"}});
 }
 
 TEST_P(AssetWatcherTest, SeesAnArchiveInsideAMountedDirectoryAndTheFilesBesideIt)
@@ -371,14 +353,11 @@ TEST_P(AssetWatcherTest, SeesAnArchiveInsideAMountedDirectoryAndTheFilesBesideIt
     EXPECT_EQ(3u, watcher->WatchedFiles());
 
     Put("data/packs/pack.zip", MakeArchive({{"a.txt", "two"}}));
-    Seen seen = PollFor(*watcher, {"pack/a.txt", "packs/pack.zip"});
-    EXPECT_EQ("may have changed", Kinds(seen, "pack/a.txt"));
-    EXPECT_EQ("modified", Kinds(seen, "packs/pack.zip"));
+    Seen seen = ExpectKinds(*watcher, {{"pack/a.txt", "may have changed"}, {"packs/pack.zip", "modified"}});
     EXPECT_EQ(SourceOf(dir / "data"), Source(seen, "packs/pack.zip"));
 
     Put("data/packs/new.txt", "new");
-    seen = PollFor(*watcher, {"packs/new.txt"});
-    EXPECT_EQ("created", Kinds(seen, "packs/new.txt"));
+    seen = ExpectKinds(*watcher, {{"packs/new.txt", "created"}});
     EXPECT_FALSE(seen.count("pack/a.txt"));
 }
 

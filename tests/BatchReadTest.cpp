@@ -5,6 +5,7 @@
 // and throw the same exception at the same path, with an ensure handler that returns and with
 // one that throws.
 #include "ArchiveBuilders.h"
+#include "RandomLibrary.h"
 #include "ReadOutcomes.h"
 #include "TestSupport.h"
 
@@ -21,14 +22,7 @@ using namespace testing_support;
 
 namespace {
 
-std::string RandomBytes(std::mt19937& p_random, std::size_t p_size)
-{
-    static const char Alphabet[] = {'\r', '\n', 'a', 'b', '\0'};
-    std::string bytes(p_size, '\0');
-    for (char& byte : bytes)
-        byte = Alphabet[p_random() % sizeof Alphabet];
-    return bytes;
-}
+const std::string Alphabet("\r\nab\0", 5);
 
 // An archive of up to p_count random entries (names from a small set, so that archives and
 // the overrides share some), some of them damaged.
@@ -38,14 +32,14 @@ std::string RandomArchive(std::mt19937& p_random, std::size_t p_count, std::set<
     std::vector<ArchiveItem> items;
     std::set<std::string> seen;
     for (std::size_t i = 0; i < p_count; ++i) {
-        const std::string name = "d" + std::to_string(p_random() % 3) + "/f" + std::to_string(p_random() % 20);
+        const std::string name = RandomName(p_random, 20);
         if (!seen.insert(name).second)
             continue;
         p_names.insert(name);
         const std::size_t size = p_random() % 8 == 0   ? 0
                                  : p_random() % 3 == 0 ? 20000 + p_random() % 30000
                                                        : 1 + p_random() % 300;
-        items.push_back({name, RandomBytes(p_random, size)});
+        items.push_back({name, RandomBytes(p_random, size, Alphabet)});
     }
     items.push_back({"d1/", "", true});
     std::string archive = MakeArchive(items);
@@ -81,22 +75,16 @@ TEST_P(BatchReadTest, HandsOutWhatOpenOneByOneWould)
 {
     std::mt19937 random(GetParam());
     std::set<std::string> names;
-    std::string key(1 + random() % 40, '\0');
-    for (char& byte : key)
-        byte = static_cast<char>(random());
-    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
+    const std::string key = RandomKey(random);
     const ReportRecording quiet(true); // the walks' own reports are the corpus test's business
-    library->MountArchive(qorfile::filepath(dir.Write("plain.zip", RandomArchive(random, 30, names, ""))), AssetPath(),
-                          0, "");
-    library->MountArchive(qorfile::filepath(dir.Write("given.pak", RandomArchive(random, 30, names, key))), AssetPath(),
-                          1, key);
-    library->MountArchive(qorfile::filepath(dir.Write("below.zip", RandomArchive(random, 10, names, ""))),
-                          AssetPath("sub"), 2, "");
+    const std::string plain = RandomArchive(random, 30, names, ""), given = RandomArchive(random, 30, names, key);
+    const std::string below = RandomArchive(random, 10, names, "");
+    std::vector<std::pair<std::string, std::string>> overrides;
     for (int i = 0; i < 5; ++i) {
-        const std::string name = "d" + std::to_string(random() % 3) + "/f" + std::to_string(random() % 20);
-        dir.Write("overrides/" + name, RandomBytes(random, 1 + random() % 100));
+        const std::string name = RandomName(random, 20);
+        overrides.emplace_back(name, RandomBytes(random, 1 + random() % 100, Alphabet));
     }
-    library->MountDirectory(qorfile::filepath(dir / "overrides"), AssetPath(), 3);
+    boost::shared_ptr<AssetLibrary> library = MountLayers(dir, plain, given, key, {"below.zip", below}, overrides);
     boost::shared_ptr<Volume> alone =
         ArchiveVolume::Open(qorfile::filepath(dir.Write("alone.pak", RandomArchive(random, 30, names, key))), key);
 

@@ -9,6 +9,7 @@
 // local header claims. CTest runs this program with an address-space limit (or the
 // sanitizer's allocation limit) under which 4 GiB cannot be allocated, and no claim may meet it.
 #include "CentralWalk.h"
+#include "CorpusFiles.h"
 #include "EnsureCounter.h"
 #include "MemoryVolume.h"
 #include "StreamReading.h"
@@ -21,8 +22,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -37,31 +36,8 @@ using testing_support::ReadFile;
 
 namespace {
 
-const std::string CorpusDirectory = ASSETS_CORPUS_DIR;
-const std::string GivenKey = "fuzz-key"; // the archive fuzz target's, so its findings read alike
 const std::string OtherGivenKeys[] = {"7-bytes", "thirty-one-bytes-of-a-given-key",
                                       "thirty-three-bytes-of-a-given-key"};
-
-std::vector<std::string> CorpusFiles()
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(CorpusDirectory.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            const std::size_t dot = name.rfind('.');
-            if (dot != std::string::npos && (name.substr(dot) == ".zip" || name.substr(dot) == ".dat"))
-                names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool EndsWith(const std::string& p_text, const std::string& p_end)
-{
-    return p_text.size() >= p_end.size() && p_text.compare(p_text.size() - p_end.size(), p_end.size(), p_end) == 0;
-}
 
 bool StartsWith(const std::string& p_text, const std::string& p_start)
 {
@@ -73,22 +49,6 @@ long PeakKilobytes()
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-struct Mode {
-    std::string key;     // given to the volume
-    std::string nameKey; // unscrambles the names for the test's own listing
-    std::size_t trailer;
-};
-
-Mode ModeOf(const std::string& p_file, const std::string& p_bytes, const std::string& p_givenKey)
-{
-    if (EndsWith(p_file, ".given.dat"))
-        return Mode{p_givenKey, p_givenKey, 0};
-    if (EndsWith(p_file, ".dat"))
-        return Mode{std::string(), p_bytes.size() >= 32 ? p_bytes.substr(p_bytes.size() - 32) : std::string(32, '\0'),
-                    32};
-    return Mode{std::string(), std::string(), 0};
 }
 
 // Every report and every answer of a reading is folded into one digest, so that two readings
@@ -140,7 +100,8 @@ void Visit(const Volume& p_volume, const std::string& p_name, std::size_t p_arch
 
 // Visits every listed name and a few absent ones; returns the reports of the walk and of the
 // listed files (a directory or an absent name reports by design, so those are not counted).
-std::size_t VisitAll(const Volume& p_volume, const std::string& p_bytes, const Mode& p_mode, std::size_t p_walkReports)
+std::size_t VisitAll(const Volume& p_volume, const std::string& p_bytes, const CorpusMode& p_mode,
+                     std::size_t p_walkReports)
 {
     const std::vector<std::string> names = CentralNames(p_bytes, p_mode.nameKey, p_mode.trailer);
     std::size_t reports = p_walkReports;
@@ -166,7 +127,7 @@ struct Reading {
 };
 
 Reading ReadVolume(const std::function<boost::shared_ptr<Volume>()>& p_open, const std::string& p_bytes,
-                   const Mode& p_mode)
+                   const CorpusMode& p_mode)
 {
     g_digest = 0;
     const std::size_t before = EnsureCount();
@@ -188,7 +149,7 @@ std::size_t ReadCorpusFile(const std::string& p_directory, const std::string& p_
 {
     const std::string path = p_directory + "/" + p_file;
     const std::string bytes = ReadFile(path);
-    const Mode mode = ModeOf(p_file, bytes, p_givenKey);
+    const CorpusMode mode = ModeOf(p_file, bytes, p_givenKey);
     const Reading disk =
         ReadVolume([&] { return ArchiveVolume::Open(qorfile::filepath(path), mode.key); }, bytes, mode);
     if (bytes.empty())

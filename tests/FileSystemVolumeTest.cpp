@@ -13,9 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::string ModeMessage = Messages::DirectoryModeNotText;
-const std::string StreamMessage = Messages::DirectoryStreamFailed;
-
 class FileSystemVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -103,23 +100,18 @@ TEST_F(FileSystemVolumeTest, DirectoryOrMissingFileDoesNotOpen)
 {
     auto volume = FileSystemVolume::Open(qorfile::filepath(dir.path()));
     EXPECT_FALSE(volume->Exists(P("nothing.txt")));
-    try {
-        volume->Open(P("nothing.txt"), Volume::Text);
-        FAIL() << "the default handler returned";
-    } catch (const qordebug::ensure_failure& failure) {
-        EXPECT_EQ(std::string(failure.what()), StreamMessage);
-    }
+    EXPECT_EQ(ThrownReport([&] { volume->Open(P("nothing.txt"), Volume::Text); }), Messages::DirectoryStreamFailed);
     EnsureRecorder recorder;
     EXPECT_TRUE(volume->Exists(P("shaders")));
     auto stream = volume->Open(P("shaders"), Volume::Binary);
     ASSERT_TRUE(stream);
     EXPECT_FALSE(stream->good());
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{StreamMessage});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::DirectoryStreamFailed});
 
     recorder.clear();
     stream = volume->Open(P("shaders"), Volume::Text);
     EXPECT_FALSE(stream->good());
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{StreamMessage});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::DirectoryStreamFailed});
 }
 
 TEST_F(FileSystemVolumeTest, UnknownModeIsReportedAndOpensAsText)
@@ -127,7 +119,7 @@ TEST_F(FileSystemVolumeTest, UnknownModeIsReportedAndOpensAsText)
     EnsureRecorder recorder;
     auto volume = FileSystemVolume::Open(qorfile::filepath(dir.path()));
     auto stream = volume->Open(P("a/b.txt"), static_cast<Volume::OpenMode>(7));
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{ModeMessage});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::DirectoryModeNotText});
     EXPECT_EQ(ReadAll(*stream), "line1\nline2\n\rend\r");
 }
 
@@ -190,15 +182,11 @@ const char* const Escapes[] = {
 TEST_F(ContainmentTest, ParentComponentsNeverResolveAndFailAsAMissingFile)
 {
     FileSystemVolume volume(AssetPath(qorfile::filepath(dir / "data")), P("data"), 0);
-    try {
-        volume.Open(P("data/../secret.txt"), Volume::Binary);
-        FAIL() << "the default handler returned";
-    } catch (const qordebug::ensure_failure& failure) {
-        EXPECT_EQ(std::string(failure.what()), StreamMessage);
-    }
+    EXPECT_EQ(ThrownReport([&] { volume.Open(P("data/../secret.txt"), Volume::Binary); }),
+              Messages::DirectoryStreamFailed);
     EnsureRecorder recorder;
     const boost::shared_ptr<std::istream> missing = volume.Open(P("data/missing.txt"), Volume::Binary);
-    ASSERT_EQ(recorder.messages(), std::vector<std::string>{StreamMessage});
+    ASSERT_EQ(recorder.messages(), std::vector<std::string>{Messages::DirectoryStreamFailed});
     for (const char* path : Escapes) {
         EXPECT_FALSE(volume.Exists(P(path))) << path;
         EXPECT_TRUE(volume.Children(P(path)).empty()) << path;
@@ -208,12 +196,12 @@ TEST_F(ContainmentTest, ParentComponentsNeverResolveAndFailAsAMissingFile)
             ASSERT_TRUE(stream) << path;
             EXPECT_EQ(stream->rdstate(), missing->rdstate()) << path;
             EXPECT_EQ(stream->get(), std::char_traits<char>::eof()) << path;
-            EXPECT_EQ(recorder.messages(), std::vector<std::string>{StreamMessage}) << path;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::DirectoryStreamFailed}) << path;
             recorder.clear();
             char buffer[16];
             EXPECT_FALSE(volume.Read(P(path), mode, buffer, sizeof buffer)) << path;
             EXPECT_FALSE(volume.Size(P(path), mode)) << path;
-            EXPECT_EQ(recorder.messages(), std::vector<std::string>(2, StreamMessage)) << path;
+            EXPECT_EQ(recorder.messages(), std::vector<std::string>(2, Messages::DirectoryStreamFailed)) << path;
         }
     }
 }

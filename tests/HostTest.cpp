@@ -118,12 +118,7 @@ TEST(HostEnsure, DefaultThrowsAndHandlersSeeOnlyFailures)
     LogCapture capture;
     auto& logger = Qor::Draxel::Utility::GetLogger();
     EXPECT_NO_THROW(logger.ensure(true, "fine"));
-    try {
-        logger.ensure(false, "broken");
-        FAIL() << "ensure returned";
-    } catch (const qordebug::ensure_failure& failure) {
-        EXPECT_STREQ(failure.what(), "broken");
-    }
+    EXPECT_EQ(testing_support::ThrownReport([&] { logger.ensure(false, "broken"); }), "broken");
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(capture.lines()[0].text, "broken");
 

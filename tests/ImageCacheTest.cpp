@@ -19,8 +19,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::string ImageFileMessage = Messages::ImageFileMissing;
-
 class ImageCacheTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -49,7 +47,7 @@ TEST_F(ImageCacheTest, ImageFileAlwaysAppendsPng)
     EXPECT_EQ(resource->ImageFile("logo").str(), dir / "res/images/logo.png");
     EnsureRecorder recorder;
     EXPECT_EQ(resource->ImageFile("logo.png").str(), dir / "res/images/logo.png.png");
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{ImageFileMessage});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::ImageFileMissing});
 }
 
 TEST_F(ImageCacheTest, DecodesOncePerPath)

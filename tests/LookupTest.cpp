@@ -3,6 +3,7 @@
 // Children agree with the walk. And the cut below a mount point on texts against RelativeTo.
 #include "ArchiveBuilders.h"
 #include "PathText.h"
+#include "RandomLibrary.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
@@ -21,17 +22,6 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Paths over a small alphabet, so that random volumes overlap, shadow and nest.
-std::string RandomPath(std::mt19937& p_random, int p_minDepth, int p_maxDepth)
-{
-    static const char* const names[] = {"a", "b", "c.txt"};
-    const int depth = std::uniform_int_distribution<int>(p_minDepth, p_maxDepth)(p_random);
-    std::string path;
-    for (int i = 0; i < depth; ++i)
-        path += (i ? "/" : "") + std::string(names[p_random() % 3]);
-    return path;
-}
 
 // Every path of up to p_depth components over the alphabet, the root included.
 std::vector<std::string> AllPaths(int p_depth)

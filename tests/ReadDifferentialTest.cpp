@@ -5,6 +5,7 @@
 // where it gives no stream, and otherwise count the stream's bytes and write its first ones;
 // a batch of all those names hands out what Open one after the other would.
 #include "CentralWalk.h"
+#include "CorpusFiles.h"
 #include "MemoryVolume.h"
 #include "ReadOutcomes.h"
 #include "TestSupport.h"
@@ -14,8 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <functional>
 
@@ -23,9 +22,6 @@ using namespace Qor::Draxel::Assets;
 using namespace testing_support;
 
 namespace {
-
-const std::string CorpusDirectory = ASSETS_CORPUS_DIR;
-const std::string GivenKey = "fuzz-key";
 
 void Compare(const Volume& p_volume, const std::string& p_name)
 {
@@ -45,26 +41,6 @@ void Compare(const Volume& p_volume, const std::string& p_name)
     }
 }
 
-std::vector<std::string> CorpusFiles()
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(CorpusDirectory.c_str())) {
-        while (dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.size() > 4 && (name.substr(name.size() - 4) == ".zip" || name.substr(name.size() - 4) == ".dat"))
-                names.push_back(name);
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool EndsWith(const std::string& p_text, const std::string& p_end)
-{
-    return p_text.size() >= p_end.size() && p_text.compare(p_text.size() - p_end.size(), p_end.size(), p_end) == 0;
-}
-
 TEST(ReadDifferentialTest, ReadSizeAndBatchAgreeWithOpenOnEveryDamagedArchive)
 {
     const std::vector<std::string> files = CorpusFiles();
@@ -77,24 +53,19 @@ TEST(ReadDifferentialTest, ReadSizeAndBatchAgreeWithOpenOnEveryDamagedArchive)
             const std::string bytes = ReadFile(path);
             if (bytes.empty())
                 continue;
-            const bool given = EndsWith(file, ".given.dat");
-            const bool carried = !given && EndsWith(file, ".dat");
-            const std::string key = given ? GivenKey : std::string();
-            const std::string nameKey = given                           ? GivenKey
-                                        : carried && bytes.size() >= 32 ? bytes.substr(bytes.size() - 32)
-                                                                        : std::string();
-            std::vector<std::string> names = CentralNames(bytes, nameKey, carried ? 32 : 0);
+            const CorpusMode reading = ModeOf(file, bytes, GivenKey);
+            const std::string& key = reading.key;
+            std::vector<std::string> names = CentralNames(bytes, reading.nameKey, reading.trailer);
             if (names.size() > 64)
                 names.resize(64);
             for (const char* absent : {"", "missing", "a/b"})
                 names.push_back(absent);
 
-            const MemoryVolume holder(carried || given ? "inner.dat" : "inner.zip", bytes);
+            const std::string inner = EndsWith(file, ".dat") ? "inner.dat" : "inner.zip";
+            const MemoryVolume holder(inner, bytes);
             const std::function<boost::shared_ptr<Volume>()> opens[] = {
                 [&] { return ArchiveVolume::Open(qorfile::filepath(path), key); },
-                [&] {
-                    return ArchiveVolume::Open(holder, AssetPath(carried || given ? "inner.dat" : "inner.zip"), key);
-                },
+                [&] { return ArchiveVolume::Open(holder, AssetPath(inner), key); },
             };
             for (const auto& open : opens) {
                 boost::shared_ptr<Volume> volume;

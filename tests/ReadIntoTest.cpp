@@ -5,6 +5,7 @@
 // the capacities asked for. Every report, result and byte must be Open's.
 #include "ArchiveBuilders.h"
 #include "MemoryVolume.h"
+#include "RandomLibrary.h"
 #include "ReadOutcomes.h"
 #include "TestSupport.h"
 
@@ -24,11 +25,7 @@ namespace {
 
 std::string RandomBytes(std::mt19937& p_random, std::size_t p_size)
 {
-    static const char Alphabet[] = {'\r', '\n', '\r', 'a', '\x1a', '\0'};
-    std::string bytes(p_size, '\0');
-    for (char& byte : bytes)
-        byte = Alphabet[p_random() % sizeof Alphabet];
-    return bytes;
+    return testing_support::RandomBytes(p_random, p_size, std::string("\r\n\ra\x1a\0", 6));
 }
 
 std::size_t RandomSize(std::mt19937& p_random)
@@ -57,7 +54,7 @@ TEST_P(ReadIntoTest, ReadAndSizeAgreeWithOpenOnRandomLibraries)
     auto entries = [&](std::size_t p_count) {
         std::vector<ArchiveItem> items;
         for (std::size_t i = 0; i < p_count; ++i) {
-            const std::string name = "d" + std::to_string(random() % 3) + "/f" + std::to_string(random() % 12);
+            const std::string name = RandomName(random, 12);
             if (!names.insert(name).second && random() % 2)
                 continue;
             items.push_back({name, RandomBytes(random, RandomSize(random))});
@@ -71,22 +68,16 @@ TEST_P(ReadIntoTest, ReadAndSizeAgreeWithOpenOnRandomLibraries)
         return unique;
     };
 
-    boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
-    std::string key(1 + random() % 40, '\0');
-    for (char& byte : key)
-        byte = static_cast<char>(random());
-    library->MountArchive(qorfile::filepath(dir.Write("plain.zip", MakeArchive(entries(8)))), AssetPath(), 0, "");
-    library->MountArchive(qorfile::filepath(dir.Write("given.pak", Scramble(MakeArchive(entries(8)), key))),
-                          AssetPath(), 1, key);
-    library->MountArchive(
-        qorfile::filepath(dir.Write("carried.pak", MakeArchive(entries(8), std::string(32, 'k'), true))),
-        AssetPath("sub"), 2, "");
+    const std::string key = RandomKey(random);
+    const std::string plain = MakeArchive(entries(8)), given = Scramble(MakeArchive(entries(8)), key);
+    const std::string carried = MakeArchive(entries(8), std::string(32, 'k'), true);
+    std::vector<std::pair<std::string, std::string>> overrides;
     for (int i = 0; i < 6; ++i) {
-        const std::string name = "d" + std::to_string(random() % 3) + "/f" + std::to_string(random() % 12);
+        const std::string name = RandomName(random, 12);
         names.insert(name);
-        dir.Write("overrides/" + name, RandomBytes(random, RandomSize(random)));
+        overrides.emplace_back(name, RandomBytes(random, RandomSize(random)));
     }
-    library->MountDirectory(qorfile::filepath(dir / "overrides"), AssetPath(), 3);
+    boost::shared_ptr<AssetLibrary> library = MountLayers(dir, plain, given, key, {"carried.pak", carried}, overrides);
     const MemoryVolume holder("inner.pak", MakeArchive(entries(6), key));
     boost::shared_ptr<Volume> inner = ArchiveVolume::Open(holder, AssetPath("inner.pak"), key);
     boost::shared_ptr<Volume> view = library->RelativeTo(AssetPath("sub"));

@@ -19,10 +19,6 @@ using namespace testing_support;
 
 namespace {
 
-const std::string ShaderDirMessage = Messages::ResourceNoShaders;
-const std::string FontsMessage = Messages::ResourceNoFonts;
-const std::string DefaultFaceWarning = Messages::DefaultFaceWarning;
-
 // Makes sure the resource-root flag is off unless a test turns it on.
 struct FlagGuard {
     explicit FlagGuard(const char* p_value = nullptr)
@@ -92,12 +88,9 @@ TEST_F(ResourceTest, BadDirectoriesAreReportedInOrder)
     EnsureRecorder recorder;
     Resource resource(qorfile::filepath(""), qorfile::filepath(dir / "nope/images"), qorfile::filepath(dir / "nofonts"),
                       qorfile::filepath(dir / "noassets"), qorfile::filepath(dir / "res/tmp"));
-    const std::vector<std::string> expected = {Messages::ResourceInvalidPaths,
-                                               Messages::ResourceNoRoot,
-                                               Messages::ResourceNoImage,
-                                               Messages::ResourceNoFont,
-                                               FontsMessage,
-                                               ShaderDirMessage};
+    const std::vector<std::string> expected = {Messages::ResourceInvalidPaths, Messages::ResourceNoRoot,
+                                               Messages::ResourceNoImage,      Messages::ResourceNoFont,
+                                               Messages::ResourceNoFonts,      Messages::ResourceNoShaders};
     EXPECT_EQ(recorder.messages(), expected);
     EXPECT_EQ(resource.FontFile().str(), "");
 }
@@ -107,7 +100,7 @@ TEST_F(ResourceTest, NothingMountedFailsTheShaderCheck)
     LogCapture log;
     EnsureRecorder recorder;
     Resource resource = Make();
-    EXPECT_EQ(recorder.messages(), std::vector<std::string>{ShaderDirMessage});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Messages::ResourceNoShaders});
     EXPECT_FALSE(resource.Library()->Exists(P("")));
 }
 
@@ -283,7 +276,7 @@ TEST_F(FontTest, FallsBackToTheFirstDefaultFaceThatExists)
     log.clear();
     EXPECT_EQ(resource.FontFile("Missing").str(), dir / "res/fonts/verdana.ttf");
     EXPECT_EQ(log.texts(), (std::vector<std::string>{
-                               "Font missing not found, looking for default fonts.", DefaultFaceWarning,
+                               "Font missing not found, looking for default fonts.", Messages::DefaultFaceWarning,
                                "Cannot find default font face, loading: verdana", "Loading default font: verdana"}));
     EXPECT_EQ(log.lines()[0].level, qordebug::level::err);
     EXPECT_EQ(log.lines()[1].level, qordebug::level::err);

@@ -110,6 +110,16 @@ std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_vo
     return stream ? ReadAll(*stream) : std::string("<null>");
 }
 
+std::string ThrownReport(const std::function<void()>& p_call)
+{
+    try {
+        p_call();
+    } catch (const qordebug::ensure_failure& failure) {
+        return failure.what();
+    }
+    return "<returned>";
+}
+
 std::string ReadFile(const std::string& p_path)
 {
     std::ifstream in(fs::u8path(p_path), std::ios::binary);

@@ -5,6 +5,7 @@
 #include <Assets/Volume.h>
 #include <QorDraxelUtility.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,9 @@ std::string ReadAll(std::istream& p_stream);
 std::string ReadAsset(const boost::shared_ptr<Qor::Draxel::Assets::Volume>& p_volume, const std::string& p_path,
                       Qor::Draxel::Assets::Volume::OpenMode p_mode = Qor::Draxel::Assets::Volume::Binary);
 std::string ReadFile(const std::string& p_path);
+// The text of the qordebug::ensure_failure that p_call throws, or "<returned>" when it throws
+// none (the default handler's road).
+std::string ThrownReport(const std::function<void()>& p_call);
 
 // What differs between the hosts the tests run on (TestPlatform.cpp).
 

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,42 @@ struct Result {
     std::string err;
 };
 
+// One command line and what it must give: its exit status, and its standard output and error,
+// each either left out (not looked at) or a pattern in which '*' stands for any text (the
+// exact text otherwise); errLines, unless negative, counts the lines of standard error.
+struct Expected {
+    std::string arguments;
+    int status;
+    std::optional<std::string> out = std::nullopt;
+    std::optional<std::string> err = std::nullopt;
+    int errLines = -1;
+};
+
+// Whether p_text is p_pattern with each '*' standing for any text.
+inline bool Matches(const std::string& p_text, const std::string& p_pattern)
+{
+    const std::size_t star = p_pattern.find('*');
+    if (star == std::string::npos)
+        return p_text == p_pattern;
+    const std::size_t last = p_pattern.rfind('*');
+    const std::string head = p_pattern.substr(0, star), tail = p_pattern.substr(last + 1);
+    if (p_text.size() < head.size() + tail.size() || p_text.compare(0, head.size(), head) != 0 ||
+        p_text.compare(p_text.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    std::size_t at = head.size();
+    const std::size_t end = p_text.size() - tail.size();
+    for (std::size_t from = star + 1; from <= last;) {
+        const std::size_t next = p_pattern.find('*', from);
+        const std::string piece = p_pattern.substr(from, next - from);
+        at = p_text.find(piece, at);
+        if (at == std::string::npos || at + piece.size() > end)
+            return false;
+        at += piece.size();
+        from = next + 1;
+    }
+    return true;
+}
+
 class Tool : public ::testing::Test {
 protected:
     // Runs draxel-assets with p_arguments (shell words) in the scratch directory; p_prefix
@@ -46,6 +84,47 @@ protected:
         return Result{status, testing_support::ReadFile(out), testing_support::ReadFile(err)};
     }
 
+    // Runs each of p_cases (after p_prefix, and measured into p_peakKiB, as Run does) and checks
+    // what it gives.
+    void Expect(const std::vector<Expected>& p_cases, const std::string& p_prefix = std::string(),
+                long* p_peakKiB = nullptr)
+    {
+        for (const Expected& item : p_cases) {
+            SCOPED_TRACE(item.arguments);
+            const Result result = Run(item.arguments, p_prefix, p_peakKiB);
+            EXPECT_EQ(result.status, item.status) << result.err;
+            for (const auto& [text, pattern] : {std::pair(&result.out, &item.out), std::pair(&result.err, &item.err)}) {
+                if (!pattern->has_value()) {
+                    continue;
+                } else if (pattern->value().find('*') == std::string::npos) {
+                    EXPECT_EQ(*text, pattern->value());
+                } else {
+                    EXPECT_TRUE(Matches(*text, pattern->value()))
+                        << "'" << *text << "' is not '" << pattern->value() << "'";
+                }
+            }
+            if (item.errLines >= 0) {
+                EXPECT_EQ(Lines(result.err), static_cast<std::size_t>(item.errLines)) << result.err;
+            }
+        }
+    }
+
+    // Runs p_command with sh in the scratch directory, its output thrown away; returns its status.
+    int Shell(const std::string& p_command)
+    {
+        return testing_support::RunShell("cd " + _dir.path() + " && (" + p_command + ") >/dev/null 2>&1");
+    }
+
+    // Whether a temporary file of a pack (".tmp" in its name) is left in the scratch directory.
+    bool TemporaryLeft() const
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(_dir.path()))
+            if (entry.path().filename().string().find(".tmp") != std::string::npos)
+                return true;
+        return false;
+    }
+
+    // Runs p_command with sh; its exit status, and the peak resident size of its run in p_peakKiB.
     static int RunMeasured(const std::string& p_command, long& p_peakKiB)
     {
         const pid_t child = ::fork();

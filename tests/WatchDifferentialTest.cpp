@@ -5,6 +5,7 @@
 // the same sources answers for every file (its source, priority and bytes), and the watched
 // library, which remounts changed archives, must serve the same bytes.
 #include "ArchiveBuilders.h"
+#include "RandomLibrary.h"
 #include "TestSupport.h"
 
 #include <Assets/AssetWatcher.h>
@@ -73,15 +74,7 @@ struct Source {
 
 class WatchDifferentialTest : public ::testing::TestWithParam<AssetWatcher::Notification> {
 protected:
-    std::string RandomPath()
-    {
-        static const char* const names[] = {"a", "b", "c.txt"};
-        const int depth = std::uniform_int_distribution<int>(1, 3)(random);
-        std::string path;
-        for (int i = 0; i < depth; ++i)
-            path += (i ? "/" : "") + std::string(names[random() % 3]);
-        return path;
-    }
+    std::string RandomPath() { return testing_support::RandomPath(random, 1, 3); }
 
     std::string RandomArchive()
     {

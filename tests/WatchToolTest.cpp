@@ -30,6 +30,14 @@ bool AwaitText(const std::string& p_file, const std::string& p_text)
     return false;
 }
 
+// Starts p_command (shell words) in the background in p_dir: its output goes to the files out
+// and err there, its exit status to the file status once it ends.
+void Start(const ScratchDir& p_dir, const std::string& p_command)
+{
+    ASSERT_EQ(
+        0, testing_support::RunShell("cd " + p_dir.path() + " && (" + p_command + " >out 2>err; echo $? >status) &"));
+}
+
 } // namespace
 
 TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
@@ -40,10 +48,7 @@ TEST(WatchTool, PrintsEachChangeWithTheSourceThatServesItNow)
     dir.Write("tests/keep.frag", "keep");
     const std::string out = dir / "out", err = dir / "err", status = dir / "status";
     // The program ends by itself after four changes; timeout only guards a broken one.
-    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() +
-                                           " && (timeout 300 " DRAXEL_ASSETS_TOOL
-                                           " watch -m pack.zip -m tests:Shaders:1 --count 4 Shaders >" +
-                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    Start(dir, "timeout 300 " DRAXEL_ASSETS_TOOL " watch -m pack.zip -m tests:Shaders:1 --count 4 Shaders");
     ASSERT_TRUE(AwaitText(err, "watching 3 files")) << ReadFile(err);
 
     // Each file is written whole and renamed into place, so that it is seen once.
@@ -79,10 +84,8 @@ TEST(WatchTool, TurnsToPollingAtTheSystemsWatchLimit)
     for (const char* name : {"a", "b", "c", "d"})
         dir.Write(std::string("tree/") + name + "/f.txt", name);
     const std::string out = dir / "out", err = dir / "err", status = dir / "status";
-    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() +
-                                           " && (unshare -Ur sh -c 'echo 2 >/proc/sys/user/max_inotify_watches && "
-                                           "exec timeout 300 " DRAXEL_ASSETS_TOOL " watch -m tree --count 1' >" +
-                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    Start(dir, "unshare -Ur sh -c 'echo 2 >/proc/sys/user/max_inotify_watches && exec timeout 300 " DRAXEL_ASSETS_TOOL
+               " watch -m tree --count 1'");
     ASSERT_TRUE(AwaitText(err, "watching 4 files (polling)")) << ReadFile(err);
     std::filesystem::rename(dir.Write(".staged", "changed"), dir / "tree/c/f.txt");
     ASSERT_TRUE(AwaitText(status, "\n")) << ReadFile(out) << ReadFile(err);
@@ -124,9 +127,7 @@ TEST(WatchTool, ARebuiltArchiveIsReportedEntryByEntryAsTreeShowsItAfterwards)
     ScratchDir dir;
     dir.Write("game.zip", testing_support::MakeArchive({{"Shaders/basic.vert", "basic"}, {"Shaders/other.vert", "x"}}));
     const std::string out = dir / "out", err = dir / "err", status = dir / "status";
-    ASSERT_EQ(0, testing_support::RunShell("cd " + dir.path() +
-                                           " && (timeout 300 " DRAXEL_ASSETS_TOOL " watch -m game.zip --count 5 >" +
-                                           out + " 2>" + err + "; echo $? >" + status + ") &"));
+    Start(dir, "timeout 300 " DRAXEL_ASSETS_TOOL " watch -m game.zip --count 5");
     ASSERT_TRUE(AwaitText(err, "watching 2 files")) << ReadFile(err);
 
     // Rebuilt without basic.vert, with extra.txt and another other.vert, renamed into place.
