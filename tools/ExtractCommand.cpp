@@ -43,7 +43,7 @@ std::string HostileName(const std::string& p_name)
 }
 
 // Why an entry is skipped rather than extracted; empty when it can be.
-std::string Unextractable(const InspectedEntry& p_entry)
+std::string Unextractable(const ArchiveDiagnostics::Entry& p_entry)
 {
     if (p_entry.flags & Zip::FlagEncrypted)
         return "skipped, encrypted entry";
@@ -67,8 +67,8 @@ struct ExtractOptions {
 };
 
 // Writes one entry; the reason when it could not be written.
-std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, const std::string& p_path,
-                       platform::ExtractDirectory& p_directory, bool p_overwrite)
+std::string WriteEntry(const ArchiveDiagnostics& p_diagnostics, const ArchiveDiagnostics::Entry& p_entry,
+                       const std::string& p_path, platform::ExtractDirectory& p_directory, bool p_overwrite)
 {
     const std::size_t slash = p_path.rfind('/');
     if (slash != std::string::npos) {
@@ -81,7 +81,7 @@ std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_e
     if (!error.empty())
         return error;
     const std::string streamed =
-        StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
+        StreamEntry(p_diagnostics, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
             if (error.empty())
                 error = out->Write(p_bytes, p_count);
         });
@@ -103,8 +103,8 @@ int ExtractArchive(const ExtractOptions& p_options)
 {
     const std::string& file = p_options.archive.file;
     ArchiveOptions archive = p_options.archive;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
-    const std::string incomplete = IncompleteReason(*inspection);
+    const std::unique_ptr<ArchiveDiagnostics> diagnostics = DiagnoseArchive(archive);
+    const std::string incomplete = IncompleteReason(*diagnostics);
     if (!incomplete.empty())
         throw Failure(file, incomplete);
 
@@ -116,10 +116,10 @@ int ExtractArchive(const ExtractOptions& p_options)
     ProblemLines lines(p_options.all);
     std::size_t written = 0;
     // Folders are given their time and permission bits once everything is written into them.
-    std::vector<std::pair<std::string, const InspectedEntry*>> folders;
-    const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
+    std::vector<std::pair<std::string, const ArchiveDiagnostics::Entry*>> folders;
+    const std::vector<const ArchiveDiagnostics::Entry*> entries = InPathOrder(*diagnostics);
     Progress progress("extracting", entries.size());
-    for (const InspectedEntry* entry : entries) {
+    for (const ArchiveDiagnostics::Entry* entry : entries) {
         progress.Step();
         const std::string subject = file + ": " + entry->name;
         auto fail = [&](const std::string& p_reason) { lines.Print(subject, p_reason); };
@@ -156,7 +156,7 @@ int ExtractArchive(const ExtractOptions& p_options)
             fail(skipped);
             continue;
         }
-        const std::string problem = WriteEntry(*inspection, *entry, path, *directory, p_options.overwrite);
+        const std::string problem = WriteEntry(*diagnostics, *entry, path, *directory, p_options.overwrite);
         if (!problem.empty()) {
             fail(problem);
             continue;
