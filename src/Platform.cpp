@@ -4,6 +4,7 @@
 #include "Platform.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #ifdef _WIN32
 
@@ -18,8 +19,6 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #endif
 
@@ -45,7 +44,24 @@ FileHandle OpenForReading(const char* p_path)
     const HANDLE file = ::CreateFileW(widetext::Widen(p_path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? NoFile : reinterpret_cast<FileHandle>(file);
+    if (file != INVALID_HANDLE_VALUE)
+        return reinterpret_cast<FileHandle>(file);
+    // errno as the C runtime's open would set it, for callers that name the reason.
+    switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        errno = ENOENT;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        errno = EACCES;
+        break;
+    default:
+        errno = EIO;
+    }
+    return NoFile;
 }
 
 void CloseFile(FileHandle p_file)

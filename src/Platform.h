@@ -21,7 +21,8 @@ namespace Platform {
 using FileHandle = std::intptr_t;
 constexpr FileHandle NoFile = -1;
 
-// Opens the file for reading only; NoFile when it cannot be opened. A directory either fails
+// Opens the file for reading only; NoFile when it cannot be opened, with errno telling why
+// (on Windows too, as its C runtime's open would set it). A directory either fails
 // here or opens and fails on its first read (ReadNamesDirectory), as the system decides.
 FileHandle OpenForReading(const char* p_path);
 void CloseFile(FileHandle p_file);

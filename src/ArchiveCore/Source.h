@@ -1,7 +1,7 @@
 // The sources archives are read from: StreamSource over any std::istream (an archive held in
 // memory, which HoldArchive copies and OpenHeldArchive streams) and FileSource over an archive
-// file by positioned reads, which the volume's walk and Open read through. The diagnostics'
-// bounded reads by offset are WindowedFile's (WindowedFile.h).
+// file by positioned reads (Platform::PositionedRead, as the diagnostics' WindowedFile reads
+// too), which the volume's walk and Open read through.
 #pragma once
 
 #include "Messages.h"

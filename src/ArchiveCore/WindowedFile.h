@@ -1,4 +1,5 @@
-// WindowedFile: the diagnostics' reads of an archive file by offset, bounded by the file.
+// WindowedFile: the diagnostics' reads of an archive file by offset, bounded by the file,
+// through the same positioned reads as the volume's FileSource.
 #pragma once
 
 #include "Platform.h"
@@ -7,7 +8,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,20 +22,26 @@ namespace Archive {
 // what the file holds. A file that cannot be opened keeps the system's reason.
 class WindowedFile {
 public:
+    WindowedFile(const WindowedFile&) = delete;
+    WindowedFile& operator=(const WindowedFile&) = delete;
+
     explicit WindowedFile(const std::string& p_path)
     {
-        if (!Platform::OpenFileBuffer(*_in.rdbuf(), p_path.c_str(), std::ios_base::in | std::ios_base::binary)) {
-            _error = std::strerror(errno);
+        errno = 0;
+        _file = Platform::OpenForReading(p_path.c_str());
+        if (_file == Platform::NoFile) {
+            _error = std::strerror(errno != 0 ? errno : ENOENT);
             return;
         }
-        _in.seekg(0, std::ios_base::end);
-        const std::streamoff length = _in.tellg();
-        if (!_in || length < 0) {
+        std::int64_t length = 0;
+        if (!Platform::FileLength(_file, length) || length < 0) {
             _error = "cannot find its length";
             return;
         }
         _length = static_cast<std::uint64_t>(length);
     }
+
+    ~WindowedFile() { Platform::CloseFile(_file); }
 
     bool Opened() const { return _error.empty(); }
     const std::string& Error() const { return _error; }
@@ -44,7 +50,7 @@ public:
     // The p_count bytes at p_offset, when the file holds them all.
     bool Read(std::uint64_t p_offset, std::size_t p_count, char* p_out)
     {
-        if (p_offset > _length || p_count > _length - p_offset)
+        if (!Opened() || p_offset > _length || p_count > _length - p_offset)
             return false;
         if (p_count > WindowSize)
             return ReadDirect(p_offset, p_count, p_out);
@@ -64,15 +70,20 @@ public:
 private:
     static constexpr std::size_t WindowSize = std::size_t(64) << 10;
 
+    // The whole count or nothing: a file cut shorter since it was measured reads as missing.
     bool ReadDirect(std::uint64_t p_offset, std::size_t p_count, char* p_out)
     {
-        _in.clear();
-        _in.seekg(static_cast<std::streamoff>(p_offset), std::ios_base::beg);
-        _in.read(p_out, static_cast<std::streamsize>(p_count));
-        return static_cast<std::size_t>(_in.gcount()) == p_count;
+        for (std::size_t done = 0; done < p_count;) {
+            const std::ptrdiff_t count = Platform::PositionedRead(_file, p_out + done, p_count - done,
+                                                                  static_cast<std::int64_t>(p_offset + done));
+            if (count <= 0)
+                return false;
+            done += static_cast<std::size_t>(count);
+        }
+        return true;
     }
 
-    std::ifstream _in;
+    Platform::FileHandle _file = Platform::NoFile;
     std::string _error;
     std::uint64_t _length = 0;
     std::vector<char> _window;
