@@ -42,7 +42,7 @@ RulesFor() { # library file name
       # them out); the watcher's notifiers and snapshot; the message constants of the checks.
       denied='
         ZipRecord ZipEndOfCentralDirectory ZipCentralDirectoryHeader ZipLocalFileHeader RecordMessages
-        ReadStruct Unscramble DecodeFixed16 DecodeFixed32 MemoryLifetime FileInfo Entry ArraySource
+        ReadStruct Unscramble DecodeFixed16 DecodeFixed32 MemoryLifetime FileInfo Archive::Entry ArraySource
         RelativeVolume LogMount State
         TextFileBuffer TextFileStream IsDirectory OpenFileStream Check
         CentralRecord EncodeFixed16 EncodeFixed32 Crc32
@@ -230,6 +230,7 @@ T Qor::Draxel::Assets::SplitComponents(std::__cxx11::basic_string<char, std::cha
 T ParseCentralDirectory(std::istream&)
 T Qor::Draxel::Assets::Resource::BuiltInArchiveKey[abi:cxx11]()
 V vtable for Qor::Draxel::Assets::WatchNotifier
+W std::vector<Qor::Draxel::Assets::Archive::Entry, std::allocator<Qor::Draxel::Assets::Archive::Entry> >::~vector()
 T Qor::Draxel::Assets::AssetWatcher::State::Rescan(std::set<Qor::Draxel::Assets::AssetPath, std::less<Qor::Draxel::Assets::AssetPath>, std::allocator<Qor::Draxel::Assets::AssetPath> > const&, std::vector<Qor::Draxel::Assets::AssetWatcher::Change, std::allocator<Qor::Draxel::Assets::AssetWatcher::Change> >&)
 EOF
       ;;

@@ -98,7 +98,7 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
     std::unordered_map<std::string, std::size_t> files; // normalised name -> first file entry
     for (std::size_t i = 0; i < state.entries.size(); ++i) {
         state.ReadLocal(file, i);
-        const InspectedEntry& entry = state.entries[i];
+        const Entry& entry = state.entries[i];
         for (ArchiveFindings::Found& found : ArchiveFindings::EntryFindings(entry))
             state.About(i, found.kind, found.detail);
         if (entry.isDirectory || entry.name.empty())
@@ -116,7 +116,7 @@ ArchiveDiagnostics::ArchiveDiagnostics(const std::string& p_file, const std::str
 
 ArchiveDiagnostics::~ArchiveDiagnostics() = default;
 
-const std::vector<ArchiveDiagnostics::InspectedEntry>& ArchiveDiagnostics::Entries() const
+const std::vector<ArchiveDiagnostics::Entry>& ArchiveDiagnostics::Entries() const
 {
     return _state->entries;
 }
@@ -151,8 +151,7 @@ std::uint64_t ArchiveDiagnostics::Length() const
     return _state->length;
 }
 
-bool ArchiveDiagnostics::ReadData(const InspectedEntry& p_entry,
-                                  const std::function<bool(const char*, std::size_t)>& p_sink,
+bool ArchiveDiagnostics::ReadData(const Entry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
                                   std::size_t p_chunk) const
 {
     if (p_entry.heldSize == 0)

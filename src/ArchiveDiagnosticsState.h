@@ -40,7 +40,7 @@ struct ArchiveDiagnostics::State {
     bool scrambled = false; // the data is unscrambled
     std::uint64_t length = 0;
     std::uint64_t zipEnd = 0; // where the ZIP data ends: before the key trailer
-    std::vector<InspectedEntry> entries;
+    std::vector<Entry> entries;
     std::vector<Finding> findings;
     std::vector<std::vector<Finding>> entryFindings;
     bool incomplete = false;
@@ -48,7 +48,7 @@ struct ArchiveDiagnostics::State {
     std::string explanation;
     ArchiveFindings::DirectoryTotals totals;
 
-    // Marks the inspection incomplete; the first obstacle is the one explained.
+    // Marks the diagnostics incomplete; the first obstacle is the one explained.
     void Block(Obstacle p_obstacle, const std::string& p_detail)
     {
         incomplete = true;

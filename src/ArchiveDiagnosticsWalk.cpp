@@ -77,7 +77,7 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
             return;
         }
         const std::uint16_t nameLength = header.fileNameLength;
-        InspectedEntry entry;
+        Entry entry;
         entry.name.resize(nameLength);
         if (!ReadRun(p_file, p_at + Zip::CentralHeader::Size, nameLength, &entry.name[0])) {
             Archive(Kind::BadCentral, "the name of central header " + Number(index + 1) + " runs past the end");
@@ -116,7 +116,7 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
 
 void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_index)
 {
-    InspectedEntry& entry = entries[p_index];
+    Entry& entry = entries[p_index];
     const std::uint32_t escape = 0xffffffffu;
     if (entry.compressedSize == escape || entry.uncompressedSize == escape || entry.localHeaderOffset == escape)
         About(p_index, Kind::Zip64, "sizes or offset in a ZIP64 extra field");
@@ -180,7 +180,7 @@ void ArchiveDiagnostics::State::ReadLocal(WindowedFile& p_file, std::size_t p_in
 void ArchiveDiagnostics::State::CompareLocal(WindowedFile& p_file, std::size_t p_index,
                                              const Zip::LocalHeader& p_header)
 {
-    const InspectedEntry& entry = entries[p_index];
+    const Entry& entry = entries[p_index];
     if (p_header.method != entry.method)
         About(p_index, Kind::MethodMismatch,
               "method " + Number(p_header.method) + " in the local header, " + Number(entry.method) +
@@ -206,7 +206,7 @@ void ArchiveDiagnostics::State::FindOverlaps(std::uint64_t p_centralOffset)
     };
     std::vector<Span> spans;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const InspectedEntry& entry = entries[i];
+        const Entry& entry = entries[i];
         if (!entry.localValid)
             continue;
         const bool stored = entry.method == Zip::MethodStored;

@@ -41,7 +41,7 @@ Components ScanComponents(const std::string& p_name)
 
 } // namespace
 
-std::vector<Found> EntryFindings(const ArchiveDiagnostics::InspectedEntry& p_entry)
+std::vector<Found> EntryFindings(const ArchiveDiagnostics::Entry& p_entry)
 {
     const std::string& name = p_entry.name;
     std::vector<Found> found;

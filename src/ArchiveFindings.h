@@ -21,7 +21,7 @@ struct Found {
 
 // The name's findings (each kind once) and the link finding: a NUL, a UTF-8 flag on bytes that
 // are not UTF-8, an absolute name, '..' and '.' components, backslashes, a symbolic link.
-std::vector<Found> EntryFindings(const ArchiveDiagnostics::InspectedEntry& p_entry);
+std::vector<Found> EntryFindings(const ArchiveDiagnostics::Entry& p_entry);
 
 // What the end record says of the central directory, and what the walk found.
 struct DirectoryTotals {

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <limits>
 
 namespace Qor {
 namespace Draxel {
@@ -86,31 +85,19 @@ boost::shared_ptr<std::istream> FileSystemVolume::OpenFound(const Found& p_found
 
 // ---------------------------------------------------------------------------------------
 // The read into the caller's memory: Open's checks in Open's order, then the bytes Open's
-// stream would give. Text mode reads through the same kind of stream Open makes; Binary reads
-// the file by position, without a stream.
+// stream would give. Text mode (and a mode that is neither) reads Open's own stream, as every
+// volume without a read of its own does; Binary reads the file by position, without a stream.
 
 std::optional<std::uint64_t> FileSystemVolume::Read(const AssetPath& p_path, OpenMode p_mode, char* p_buffer,
                                                     std::size_t p_capacity) const
 {
-    // A path that would leave the directory fails as a missing file does, in either mode.
+    if (p_mode != Binary)
+        return Volume::Read(p_path, p_mode, p_buffer, p_capacity);
+
+    // A path that would leave the directory fails as a missing file does; a directory opens
+    // as no file here either (Platform::FileLength refuses it).
     AssetPath resolved;
     const bool inside = Resolve(p_path, resolved);
-    if (p_mode != Binary) {
-        Check(p_mode == Text, Messages::DirectoryModeNotText);
-        std::unique_ptr<std::istream> stream =
-            inside ? OpenFileStream(resolved, std::ios_base::in) : FailedFileStream();
-        if (!Check(stream->good(), Messages::DirectoryStreamFailed))
-            return std::nullopt;
-        stream->read(p_buffer, static_cast<std::streamsize>(p_capacity));
-        std::uint64_t count = static_cast<std::uint64_t>(stream->gcount());
-        if (stream->good()) {
-            stream->ignore(std::numeric_limits<std::streamsize>::max());
-            count += static_cast<std::uint64_t>(stream->gcount());
-        }
-        return count;
-    }
-
-    // A directory opens as no file here either (Platform::FileLength refuses it).
     Platform::FileHandle file = inside ? Platform::OpenForReading(resolved) : Platform::NoFile;
     std::int64_t length = 0;
     const bool opened = file != Platform::NoFile && Platform::FileLength(file, length);

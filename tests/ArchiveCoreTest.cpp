@@ -8,6 +8,7 @@
 
 #include "ArchiveCore/KeyStream.h"
 #include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/Names.h"
 #include "ArchiveCore/Records.h"
 
 #include <gtest/gtest.h>
@@ -235,6 +236,49 @@ TEST(LineEndFolderTest, ChunkedFoldsAsTheWholeTextDoes)
         chunked.append(&cr, folder.Finish(&cr));
         EXPECT_EQ(chunked, whole) << "text of " << text.size() << " bytes";
     }
+}
+
+// The UTF-8 rule the writer's flag, the diagnostics' NotUtf8 and draxel-assets' printable names
+// share: the length of the sequence at a position, 0 where no well-formed one starts, at the
+// edges of each form (overlong, surrogate, past U+10FFFF, cut short by the text's end).
+TEST(NamesTest, Utf8SequencesAtTheEdgesOfEachForm)
+{
+    const struct {
+        std::string text;
+        std::size_t length;
+    } cases[] = {
+        {"a", 1},
+        {std::string(1, '\0'), 1},
+        {"\x7f", 1},
+        {"\x80", 0},
+        {"\xc1\xbf", 0},
+        {"\xc2\x80", 2},
+        {"\xdf\xbf", 2},
+        {"\xc2", 0},
+        {"\xc2\x41", 0},
+        {"\xe0\x9f\xbf", 0},
+        {"\xe0\xa0\x80", 3},
+        {"\xed\x9f\xbf", 3},
+        {"\xed\xa0\x80", 0},
+        {"\xef\xbf\xbf", 3},
+        {"\xe2\x82", 0},
+        {"\xf0\x8f\xbf\xbf", 0},
+        {"\xf0\x90\x80\x80", 4},
+        {"\xf4\x8f\xbf\xbf", 4},
+        {"\xf4\x90\x80\x80", 0},
+        {"\xf5\x80\x80\x80", 0},
+        {"\xf8\x88\x80\x80", 0},
+        {"\xff", 0},
+    };
+    for (const auto& entry : cases) {
+        EXPECT_EQ(Zip::Utf8SequenceLength(entry.text, 0), entry.length) << ::testing::PrintToString(entry.text);
+        // Behind a well-formed prefix the same bytes give the same length, and a text is UTF-8
+        // exactly when the sequence takes all of it.
+        const std::string behind = "\xc3\xa9" + entry.text;
+        EXPECT_EQ(Zip::Utf8SequenceLength(behind, 2), entry.length) << ::testing::PrintToString(entry.text);
+        EXPECT_EQ(Zip::IsUtf8(behind), entry.length == entry.text.size()) << ::testing::PrintToString(entry.text);
+    }
+    EXPECT_TRUE(Zip::IsUtf8(""));
 }
 
 namespace {

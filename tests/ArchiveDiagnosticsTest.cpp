@@ -28,27 +28,27 @@ protected:
     std::string Write(const std::string& p_name, const std::string& p_bytes) { return _dir.Write(p_name, p_bytes); }
 
     // The findings as "kind:entry", in order.
-    static std::vector<std::string> Found(const ArchiveDiagnostics& p_inspection)
+    static std::vector<std::string> Found(const ArchiveDiagnostics& p_diagnostics)
     {
         std::vector<std::string> found;
-        for (const ArchiveDiagnostics::Finding& finding : p_inspection.Findings())
+        for (const ArchiveDiagnostics::Finding& finding : p_diagnostics.Findings())
             found.push_back(std::string(ArchiveDiagnostics::KindName(finding.kind)) + ":" + finding.entry);
         return found;
     }
 
-    static bool Has(const ArchiveDiagnostics& p_inspection, Kind p_kind, const std::string& p_entry = std::string())
+    static bool Has(const ArchiveDiagnostics& p_diagnostics, Kind p_kind, const std::string& p_entry = std::string())
     {
-        for (const ArchiveDiagnostics::Finding& finding : p_inspection.Findings())
+        for (const ArchiveDiagnostics::Finding& finding : p_diagnostics.Findings())
             if (finding.kind == p_kind && finding.entry == p_entry)
                 return true;
         return false;
     }
 
-    static std::string Data(const ArchiveDiagnostics& p_inspection, std::size_t p_index, std::size_t p_chunk)
+    static std::string Data(const ArchiveDiagnostics& p_diagnostics, std::size_t p_index, std::size_t p_chunk)
     {
         std::string bytes;
-        EXPECT_TRUE(p_inspection.ReadData(
-            p_inspection.Entries().at(p_index),
+        EXPECT_TRUE(p_diagnostics.ReadData(
+            p_diagnostics.Entries().at(p_index),
             [&](const char* p_bytes, std::size_t p_count) {
                 bytes.append(p_bytes, p_count);
                 return true;
@@ -72,25 +72,25 @@ TEST_F(ArchiveDiagnosticsTest, WellFormedArchivesHaveNoFindingsAndReadAsTheVolum
         SCOPED_TRACE(made.first);
         const std::string file = Write(made.first, made.second);
         const std::string given = made.first == "seven.dat" ? "7bytes!" : "";
-        ArchiveDiagnostics inspection(file, given);
-        EXPECT_TRUE(inspection.Findings().empty()) << ::testing::PrintToString(Found(inspection));
-        EXPECT_FALSE(inspection.Incomplete());
-        ASSERT_EQ(inspection.Entries().size(), 3u);
-        EXPECT_EQ(inspection.Entries()[1].name, "dir/");
-        EXPECT_TRUE(inspection.Entries()[1].isDirectory);
+        ArchiveDiagnostics diagnostics(file, given);
+        EXPECT_TRUE(diagnostics.Findings().empty()) << ::testing::PrintToString(Found(diagnostics));
+        EXPECT_FALSE(diagnostics.Incomplete());
+        ASSERT_EQ(diagnostics.Entries().size(), 3u);
+        EXPECT_EQ(diagnostics.Entries()[1].name, "dir/");
+        EXPECT_TRUE(diagnostics.Entries()[1].isDirectory);
 
         ArchiveVolume volume(AssetPath(file), AssetPath(), 0, given);
         const std::string opened = testing_support::ReadAll(*volume.Open(AssetPath("dir/b.bin"), Volume::Binary));
         // Chunks of any size, odd ones included, give the bytes the volume opens.
         for (std::size_t chunk : {std::size_t(1), std::size_t(7), std::size_t(64), std::size_t(1) << 20})
-            EXPECT_EQ(Data(inspection, 2, chunk), opened) << chunk;
+            EXPECT_EQ(Data(diagnostics, 2, chunk), opened) << chunk;
         EXPECT_EQ(opened, std::string(300, 'b'));
     }
 }
 
 // Paths are UTF-8 on every host. A file in a folder with a non-ASCII name is read by the
 // directory volume and packed by AddFile into an archive with a non-ASCII name, which the
-// diagnostics inspect and read, scrambled with the key it carries.
+// diagnostics read, scrambled with the key it carries.
 TEST_F(ArchiveDiagnosticsTest, NonAsciiFolderAndArchiveNames)
 {
     const std::string folder = "gr\xc3\xbcn \xe6\x97\xa5\xe6\x9c\xac";
@@ -108,12 +108,12 @@ TEST_F(ArchiveDiagnosticsTest, NonAsciiFolderAndArchiveNames)
                                                "ck.pak",
                                       packed.str());
 
-    ArchiveDiagnostics inspection(archive, std::string());
-    EXPECT_TRUE(inspection.Findings().empty()) << ::testing::PrintToString(Found(inspection));
-    EXPECT_TRUE(inspection.Scrambled());
-    ASSERT_EQ(inspection.Entries().size(), 1u);
-    EXPECT_EQ(inspection.Entries()[0].name, "\xc3\xa9t\xc3\xa9.txt");
-    EXPECT_EQ(Data(inspection, 0, 4), "line\r\nline");
+    ArchiveDiagnostics diagnostics(archive, std::string());
+    EXPECT_TRUE(diagnostics.Findings().empty()) << ::testing::PrintToString(Found(diagnostics));
+    EXPECT_TRUE(diagnostics.Scrambled());
+    ASSERT_EQ(diagnostics.Entries().size(), 1u);
+    EXPECT_EQ(diagnostics.Entries()[0].name, "\xc3\xa9t\xc3\xa9.txt");
+    EXPECT_EQ(Data(diagnostics, 0, 4), "line\r\nline");
 
     ArchiveDiagnostics missing(_dir / folder + "/n\xc3\xb6ne.zip", std::string());
     EXPECT_EQ(Found(missing), std::vector<std::string>{"unreadable:"});
@@ -180,27 +180,27 @@ TEST_F(ArchiveDiagnosticsTest, EntryFindingsNameTheirEntryOnce)
     Put16(bytes, CentralHeaderOffset(bytes, 5) + 10, 12);     // bzip.txt
     // empty: its local header offset moved onto claims.bin's, so the two share bytes.
     Put32(bytes, CentralHeaderOffset(bytes, 8) + 42, 0);
-    ArchiveDiagnostics inspection(Write("entries.zip", bytes), std::string());
-    EXPECT_FALSE(inspection.Incomplete());
-    EXPECT_TRUE(Has(inspection, Kind::SizeMismatch, "claims.bin"));
-    EXPECT_TRUE(Has(inspection, Kind::DataPastEnd, "claims.bin"));
-    EXPECT_TRUE(Has(inspection, Kind::CrcMismatch, "crc.txt"));
-    EXPECT_TRUE(Has(inspection, Kind::DataDescriptor, "descriptor.txt"));
-    EXPECT_TRUE(Has(inspection, Kind::Encrypted, "locked.txt"));
-    EXPECT_TRUE(Has(inspection, Kind::Deflated, "deflated.txt"));
-    EXPECT_TRUE(Has(inspection, Kind::Compressed, "bzip.txt"));
-    EXPECT_TRUE(Has(inspection, Kind::DuplicateName, "twice.txt"));
-    EXPECT_TRUE(Has(inspection, Kind::Overlap, "empty"));
+    ArchiveDiagnostics diagnostics(Write("entries.zip", bytes), std::string());
+    EXPECT_FALSE(diagnostics.Incomplete());
+    EXPECT_TRUE(Has(diagnostics, Kind::SizeMismatch, "claims.bin"));
+    EXPECT_TRUE(Has(diagnostics, Kind::DataPastEnd, "claims.bin"));
+    EXPECT_TRUE(Has(diagnostics, Kind::CrcMismatch, "crc.txt"));
+    EXPECT_TRUE(Has(diagnostics, Kind::DataDescriptor, "descriptor.txt"));
+    EXPECT_TRUE(Has(diagnostics, Kind::Encrypted, "locked.txt"));
+    EXPECT_TRUE(Has(diagnostics, Kind::Deflated, "deflated.txt"));
+    EXPECT_TRUE(Has(diagnostics, Kind::Compressed, "bzip.txt"));
+    EXPECT_TRUE(Has(diagnostics, Kind::DuplicateName, "twice.txt"));
+    EXPECT_TRUE(Has(diagnostics, Kind::Overlap, "empty"));
     // Each kind once per entry (the two entries named twice.txt aside).
     std::vector<std::string> found;
-    for (const std::string& text : Found(inspection))
+    for (const std::string& text : Found(diagnostics))
         if (text.find("twice.txt") == std::string::npos)
             found.push_back(text);
     std::sort(found.begin(), found.end());
     EXPECT_EQ(std::adjacent_find(found.begin(), found.end()), found.end());
 
     // The data it reads is what the archive holds, never what the header claims.
-    const ArchiveDiagnostics::InspectedEntry& claims = inspection.Entries()[0];
+    const ArchiveDiagnostics::Entry& claims = diagnostics.Entries()[0];
     EXPECT_EQ(claims.localSize, 0xffffffffu);
     EXPECT_EQ(claims.heldSize, bytes.size() - claims.dataOffset);
 }
@@ -211,8 +211,8 @@ TEST_F(ArchiveDiagnosticsTest, DamagedLocalHeadersAndEmptyNames)
     Put32(bytes, 30 + 9 + 1, 0xdeadbeef);                // second local header's signature
     Put16(bytes, CentralHeaderOffset(bytes, 0) + 28, 0); // first name: 0 bytes
     Put16(bytes, CentralHeaderOffset(bytes, 0) + 32, 9); // ... the name becomes its comment
-    ArchiveDiagnostics inspection(Write("local.zip", bytes), std::string());
-    EXPECT_TRUE(Has(inspection, Kind::EmptyName, ""));
-    EXPECT_TRUE(Has(inspection, Kind::BadLocal, "second.txt"));
-    EXPECT_FALSE(inspection.Entries()[1].localValid);
+    ArchiveDiagnostics diagnostics(Write("local.zip", bytes), std::string());
+    EXPECT_TRUE(Has(diagnostics, Kind::EmptyName, ""));
+    EXPECT_TRUE(Has(diagnostics, Kind::BadLocal, "second.txt"));
+    EXPECT_FALSE(diagnostics.Entries()[1].localValid);
 }

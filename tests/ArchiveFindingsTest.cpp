@@ -29,10 +29,10 @@ namespace {
 class ArchiveFindingsTest : public ::testing::Test {
 protected:
     // The kinds found for p_entry (empty: the archive as a whole).
-    static std::vector<Kind> KindsOf(const ArchiveDiagnostics& p_inspection, const std::string& p_entry)
+    static std::vector<Kind> KindsOf(const ArchiveDiagnostics& p_diagnostics, const std::string& p_entry)
     {
         std::vector<Kind> kinds;
-        for (const ArchiveDiagnostics::Finding& finding : p_inspection.Findings())
+        for (const ArchiveDiagnostics::Finding& finding : p_diagnostics.Findings())
             if (finding.entry == p_entry)
                 kinds.push_back(finding.kind);
         return kinds;
@@ -60,11 +60,11 @@ TEST_F(ArchiveFindingsTest, AnArchiveOf65535EntriesIsPlain)
         items.push_back({"d" + std::to_string(i % 97) + "/f" + std::to_string(i), i % 7 == 0 ? "seven" : ""});
     const std::string bytes = MakeArchive(items);
     const std::string file = _dir.Write("full.zip", bytes);
-    ArchiveDiagnostics inspection(file, std::string());
-    EXPECT_EQ(Names(KindsOf(inspection, "")), "");
-    EXPECT_EQ(inspection.FirstObstacle(), Obstacle::None);
-    EXPECT_FALSE(inspection.Incomplete());
-    EXPECT_EQ(inspection.Entries().size(), 0xffffu);
+    ArchiveDiagnostics diagnostics(file, std::string());
+    EXPECT_EQ(Names(KindsOf(diagnostics, "")), "");
+    EXPECT_EQ(diagnostics.FirstObstacle(), Obstacle::None);
+    EXPECT_FALSE(diagnostics.Incomplete());
+    EXPECT_EQ(diagnostics.Entries().size(), 0xffffu);
     ArchiveVolume volume(AssetPath(file), AssetPath(), 0, std::string());
     EXPECT_EQ(testing_support::ReadAll(*volume.Open(AssetPath("d0/f0"), Volume::Binary)), "seven");
     EXPECT_TRUE(volume.Exists(AssetPath("d59/f65534")));
@@ -112,10 +112,10 @@ TEST_F(ArchiveFindingsTest, NamesThatOtherToolsReadOtherwise)
     for (std::size_t i = 0; i < std::size(cases); ++i)
         if (cases[i].flagged)
             Put16(bytes, CentralHeaderOffset(bytes, i) + 8, 0x0800);
-    ArchiveDiagnostics inspection(_dir.Write("names.zip", bytes), std::string());
-    EXPECT_FALSE(inspection.Incomplete());
+    ArchiveDiagnostics diagnostics(_dir.Write("names.zip", bytes), std::string());
+    EXPECT_FALSE(diagnostics.Incomplete());
     for (const auto& entry : cases)
-        EXPECT_EQ(Names(KindsOf(inspection, entry.name)), Names(entry.kinds)) << entry.name;
+        EXPECT_EQ(Names(KindsOf(diagnostics, entry.name)), Names(entry.kinds)) << entry.name;
 }
 
 // A symbolic link is told by the Unix mode in the external attributes, which Info-ZIP and
@@ -143,11 +143,11 @@ TEST_F(ArchiveFindingsTest, SymbolicLinksAreToldByTheirUnixMode)
         Put16(bytes, CentralHeaderOffset(bytes, i) + 4, cases[i].madeBy);
         Put32(bytes, CentralHeaderOffset(bytes, i) + 38, cases[i].attributes);
     }
-    ArchiveDiagnostics inspection(_dir.Write("links.zip", bytes), std::string());
+    ArchiveDiagnostics diagnostics(_dir.Write("links.zip", bytes), std::string());
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
-        EXPECT_EQ(inspection.Entries()[i].isLink, cases[i].link);
-        EXPECT_EQ(Names(KindsOf(inspection, cases[i].name)), cases[i].link ? "symbolic link" : "");
+        EXPECT_EQ(diagnostics.Entries()[i].isLink, cases[i].link);
+        EXPECT_EQ(Names(KindsOf(diagnostics, cases[i].name)), cases[i].link ? "symbolic link" : "");
     }
 }
 
@@ -189,11 +189,11 @@ TEST_F(ArchiveFindingsTest, TotalsAndLocalHeadersThatDisagree)
         SCOPED_TRACE(entry.label);
         std::string patched = bytes;
         entry.patch(patched);
-        ArchiveDiagnostics inspection(_dir.Write("patched.zip", patched), std::string());
-        const std::vector<Kind> kinds = KindsOf(inspection, entry.entry);
+        ArchiveDiagnostics diagnostics(_dir.Write("patched.zip", patched), std::string());
+        const std::vector<Kind> kinds = KindsOf(diagnostics, entry.entry);
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), entry.kind), 1) << Names(kinds);
-        EXPECT_EQ(inspection.Incomplete(), entry.incomplete);
-        EXPECT_EQ(inspection.FirstObstacle(), entry.incomplete ? Obstacle::Damaged : Obstacle::None);
+        EXPECT_EQ(diagnostics.Incomplete(), entry.incomplete);
+        EXPECT_EQ(diagnostics.FirstObstacle(), entry.incomplete ? Obstacle::Damaged : Obstacle::None);
     }
 
     // The volume never reads a scrambled archive's local name, and packers leave it as they like.
@@ -225,8 +225,8 @@ TEST_F(ArchiveFindingsTest, TheWriterFlagsOnlyUtf8Names)
         EXPECT_EQ(Get16(bytes, LocalHeaderOffset(bytes, i) + 6) & 0x0800, expected);
         EXPECT_EQ(Get16(bytes, CentralHeaderOffset(bytes, i) + 8) & 0x0800, expected);
     }
-    ArchiveDiagnostics inspection(_dir.Write("written.zip", bytes), std::string());
-    EXPECT_TRUE(inspection.Findings().empty());
+    ArchiveDiagnostics diagnostics(_dir.Write("written.zip", bytes), std::string());
+    EXPECT_TRUE(diagnostics.Findings().empty());
 }
 
 // The sentence for an archive that cannot be read, as a host shows it after a failed mount.
@@ -258,15 +258,15 @@ TEST_F(ArchiveFindingsTest, ObstaclesAreExplainedInOneSentence)
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.file);
-        ArchiveDiagnostics inspection(_dir.Write(entry.file, entry.bytes), entry.key);
-        EXPECT_EQ(inspection.FirstObstacle(), entry.obstacle);
-        EXPECT_EQ(inspection.Explanation(), entry.sentence);
+        ArchiveDiagnostics diagnostics(_dir.Write(entry.file, entry.bytes), entry.key);
+        EXPECT_EQ(diagnostics.FirstObstacle(), entry.obstacle);
+        EXPECT_EQ(diagnostics.Explanation(), entry.sentence);
     }
     ArchiveDiagnostics missing(_dir / "missing.zip", std::string());
     EXPECT_EQ(missing.FirstObstacle(), Obstacle::Unreadable);
     EXPECT_EQ(missing.Explanation().rfind("cannot read: ", 0), 0u) << missing.Explanation();
 
-    // The host's road: the mount reports a failed check, the inspection says what is wrong.
+    // The host's road: the mount reports a failed check, the diagnostics says what is wrong.
     testing_support::EnsureRecorder ensures;
     boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
     const qorfile::filepath wrong(_dir / "wrong.pak");

@@ -1,4 +1,4 @@
-// Inspecting archives for the archive commands, and streaming their entries.
+// Diagnosing archives for the archive commands, and streaming their entries.
 #include "ArchiveReading.h"
 
 #include "Platform.h"
@@ -119,7 +119,7 @@ void AddArchiveOptions(CLI::App& p_command, ArchiveOptions& p_options)
                        "otherwise read as scrambled)");
 }
 
-std::unique_ptr<Inspection> InspectArchive(ArchiveOptions& p_options)
+std::unique_ptr<ArchiveDiagnostics> DiagnoseArchive(ArchiveOptions& p_options)
 {
     const std::string& file = p_options.file;
     const bool copied = file == "-" || NeedsCopy(file);
@@ -130,55 +130,55 @@ std::unique_ptr<Inspection> InspectArchive(ArchiveOptions& p_options)
     const std::string key = ResolveKey(p_options.key.text, p_options.key.file);
     p_options.readFrom = copied ? CopyOfStream(file) : file;
     const std::string& read = p_options.readFrom;
-    auto inspection = std::make_unique<Inspection>(
-        read, key, p_options.plain ? Inspection::Reading::Plain : Inspection::Reading::ByName);
+    auto diagnostics = std::make_unique<ArchiveDiagnostics>(
+        read, key, p_options.plain ? ArchiveDiagnostics::Reading::Plain : ArchiveDiagnostics::Reading::ByName);
     // A stream (standard input, a pipe, a device such as /dev/stdin) has no name to go by: a
     // plain archive there is read as plain.
     const bool stream = copied || file.rfind("/dev/", 0) == 0;
-    if (stream && inspection->FirstObstacle() == Inspection::Obstacle::PlainArchive) {
+    if (stream && diagnostics->FirstObstacle() == ArchiveDiagnostics::Obstacle::PlainArchive) {
         p_options.plain = true;
-        inspection = std::make_unique<Inspection>(read, key, Inspection::Reading::Plain);
+        diagnostics = std::make_unique<ArchiveDiagnostics>(read, key, ArchiveDiagnostics::Reading::Plain);
     }
     // The library's sentence, and what to give this program to get past it.
-    switch (inspection->FirstObstacle()) {
-    case Inspection::Obstacle::Unreadable:
-    case Inspection::Obstacle::WrongKey:
-    case Inspection::Obstacle::NotAnArchive:
-        throw Failure(file, inspection->Explanation());
-    case Inspection::Obstacle::PlainArchive:
-        throw Failure(file, inspection->Explanation() + ": read it with --plain (or name it .zip)");
-    case Inspection::Obstacle::KeyMissing:
-        throw Failure(file, inspection->Explanation() + ": give its key with --key or --key-file");
+    switch (diagnostics->FirstObstacle()) {
+    case ArchiveDiagnostics::Obstacle::Unreadable:
+    case ArchiveDiagnostics::Obstacle::WrongKey:
+    case ArchiveDiagnostics::Obstacle::NotAnArchive:
+        throw Failure(file, diagnostics->Explanation());
+    case ArchiveDiagnostics::Obstacle::PlainArchive:
+        throw Failure(file, diagnostics->Explanation() + ": read it with --plain (or name it .zip)");
+    case ArchiveDiagnostics::Obstacle::KeyMissing:
+        throw Failure(file, diagnostics->Explanation() + ": give its key with --key or --key-file");
     default:
-        return inspection;
+        return diagnostics;
     }
 }
 
-std::string IncompleteReason(const Inspection& p_inspection)
+std::string IncompleteReason(const ArchiveDiagnostics& p_diagnostics)
 {
-    return p_inspection.Incomplete() ? p_inspection.Explanation() : std::string();
+    return p_diagnostics.Incomplete() ? p_diagnostics.Explanation() : std::string();
 }
 
-std::vector<const InspectedEntry*> InPathOrder(const Inspection& p_inspection)
+std::vector<const ArchiveDiagnostics::Entry*> InPathOrder(const ArchiveDiagnostics& p_diagnostics)
 {
     struct Keyed {
         AssetPath path;
-        const InspectedEntry* entry;
+        const ArchiveDiagnostics::Entry* entry;
     };
     std::vector<Keyed> keyed;
-    keyed.reserve(p_inspection.Entries().size());
-    for (const InspectedEntry& entry : p_inspection.Entries())
+    keyed.reserve(p_diagnostics.Entries().size());
+    for (const ArchiveDiagnostics::Entry& entry : p_diagnostics.Entries())
         keyed.push_back(Keyed{AssetPath(entry.name), &entry});
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const Keyed& p_a, const Keyed& p_b) { return p_a.path < p_b.path; });
-    std::vector<const InspectedEntry*> ordered;
+    std::vector<const ArchiveDiagnostics::Entry*> ordered;
     ordered.reserve(keyed.size());
     for (const Keyed& item : keyed)
         ordered.push_back(item.entry);
     return ordered;
 }
 
-std::string Unopenable(const InspectedEntry& p_entry)
+std::string Unopenable(const ArchiveDiagnostics::Entry& p_entry)
 {
     if (p_entry.isDirectory)
         return "a directory entry";
@@ -195,7 +195,7 @@ std::string Unopenable(const InspectedEntry& p_entry)
     return std::string();
 }
 
-bool Readable(const InspectedEntry& p_entry)
+bool Readable(const ArchiveDiagnostics::Entry& p_entry)
 {
     return Unopenable(p_entry).empty();
 }
@@ -205,7 +205,7 @@ std::string CrcMismatch(std::uint32_t p_directory, std::uint32_t p_data)
     return "CRC-32 mismatch: directory " + Hex32(p_directory) + ", data " + Hex32(p_data);
 }
 
-std::string StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, bool p_text,
+std::string StreamEntry(const ArchiveDiagnostics& p_diagnostics, const ArchiveDiagnostics::Entry& p_entry, bool p_text,
                         const std::function<void(const char*, std::size_t)>& p_sink)
 {
     // The CRC-32 is of the bytes as stored; text mode folds them with the volume's fold, chunk
@@ -213,7 +213,7 @@ std::string StreamEntry(const Inspection& p_inspection, const InspectedEntry& p_
     std::uint32_t crc = 0;
     Zip::LineEndFolder folder;
     std::string folded;
-    const bool read = p_inspection.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
+    const bool read = p_diagnostics.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
         crc = Zip::Crc32(crc, p_bytes, p_count);
         if (!p_text) {
             p_sink(p_bytes, p_count);

@@ -34,6 +34,8 @@ struct KeyOptions {
     std::string file;
 };
 void AddKeyOptions(CLI::App& p_command, KeyOptions& p_key);
+// The key of --key TEXT or --key-file FILE (the file's bytes, unchanged); empty for none.
+std::string ResolveKey(const std::string& p_text, const std::string& p_file);
 
 // The groups of commands, one call each.
 void AddDemoCommand(CommandSet& p_commands);

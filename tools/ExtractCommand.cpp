@@ -41,7 +41,7 @@ std::string HostileName(const std::string& p_name)
 }
 
 // Why an entry is skipped rather than extracted; empty when it can be.
-std::string Unextractable(const InspectedEntry& p_entry)
+std::string Unextractable(const ArchiveDiagnostics::Entry& p_entry)
 {
     if (p_entry.flags & Zip::FlagEncrypted)
         return "skipped, encrypted entry";
@@ -65,8 +65,8 @@ struct ExtractOptions {
 };
 
 // Writes one entry; the reason when it could not be written.
-std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_entry, const std::string& p_path,
-                       platform::ExtractDirectory& p_directory, bool p_overwrite)
+std::string WriteEntry(const ArchiveDiagnostics& p_diagnostics, const ArchiveDiagnostics::Entry& p_entry,
+                       const std::string& p_path, platform::ExtractDirectory& p_directory, bool p_overwrite)
 {
     const std::size_t slash = p_path.rfind('/');
     if (slash != std::string::npos) {
@@ -79,7 +79,7 @@ std::string WriteEntry(const Inspection& p_inspection, const InspectedEntry& p_e
     if (!error.empty())
         return error;
     const std::string streamed =
-        StreamEntry(p_inspection, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
+        StreamEntry(p_diagnostics, p_entry, false, [&](const char* p_bytes, std::size_t p_count) {
             if (error.empty())
                 error = out->Write(p_bytes, p_count);
         });
@@ -97,8 +97,8 @@ int ExtractArchive(const ExtractOptions& p_options)
 {
     const std::string& file = p_options.archive.file;
     ArchiveOptions archive = p_options.archive;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
-    const std::string incomplete = IncompleteReason(*inspection);
+    const std::unique_ptr<ArchiveDiagnostics> diagnostics = DiagnoseArchive(archive);
+    const std::string incomplete = IncompleteReason(*diagnostics);
     if (!incomplete.empty())
         throw Failure(file, incomplete);
 
@@ -109,9 +109,9 @@ int ExtractArchive(const ExtractOptions& p_options)
 
     ProblemLines lines(p_options.all);
     std::size_t written = 0;
-    const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
+    const std::vector<const ArchiveDiagnostics::Entry*> entries = InPathOrder(*diagnostics);
     Progress progress("extracting", entries.size());
-    for (const InspectedEntry* entry : entries) {
+    for (const ArchiveDiagnostics::Entry* entry : entries) {
         progress.Step();
         const std::string subject = file + ": " + entry->name;
         auto fail = [&](const std::string& p_reason) { lines.Print(subject, p_reason); };
@@ -146,7 +146,7 @@ int ExtractArchive(const ExtractOptions& p_options)
             fail(skipped);
             continue;
         }
-        const std::string problem = WriteEntry(*inspection, *entry, path, *directory, p_options.overwrite);
+        const std::string problem = WriteEntry(*diagnostics, *entry, path, *directory, p_options.overwrite);
         if (!problem.empty()) {
             fail(problem);
             continue;

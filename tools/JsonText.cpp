@@ -3,11 +3,13 @@
 
 #include "ToolSupport.h"
 
+#include "ArchiveCore/Names.h"
+
 namespace draxel_tool {
 
 void PutName(Json& p_object, const std::string& p_key, const std::string& p_name)
 {
-    if (IsUtf8(p_name)) {
+    if (Qor::Draxel::Assets::Zip::IsUtf8(p_name)) {
         p_object[p_key] = p_name;
         return;
     }

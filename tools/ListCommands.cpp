@@ -19,12 +19,12 @@ namespace {
 
 // The JSON kinds are the words every command uses: "file", "directory", and "link" for a
 // symbolic link, whose data is a path, not a file's content.
-const char* TypeName(const InspectedEntry& p_entry)
+const char* TypeName(const ArchiveDiagnostics::Entry& p_entry)
 {
     return p_entry.isDirectory ? "directory" : p_entry.isLink ? "link" : "file";
 }
 
-Json EntryJson(const InspectedEntry& p_entry)
+Json EntryJson(const ArchiveDiagnostics::Entry& p_entry)
 {
     Json entry;
     PutName(entry, "name", p_entry.name);
@@ -52,7 +52,7 @@ std::string FlagLetters(std::uint16_t p_flags)
     return letters;
 }
 
-void PrintLongLine(const InspectedEntry& p_entry)
+void PrintLongLine(const ArchiveDiagnostics::Entry& p_entry)
 {
     char line[160];
     if (p_entry.isDirectory)
@@ -75,12 +75,12 @@ struct ListOptions {
 int ListArchive(const ListOptions& p_options)
 {
     ArchiveOptions archive = p_options.archive;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
-    const std::vector<const InspectedEntry*> entries = InPathOrder(*inspection);
-    const std::string incomplete = IncompleteReason(*inspection);
+    const std::unique_ptr<ArchiveDiagnostics> diagnostics = DiagnoseArchive(archive);
+    const std::vector<const ArchiveDiagnostics::Entry*> entries = InPathOrder(*diagnostics);
+    const std::string incomplete = IncompleteReason(*diagnostics);
     if (p_options.json) {
         Json list = Json::array();
-        for (const InspectedEntry* entry : entries)
+        for (const ArchiveDiagnostics::Entry* entry : entries)
             list.push_back(EntryJson(*entry));
         Json document;
         PutName(document, "archive", p_options.archive.file);
@@ -92,7 +92,7 @@ int ListArchive(const ListOptions& p_options)
     } else {
         if (p_options.longListing)
             WriteOut("type method   flags       packed         size    crc32     offset  name\n");
-        for (const InspectedEntry* entry : entries) {
+        for (const ArchiveDiagnostics::Entry* entry : entries) {
             if (p_options.longListing)
                 PrintLongLine(*entry);
             else
@@ -120,9 +120,9 @@ struct Problem {
 };
 
 // The finding in the words check prints.
-std::string Describe(const Inspection::Finding& p_finding)
+std::string Describe(const ArchiveDiagnostics::Finding& p_finding)
 {
-    using Kind = Inspection::Kind;
+    using Kind = ArchiveDiagnostics::Kind;
     switch (p_finding.kind) {
     case Kind::Deflated:
         return "deflated entry: only stored entries can be opened";
@@ -133,7 +133,7 @@ std::string Describe(const Inspection::Finding& p_finding)
     case Kind::DuplicateName:
         return "duplicate name: " + p_finding.detail;
     default:
-        return std::string(Inspection::KindName(p_finding.kind)) + ": " + p_finding.detail;
+        return std::string(ArchiveDiagnostics::KindName(p_finding.kind)) + ": " + p_finding.detail;
     }
 }
 
@@ -141,18 +141,18 @@ int CheckArchive(const CheckOptions& p_options)
 {
     const std::string& file = p_options.archive.file;
     ArchiveOptions archive = p_options.archive;
-    const std::unique_ptr<Inspection> inspection = InspectArchive(archive);
+    const std::unique_ptr<ArchiveDiagnostics> diagnostics = DiagnoseArchive(archive);
     std::vector<Problem> problems;
-    // The inspection names each kind of problem once per entry; an entry with any is not read.
+    // The diagnostics names each kind of problem once per entry; an entry with any is not read.
     std::set<std::string> troubled;
-    for (const Inspection::Finding& finding : inspection->Findings()) {
-        problems.push_back(Problem{finding.entry, Inspection::KindName(finding.kind), Describe(finding)});
+    for (const ArchiveDiagnostics::Finding& finding : diagnostics->Findings()) {
+        problems.push_back(Problem{finding.entry, ArchiveDiagnostics::KindName(finding.kind), Describe(finding)});
         troubled.insert(finding.entry);
     }
 
     std::size_t files = 0;
-    Progress progress("checking", inspection->Entries().size());
-    for (const InspectedEntry& entry : inspection->Entries()) {
+    Progress progress("checking", diagnostics->Entries().size());
+    for (const ArchiveDiagnostics::Entry& entry : diagnostics->Entries()) {
         progress.Step();
         if (entry.isDirectory)
             continue;
@@ -160,7 +160,7 @@ int CheckArchive(const CheckOptions& p_options)
         if (!Readable(entry) || troubled.count(entry.name))
             continue;
         std::uint32_t crc = 0;
-        if (!inspection->ReadData(entry, [&](const char* p_bytes, std::size_t p_count) {
+        if (!diagnostics->ReadData(entry, [&](const char* p_bytes, std::size_t p_count) {
                 crc = Zip::Crc32(crc, p_bytes, p_count);
                 return true;
             })) {

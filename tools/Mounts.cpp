@@ -155,7 +155,7 @@ std::vector<Mount> CollectMounts(const CLI::App& p_command, const MountOptions& 
     return mounts;
 }
 
-// Archives are inspected before they are mounted, so that one the library would read only in
+// Archives are diagnosed before they are mounted, so that one the library would read only in
 // part (a comment, ZIP64, a damaged directory) ends the command instead of serving a part.
 boost::shared_ptr<AssetLibrary> BuildLibrary(std::vector<Mount>& p_mounts, Reports& p_reports)
 {
@@ -175,8 +175,8 @@ boost::shared_ptr<AssetLibrary> BuildLibrary(std::vector<Mount>& p_mounts, Repor
         if (mount.source != "-" && !fs::exists(fs::u8path(mount.source)))
             throw Failure(mount.source, "no such file or directory");
         mount.archive.file = mount.source;
-        mount.inspection = InspectArchive(mount.archive);
-        const std::string incomplete = IncompleteReason(*mount.inspection);
+        mount.diagnostics = DiagnoseArchive(mount.archive);
+        const std::string incomplete = IncompleteReason(*mount.diagnostics);
         if (!incomplete.empty())
             throw Failure(mount.source, incomplete);
         const std::string key = ResolveKey(mount.archive.key.text, mount.archive.key.file);
@@ -198,7 +198,7 @@ namespace {
 const Mount* MountOf(const std::vector<Mount>& p_mounts, const AssetPath& p_source)
 {
     for (const Mount& mount : p_mounts) {
-        const std::string& read = mount.inspection ? mount.archive.readFrom : mount.source;
+        const std::string& read = mount.diagnostics ? mount.archive.readFrom : mount.source;
         if (AssetPath(qorfile::filepath(read)) == p_source)
             return &mount;
     }
@@ -207,42 +207,43 @@ const Mount* MountOf(const std::vector<Mount>& p_mounts, const AssetPath& p_sour
 
 } // namespace
 
-const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
-                                   const AssetPath& p_path, const Inspection*& p_inspection)
+const ArchiveDiagnostics::Entry* ArchiveEntry(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
+                                              const AssetPath& p_path, const ArchiveDiagnostics*& p_diagnostics)
 {
     const Mount* mount = MountOf(p_mounts, p_child.source);
-    if (!mount || !mount->inspection || p_child.isDirectory)
+    if (!mount || !mount->diagnostics || p_child.isDirectory)
         return nullptr;
     const AssetPath inside = p_path.RelativeTo(mount->target);
-    const InspectedEntry* found = nullptr;
-    for (const InspectedEntry& entry : mount->inspection->Entries())
+    const ArchiveDiagnostics::Entry* found = nullptr;
+    for (const ArchiveDiagnostics::Entry& entry : mount->diagnostics->Entries())
         if (!entry.isDirectory && AssetPath(entry.name) == inside)
             found = &entry;
-    p_inspection = mount->inspection.get();
+    p_diagnostics = mount->diagnostics.get();
     return found;
 }
 
-const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts, const AssetLibrary::Location& p_location,
-                                   const Inspection*& p_inspection)
+const ArchiveDiagnostics::Entry* ArchiveEntry(const std::vector<Mount>& p_mounts,
+                                              const AssetLibrary::Location& p_location,
+                                              const ArchiveDiagnostics*& p_diagnostics)
 {
     if (p_location.kind != AssetLibrary::Location::File || !p_location.isArchive)
         return nullptr;
     const Mount* mount = MountOf(p_mounts, p_location.source);
-    if (!mount || !mount->inspection)
+    if (!mount || !mount->diagnostics)
         return nullptr;
-    const InspectedEntry* found = nullptr;
-    for (const InspectedEntry& entry : mount->inspection->Entries())
+    const ArchiveDiagnostics::Entry* found = nullptr;
+    for (const ArchiveDiagnostics::Entry& entry : mount->diagnostics->Entries())
         if (!entry.isDirectory && entry.localHeaderOffset == p_location.entry.localHeaderOffset &&
             AssetPath(entry.name) == p_location.entry.path)
             found = &entry;
-    p_inspection = mount->inspection.get();
+    p_diagnostics = mount->diagnostics.get();
     return found;
 }
 
 std::string HostFile(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child, const AssetPath& p_path)
 {
     const Mount* mount = MountOf(p_mounts, p_child.source);
-    if (!mount || mount->inspection || p_child.isDirectory)
+    if (!mount || mount->diagnostics || p_child.isDirectory)
         return std::string();
     return (fs::u8path(mount->source) / fs::u8path(p_path.RelativeTo(mount->target).str())).u8string();
 }
@@ -250,7 +251,7 @@ std::string HostFile(const std::vector<Mount>& p_mounts, const AssetLibrary::Chi
 std::string SourceText(const std::vector<Mount>& p_mounts, const AssetPath& p_source)
 {
     const Mount* mount = MountOf(p_mounts, p_source);
-    return mount && mount->inspection && mount->archive.readFrom != mount->source ? mount->source : p_source.str();
+    return mount && mount->diagnostics && mount->archive.readFrom != mount->source ? mount->source : p_source.str();
 }
 
 } // namespace draxel_tool

@@ -1,6 +1,6 @@
 // The sources a tree command of draxel-assets mounts: the -m options and the options that
 // belong to the -m before them (--key, --key-file, --plain, --target, --priority), and the
-// asset library they make. Archives are inspected first, so that the commands can say what
+// asset library they make. Archives are diagnosed first, so that the commands can say what
 // the library would not (an entry that cannot be opened, a CRC-32 that does not match).
 #pragma once
 
@@ -26,8 +26,8 @@ struct Mount {
     unsigned int priority = 0;
     ArchiveOptions archive; // its key, --plain, and the file read (an archive's)
     bool keyGiven = false;
-    // An archive's inspection: what cat streams entries from. Null for a directory.
-    std::shared_ptr<Inspection> inspection;
+    // An archive's diagnostics: what cat streams entries from. Null for a directory.
+    std::shared_ptr<ArchiveDiagnostics> diagnostics;
 };
 
 // The options of a command that works on a tree of mounted sources; they must outlive the
@@ -51,7 +51,7 @@ void AddMountOptions(CLI::App& p_command, MountOptions& p_options);
 // The mounts the options give, in the order given; wrong usage is a Failure with BadUsage.
 std::vector<Mount> CollectMounts(const CLI::App& p_command, const MountOptions& p_options);
 
-// The library of p_mounts (archives inspected first: one the library would read only in part
+// The library of p_mounts (archives diagnosed first: one the library would read only in part
 // is a Failure).
 boost::shared_ptr<Qor::Draxel::Assets::AssetLibrary> BuildLibrary(std::vector<Mount>& p_mounts, Reports& p_reports);
 
@@ -60,17 +60,18 @@ boost::shared_ptr<Qor::Draxel::Assets::AssetLibrary> MountedLibrary(const CLI::A
                                                                     const MountOptions& p_options, Reports& p_reports);
 
 // The archive entry that Open of p_path reads when p_child (a file) comes from an archive
-// mount: the last file entry of that name, as the volume keeps it, with its inspection in
-// p_inspection. Null otherwise.
-const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts,
-                                   const Qor::Draxel::Assets::AssetLibrary::Child& p_child,
-                                   const Qor::Draxel::Assets::AssetPath& p_path, const Inspection*& p_inspection);
+// mount: the last file entry of that name, as the volume keeps it, with its diagnostics in
+// p_diagnostics. Null otherwise.
+const ArchiveDiagnostics::Entry* ArchiveEntry(const std::vector<Mount>& p_mounts,
+                                              const Qor::Draxel::Assets::AssetLibrary::Child& p_child,
+                                              const Qor::Draxel::Assets::AssetPath& p_path,
+                                              const ArchiveDiagnostics*& p_diagnostics);
 
 // The archive entry that Open reads for a file p_location found in an archive mount: the
-// inspected entry the library's lookup names. Null otherwise.
-const InspectedEntry* ArchiveEntry(const std::vector<Mount>& p_mounts,
-                                   const Qor::Draxel::Assets::AssetLibrary::Location& p_location,
-                                   const Inspection*& p_inspection);
+// diagnosed entry the library's lookup names. Null otherwise.
+const ArchiveDiagnostics::Entry* ArchiveEntry(const std::vector<Mount>& p_mounts,
+                                              const Qor::Draxel::Assets::AssetLibrary::Location& p_location,
+                                              const ArchiveDiagnostics*& p_diagnostics);
 
 // The host file behind p_path when p_child (a file) comes from a directory mount; empty
 // otherwise.

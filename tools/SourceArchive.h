@@ -1,6 +1,6 @@
 // What pack --from reads: a ZIP archive made by any tool, its entries listed by name and their
 // bytes decompressed. Two readers stand behind it: libzip where the build has it (every method
-// and layout libzip reads), and otherwise the library's own inspection with zlib's inflate
+// and layout libzip reads), and otherwise the library's own diagnostics with zlib's inflate
 // (stored and deflated entries, data descriptors, comments; not ZIP64 or other methods).
 #pragma once
 

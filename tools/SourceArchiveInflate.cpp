@@ -1,5 +1,5 @@
-// pack --from without libzip: the archive inspected by the library (as a plain ZIP, so that
-// a comment, data descriptors and local headers that disagree are all seen), stored entries
+// pack --from without libzip: the archive read by the library's diagnostics (as a plain ZIP,
+// so that a comment, data descriptors and local headers that disagree are all seen), stored entries
 // copied and deflated ones inflated by zlib, each checked against its size and CRC-32.
 // ZIP64 archives, encrypted entries and methods other than stored and deflate are errors.
 #include "SourceArchive.h"
@@ -55,7 +55,7 @@ std::string FromCp437(const std::string& p_text)
 
 // A name as UTF-8: flagged UTF-8 names must be UTF-8; others are taken as UTF-8 when they
 // are, and as code page 437 otherwise.
-std::string NameAsUtf8(const InspectedEntry& p_entry, const std::string& p_archive)
+std::string NameAsUtf8(const ArchiveDiagnostics::Entry& p_entry, const std::string& p_archive)
 {
     if (Zip::IsUtf8(p_entry.name))
         return p_entry.name;
@@ -65,16 +65,16 @@ std::string NameAsUtf8(const InspectedEntry& p_entry, const std::string& p_archi
 }
 
 // Why the archive as a whole cannot be converted; empty when it can.
-std::string Unconvertible(const Inspection& p_inspection)
+std::string Unconvertible(const ArchiveDiagnostics& p_diagnostics)
 {
-    for (const Inspection::Finding& finding : p_inspection.Findings()) {
+    for (const ArchiveDiagnostics::Finding& finding : p_diagnostics.Findings()) {
         switch (finding.kind) {
-        case Inspection::Kind::Unreadable:
-        case Inspection::Kind::NoEndRecord:
+        case ArchiveDiagnostics::Kind::Unreadable:
+        case ArchiveDiagnostics::Kind::NoEndRecord:
             return finding.detail;
-        case Inspection::Kind::Zip64:
+        case ArchiveDiagnostics::Kind::Zip64:
             return "ZIP64 archives are not read by this build (" + finding.detail + ")";
-        case Inspection::Kind::BadCentral:
+        case ArchiveDiagnostics::Kind::BadCentral:
             return "damaged central directory: " + finding.detail;
         default:
             break;
@@ -90,8 +90,8 @@ public:
         ArchiveOptions options;
         options.file = p_path;
         options.plain = true;
-        _inspection = InspectArchive(options);
-        const std::string reason = Unconvertible(*_inspection);
+        _diagnostics = DiagnoseArchive(options);
+        const std::string reason = Unconvertible(*_diagnostics);
         if (!reason.empty())
             throw Failure(p_path, "cannot read the archive: " + reason);
     }
@@ -99,14 +99,14 @@ public:
     std::vector<Entry> Entries() const override
     {
         std::vector<Entry> entries;
-        const std::vector<InspectedEntry>& inspected = _inspection->Entries();
-        for (std::size_t index = 0; index < inspected.size(); ++index) {
+        const std::vector<ArchiveDiagnostics::Entry>& diagnosed = _diagnostics->Entries();
+        for (std::size_t index = 0; index < diagnosed.size(); ++index) {
             Entry entry;
-            entry.link = inspected[index].isLink;
-            entry.size = inspected[index].uncompressedSize;
-            entry.crc32 = inspected[index].crc32;
+            entry.link = diagnosed[index].isLink;
+            entry.size = diagnosed[index].uncompressedSize;
+            entry.crc32 = diagnosed[index].crc32;
             entry.index = index;
-            if (Name(NameAsUtf8(inspected[index], _path), entry))
+            if (Name(NameAsUtf8(diagnosed[index], _path), entry))
                 entries.push_back(std::move(entry));
         }
         return entries;
@@ -115,7 +115,7 @@ public:
     void Read(const Entry& p_entry, const std::function<void(const char*, std::size_t)>& p_sink) const override
     {
         const std::string subject = _path + ": " + p_entry.name;
-        InspectedEntry entry = _inspection->Entries().at(p_entry.index);
+        ArchiveDiagnostics::Entry entry = _diagnostics->Entries().at(p_entry.index);
         if (entry.flags & Zip::FlagEncrypted)
             throw Failure(subject, "cannot read the entry: it is encrypted");
         if (entry.method != Zip::MethodStored && entry.method != Zip::MethodDeflate)
@@ -125,7 +125,7 @@ public:
             throw Failure(subject, "cannot read the entry: damaged local header");
         // The stored data is the central directory's compressed size from the data offset on,
         // whatever the local header says (it says 0 when a data descriptor follows).
-        const std::uint64_t length = _inspection->Length();
+        const std::uint64_t length = _diagnostics->Length();
         entry.heldSize = entry.dataOffset <= length ? std::min(entry.compressedSize, length - entry.dataOffset) : 0;
         if (entry.heldSize < entry.compressedSize)
             throw Failure(subject, "cannot read the entry: its data runs past the end of the archive");
@@ -144,7 +144,7 @@ public:
         std::string problem;
         bool read = false;
         if (entry.method == Zip::MethodStored) {
-            read = _inspection->ReadData(
+            read = _diagnostics->ReadData(
                 entry,
                 [&](const char* p_bytes, std::size_t p_count) {
                     pass(p_bytes, p_count);
@@ -171,7 +171,7 @@ private:
 
     // Inflates the raw deflate stream into p_pass in chunks, never past the entry's size (the
     // first byte past it is a problem: the data is longer than it says).
-    bool Inflate(const InspectedEntry& p_entry, const std::function<void(const char*, std::size_t)>& p_pass,
+    bool Inflate(const ArchiveDiagnostics::Entry& p_entry, const std::function<void(const char*, std::size_t)>& p_pass,
                  std::string& p_problem) const
     {
         // Ended however the reading ends: the sink may throw.
@@ -191,7 +191,7 @@ private:
         std::vector<char> out(ChunkSize);
         std::uint64_t made = 0;
         bool ended = false;
-        const bool read = _inspection->ReadData(
+        const bool read = _diagnostics->ReadData(
             p_entry,
             [&](const char* p_input, std::size_t p_count) {
                 stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p_input));
@@ -225,7 +225,7 @@ private:
     }
 
     std::string _path;
-    std::unique_ptr<Inspection> _inspection;
+    std::unique_ptr<ArchiveDiagnostics> _diagnostics;
 };
 
 } // namespace

@@ -1,5 +1,7 @@
-// What every subcommand of draxel-assets shares: the one-line error, the library's reports
-// turned into short messages, keys, path components and the progress bar.
+// What every subcommand of draxel-assets shares: the one-line error and printable text
+// (ErrorLines.cpp), checked output (CheckedOutput.cpp), the library's reports turned into
+// short messages (LibraryReports.cpp), path components (PathComponents.cpp) and the progress
+// bar (Progress.cpp).
 #pragma once
 
 #include <cstddef>
@@ -102,9 +104,6 @@ public:
     std::vector<Line> TakeLines();
 };
 
-// Whether p_text is well-formed UTF-8 (no overlong forms, surrogates or code points past
-// U+10FFFF).
-bool IsUtf8(const std::string& p_text);
 // p_text for one line of plain output: a tab, CR and LF written as \t, \r and \n, every other
 // control byte, DEL and each byte that is not part of well-formed UTF-8 as \xHH; the rest as
 // it is. Names come from archives and directories, and may hold any byte.
@@ -112,9 +111,6 @@ std::string Printable(const std::string& p_text);
 
 // The non-empty components of a '/'-separated relative path.
 std::vector<std::string> PathComponents(const std::string& p_relative);
-
-// The key of --key TEXT or --key-file FILE (the file's bytes, unchanged); empty for none.
-std::string ResolveKey(const std::string& p_text, const std::string& p_file);
 
 // A progress bar on standard error, drawn only when standard error is a terminal and
 // erased when done.

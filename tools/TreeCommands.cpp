@@ -57,8 +57,9 @@ bool FindChild(const AssetLibrary& p_library, const AssetPath& p_path, AssetLibr
 std::string UnopenableChild(const std::vector<Mount>& p_mounts, const AssetLibrary::Child& p_child,
                             const AssetPath& p_path)
 {
-    const Inspection* inspection = nullptr;
-    const InspectedEntry* entry = p_child.isDirectory ? nullptr : ArchiveEntry(p_mounts, p_child, p_path, inspection);
+    const ArchiveDiagnostics* diagnostics = nullptr;
+    const ArchiveDiagnostics::Entry* entry =
+        p_child.isDirectory ? nullptr : ArchiveEntry(p_mounts, p_child, p_path, diagnostics);
     return entry ? Unopenable(*entry) : std::string();
 }
 
@@ -85,8 +86,8 @@ int WriteAsset(const boost::shared_ptr<AssetLibrary>& p_library, const std::vect
     const AssetLibrary::Location location = p_library->Locate(path);
     if (location.kind == AssetLibrary::Location::Directory)
         throw Failure(p_path, "is a directory");
-    const Inspection* archive = nullptr;
-    const InspectedEntry* entry = ArchiveEntry(p_mounts, location, archive);
+    const ArchiveDiagnostics* archive = nullptr;
+    const ArchiveDiagnostics::Entry* entry = ArchiveEntry(p_mounts, location, archive);
     if (entry) {
         const std::string unopenable = Unopenable(*entry);
         if (!unopenable.empty())

@@ -2,7 +2,7 @@
 // disagrees with itself, as findings (a kind and the entry it concerns), and the entries'
 // data read in chunks.
 //
-// The inspection reads the archive as ArchiveVolume would (the same key and the same rule:
+// ArchiveDiagnostics reads the archive as ArchiveVolume would (the same key and the same rule:
 // an archive whose extension is not exactly "zip" is scrambled, and without a given key it
 // carries its key in its last 32 bytes), unless it is told to read it as a plain archive.
 // Beyond the volume it looks for what the volume does not: a comment or bytes behind the end
@@ -96,7 +96,7 @@ public:
     };
 
     // One central directory header, with what its local header says.
-    struct InspectedEntry {
+    struct Entry {
         std::string name;         // as stored, unscrambled
         bool isDirectory = false; // the name ends in '/' or '\\'
         std::uint16_t flags = 0;
@@ -118,14 +118,14 @@ public:
         bool isLink = false; // the external attributes' Unix mode says symbolic link
     };
 
-    // Inspects the archive file p_file with p_key (empty for none).
+    // Diagnoses the archive file p_file with p_key (empty for none).
     ArchiveDiagnostics(const std::string& p_file, const std::string& p_key, Reading p_reading = Reading::ByName);
     ~ArchiveDiagnostics();
     ArchiveDiagnostics(const ArchiveDiagnostics&) = delete;
     ArchiveDiagnostics& operator=(const ArchiveDiagnostics&) = delete;
 
     // The central headers in stored order; those behind a damaged one are not listed.
-    const std::vector<InspectedEntry>& Entries() const;
+    const std::vector<Entry>& Entries() const;
     // In the order they were found: archive-wide ones first, then by entry.
     const std::vector<Finding>& Findings() const;
     // Whether any finding means that the entries are not what the archive holds (the file is
@@ -136,7 +136,7 @@ public:
     bool Scrambled() const;
     // The first obstacle to reading the archive whole, and the sentence that says it for a person
     // (empty for None): what draxel-assets prints, without its options. A host whose mount of
-    // an archive failed (the volume reports through ensure) can inspect the archive with the
+    // an archive failed (the volume reports through ensure) can diagnose the archive with the
     // same key and show this sentence instead of the failed check.
     Obstacle FirstObstacle() const;
     std::string Explanation() const;
@@ -146,7 +146,7 @@ public:
     // Hands p_entry's heldSize data bytes to p_sink in order, in chunks of at most p_chunk
     // bytes, unscrambled as ArchiveVolume unscrambles them; stops early when p_sink returns
     // false. False when the file cannot be read to the end of the held bytes.
-    bool ReadData(const InspectedEntry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
+    bool ReadData(const Entry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
                   std::size_t p_chunk = std::size_t(1) << 20) const;
 
     // A short lower-case text for a kind ("data descriptor", "ZIP64 records", ...).

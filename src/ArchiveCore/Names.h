@@ -29,38 +29,45 @@ inline bool NamesFolder(std::string_view p_name)
     return !p_name.empty() && (p_name.back() == '/' || p_name.back() == '\\');
 }
 
-// Whether p_text is well-formed UTF-8: shortest forms only, no surrogates, nothing past U+10FFFF.
+// The length of the well-formed UTF-8 sequence at p_text[p_at] (1 for an ASCII byte, up to 4),
+// or 0 where none starts there: shortest forms only, no surrogates, nothing past U+10FFFF.
+inline std::size_t Utf8SequenceLength(std::string_view p_text, std::size_t p_at)
+{
+    const unsigned char lead = static_cast<unsigned char>(p_text[p_at]);
+    std::size_t follow = 0;
+    std::uint32_t point = 0;
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xe0) == 0xc0)
+        follow = 1, point = lead & 0x1f;
+    else if ((lead & 0xf0) == 0xe0)
+        follow = 2, point = lead & 0x0f;
+    else if ((lead & 0xf8) == 0xf0)
+        follow = 3, point = lead & 0x07;
+    else
+        return 0;
+    if (follow >= p_text.size() - p_at)
+        return 0;
+    for (std::size_t k = 1; k <= follow; ++k) {
+        const unsigned char next = static_cast<unsigned char>(p_text[p_at + k]);
+        if ((next & 0xc0) != 0x80)
+            return 0;
+        point = (point << 6) | (next & 0x3f);
+    }
+    const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (point < least[follow] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
+        return 0;
+    return follow + 1;
+}
+
+// Whether p_text is well-formed UTF-8 throughout.
 inline bool IsUtf8(std::string_view p_text)
 {
-    std::size_t i = 0;
-    while (i < p_text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(p_text[i]);
-        std::size_t follow = 0;
-        std::uint32_t point = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((lead & 0xe0) == 0xc0)
-            follow = 1, point = lead & 0x1f;
-        else if ((lead & 0xf0) == 0xe0)
-            follow = 2, point = lead & 0x0f;
-        else if ((lead & 0xf8) == 0xf0)
-            follow = 3, point = lead & 0x07;
-        else
+    for (std::size_t at = 0; at < p_text.size();) {
+        const std::size_t length = Utf8SequenceLength(p_text, at);
+        if (length == 0)
             return false;
-        if (follow >= p_text.size() - i)
-            return false;
-        for (std::size_t k = 1; k <= follow; ++k) {
-            const unsigned char next = static_cast<unsigned char>(p_text[i + k]);
-            if ((next & 0xc0) != 0x80)
-                return false;
-            point = (point << 6) | (next & 0x3f);
-        }
-        const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (point < least[follow] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
-            return false;
-        i += follow + 1;
+        at += length;
     }
     return true;
 }

@@ -1,5 +1,6 @@
-// The three ZIP records this library reads and writes, each with its decoding and its encoding
-// side by side, field by field in file order, so that the reader and the writer cannot drift:
+// The three ZIP records this library reads and writes, each with one list of its fields in file
+// order that both its decoding and its encoding walk, so that the reader and the writer cannot
+// drift (and a list whose widths do not add up to the record's size does not compile):
 //
 //   end of central directory (22)     central directory header (46)     local file header (30)
 //    0 signature 0x06054b50            0 signature 0x02014b50            0 signature 0x04034b50
@@ -33,25 +34,45 @@ namespace Draxel {
 namespace Assets {
 namespace Zip {
 
-// Reads fixed-width fields one after another.
-class FieldDecoder {
-public:
-    explicit FieldDecoder(const char* p_bytes) : _at(reinterpret_cast<const unsigned char*>(p_bytes)) {}
-    std::uint16_t U16()
+// What every record does with its field list (Record::Fields hands its fields, in file order,
+// to one call of the walk): decoding and encoding take each field by its width.
+struct RecordFields {
+    template <class Record>
+    static bool DecodeFrom(Record& p_record, const char* p_bytes)
     {
-        const std::uint16_t value = DecodeFixed16(_at);
-        _at += 2;
-        return value;
+        const unsigned char* at = reinterpret_cast<const unsigned char*>(p_bytes);
+        Record::Fields(p_record, [&](auto&... p_fields) { (Decode(at, p_fields), ...); });
+        return p_record.Valid();
     }
-    std::uint32_t U32()
+
+    template <class Record>
+    static void EncodeTo(const Record& p_record, std::string& p_out)
     {
-        const std::uint32_t value = DecodeFixed32(_at);
-        _at += 4;
-        return value;
+        Record::Fields(p_record, [&](const auto&... p_fields) { (Encode(p_out, p_fields), ...); });
+    }
+
+    template <class Record>
+    static constexpr std::size_t Width()
+    {
+        std::size_t width = 0;
+        const Record record{};
+        Record::Fields(record, [&](const auto&... p_fields) { width = (sizeof p_fields + ...); });
+        return width;
     }
 
 private:
-    const unsigned char* _at;
+    static void Decode(const unsigned char*& p_at, std::uint16_t& p_field)
+    {
+        p_field = DecodeFixed16(p_at);
+        p_at += 2;
+    }
+    static void Decode(const unsigned char*& p_at, std::uint32_t& p_field)
+    {
+        p_field = DecodeFixed32(p_at);
+        p_at += 4;
+    }
+    static void Encode(std::string& p_out, std::uint16_t p_field) { EncodeFixed16(p_out, p_field); }
+    static void Encode(std::string& p_out, std::uint32_t p_field) { EncodeFixed32(p_out, p_field); }
 };
 
 struct EndRecord {
@@ -67,33 +88,16 @@ struct EndRecord {
     std::uint32_t centralDirectoryOffset = 0;
     std::uint16_t commentLength = 0;
 
+    template <class Self, class Walk>
+    static constexpr void Fields(Self& p_self, Walk p_walk)
+    {
+        p_walk(p_self.signature, p_self.diskNumber, p_self.centralDirectoryDisk, p_self.entriesOnDisk,
+               p_self.entriesTotal, p_self.centralDirectorySize, p_self.centralDirectoryOffset, p_self.commentLength);
+    }
+
     bool Valid() const { return signature == Signature; }
-
-    bool DecodeFrom(const char* p_bytes)
-    {
-        FieldDecoder in(p_bytes);
-        signature = in.U32();
-        diskNumber = in.U16();
-        centralDirectoryDisk = in.U16();
-        entriesOnDisk = in.U16();
-        entriesTotal = in.U16();
-        centralDirectorySize = in.U32();
-        centralDirectoryOffset = in.U32();
-        commentLength = in.U16();
-        return Valid();
-    }
-
-    void EncodeTo(std::string& p_out) const
-    {
-        EncodeFixed32(p_out, signature);
-        EncodeFixed16(p_out, diskNumber);
-        EncodeFixed16(p_out, centralDirectoryDisk);
-        EncodeFixed16(p_out, entriesOnDisk);
-        EncodeFixed16(p_out, entriesTotal);
-        EncodeFixed32(p_out, centralDirectorySize);
-        EncodeFixed32(p_out, centralDirectoryOffset);
-        EncodeFixed16(p_out, commentLength);
-    }
+    bool DecodeFrom(const char* p_bytes) { return RecordFields::DecodeFrom(*this, p_bytes); }
+    void EncodeTo(std::string& p_out) const { RecordFields::EncodeTo(*this, p_out); }
 };
 
 struct CentralHeader {
@@ -118,51 +122,18 @@ struct CentralHeader {
     std::uint32_t externalAttributes = 0;
     std::uint32_t localHeaderOffset = 0;
 
+    template <class Self, class Walk>
+    static constexpr void Fields(Self& p_self, Walk p_walk)
+    {
+        p_walk(p_self.signature, p_self.versionMadeBy, p_self.versionNeeded, p_self.flags, p_self.method, p_self.time,
+               p_self.date, p_self.crc32, p_self.compressedSize, p_self.uncompressedSize, p_self.fileNameLength,
+               p_self.extraFieldLength, p_self.fileCommentLength, p_self.diskNumberStart, p_self.internalAttributes,
+               p_self.externalAttributes, p_self.localHeaderOffset);
+    }
+
     bool Valid() const { return signature == Signature; }
-
-    bool DecodeFrom(const char* p_bytes)
-    {
-        FieldDecoder in(p_bytes);
-        signature = in.U32();
-        versionMadeBy = in.U16();
-        versionNeeded = in.U16();
-        flags = in.U16();
-        method = in.U16();
-        time = in.U16();
-        date = in.U16();
-        crc32 = in.U32();
-        compressedSize = in.U32();
-        uncompressedSize = in.U32();
-        fileNameLength = in.U16();
-        extraFieldLength = in.U16();
-        fileCommentLength = in.U16();
-        diskNumberStart = in.U16();
-        internalAttributes = in.U16();
-        externalAttributes = in.U32();
-        localHeaderOffset = in.U32();
-        return Valid();
-    }
-
-    void EncodeTo(std::string& p_out) const
-    {
-        EncodeFixed32(p_out, signature);
-        EncodeFixed16(p_out, versionMadeBy);
-        EncodeFixed16(p_out, versionNeeded);
-        EncodeFixed16(p_out, flags);
-        EncodeFixed16(p_out, method);
-        EncodeFixed16(p_out, time);
-        EncodeFixed16(p_out, date);
-        EncodeFixed32(p_out, crc32);
-        EncodeFixed32(p_out, compressedSize);
-        EncodeFixed32(p_out, uncompressedSize);
-        EncodeFixed16(p_out, fileNameLength);
-        EncodeFixed16(p_out, extraFieldLength);
-        EncodeFixed16(p_out, fileCommentLength);
-        EncodeFixed16(p_out, diskNumberStart);
-        EncodeFixed16(p_out, internalAttributes);
-        EncodeFixed32(p_out, externalAttributes);
-        EncodeFixed32(p_out, localHeaderOffset);
-    }
+    bool DecodeFrom(const char* p_bytes) { return RecordFields::DecodeFrom(*this, p_bytes); }
+    void EncodeTo(std::string& p_out) const { RecordFields::EncodeTo(*this, p_out); }
 };
 
 struct LocalHeader {
@@ -181,40 +152,22 @@ struct LocalHeader {
     std::uint16_t fileNameLength = 0;
     std::uint16_t extraFieldLength = 0;
 
+    template <class Self, class Walk>
+    static constexpr void Fields(Self& p_self, Walk p_walk)
+    {
+        p_walk(p_self.signature, p_self.versionNeeded, p_self.flags, p_self.method, p_self.time, p_self.date,
+               p_self.crc32, p_self.compressedSize, p_self.uncompressedSize, p_self.fileNameLength,
+               p_self.extraFieldLength);
+    }
+
     bool Valid() const { return signature == Signature; }
-
-    bool DecodeFrom(const char* p_bytes)
-    {
-        FieldDecoder in(p_bytes);
-        signature = in.U32();
-        versionNeeded = in.U16();
-        flags = in.U16();
-        method = in.U16();
-        time = in.U16();
-        date = in.U16();
-        crc32 = in.U32();
-        compressedSize = in.U32();
-        uncompressedSize = in.U32();
-        fileNameLength = in.U16();
-        extraFieldLength = in.U16();
-        return Valid();
-    }
-
-    void EncodeTo(std::string& p_out) const
-    {
-        EncodeFixed32(p_out, signature);
-        EncodeFixed16(p_out, versionNeeded);
-        EncodeFixed16(p_out, flags);
-        EncodeFixed16(p_out, method);
-        EncodeFixed16(p_out, time);
-        EncodeFixed16(p_out, date);
-        EncodeFixed32(p_out, crc32);
-        EncodeFixed32(p_out, compressedSize);
-        EncodeFixed32(p_out, uncompressedSize);
-        EncodeFixed16(p_out, fileNameLength);
-        EncodeFixed16(p_out, extraFieldLength);
-    }
+    bool DecodeFrom(const char* p_bytes) { return RecordFields::DecodeFrom(*this, p_bytes); }
+    void EncodeTo(std::string& p_out) const { RecordFields::EncodeTo(*this, p_out); }
 };
+
+static_assert(RecordFields::Width<EndRecord>() == EndRecord::Size, "the end record's fields");
+static_assert(RecordFields::Width<CentralHeader>() == CentralHeader::Size, "the central header's fields");
+static_assert(RecordFields::Width<LocalHeader>() == LocalHeader::Size, "the local header's fields");
 
 } // namespace Zip
 } // namespace Assets
