@@ -93,6 +93,17 @@ void ArchiveDiagnostics::State::ReadCentral(WindowedFile& p_file, std::uint64_t 
         entry.madeBy = header.versionMadeBy;
         entry.externalAttributes = header.externalAttributes;
         entry.isLink = Zip::IsSymbolicLink(entry.madeBy, entry.externalAttributes);
+        entry.time = header.time;
+        entry.date = header.date;
+        if (header.extraFieldLength > 0) {
+            std::string extra(header.extraFieldLength, '\0');
+            Zip::ExtendedTimestamp timestamp;
+            if (ReadRun(p_file, p_at + Zip::CentralHeader::Size + nameLength, extra.size(), &extra[0]) &&
+                timestamp.FindIn(extra.data(), extra.size())) {
+                entry.hasModified = true;
+                entry.modified = timestamp.modified;
+            }
+        }
         entries.push_back(entry);
         entryFindings.emplace_back();
         p_at += Zip::CentralHeader::Size + nameLength + header.extraFieldLength + header.fileCommentLength;

@@ -28,9 +28,10 @@ static_assert(ArchiveWriter::KeyTrailerLength == Zip::KeyTrailerLength, "one tra
 
 constexpr std::uint16_t VersionStored = 10;    // 1.0: stored entries
 constexpr std::uint16_t VersionDirectory = 20; // 2.0: directory entries
-constexpr std::uint16_t MadeByUnix = (3 << 8) | 20;
-constexpr std::uint16_t DosTime = 0;
-constexpr std::uint16_t DosDate = (1 << 5) | 1; // 1980-01-01
+constexpr std::uint16_t MadeByUnix = (Zip::MadeByUnixSystem << 8) | 20;
+constexpr std::uint32_t UnixFile = 0100000, UnixDirectory = 040000;
+constexpr std::uint32_t DefaultFileMode = 0644, DefaultDirectoryMode = 0755;
+constexpr std::uint32_t DosDirectory = 0x10;
 
 // A name with a byte past ASCII is marked as UTF-8 (bit 11) when it is UTF-8, so that other
 // tools do not read it in their legacy code page. A name that is not UTF-8 (a Latin-1 file
@@ -47,7 +48,37 @@ struct CentralRecord {
     std::uint32_t size;
     std::uint32_t localHeaderOffset;
     bool directory;
+    std::uint16_t time;
+    std::uint16_t date;
+    std::string extra; // the same in the local header and the central directory
+    std::uint32_t externalAttributes;
 };
+
+// The dating fields and the attributes of an entry with p_stamp: without a time, the first
+// date there is; a time the extended timestamp cannot hold is kept in the local fields only.
+void Date(CentralRecord& p_record, const ArchiveWriter::Stamp& p_stamp)
+{
+    p_record.time = Zip::DosFirstTime;
+    p_record.date = Zip::DosFirstDate;
+    if (p_stamp.hasTime) {
+        std::tm local{};
+        if (!Platform::LocalTime(p_stamp.modified, local))
+            throw std::invalid_argument("archive writer: a modification time the system cannot convert: " +
+                                        p_record.name);
+        Zip::EncodeDosTime(local, p_record.date, p_record.time);
+        if (Zip::ExtendedTimestamp::Holds(p_stamp.modified)) {
+            Zip::ExtendedTimestamp timestamp;
+            timestamp.modified = p_stamp.modified;
+            timestamp.EncodeTo(p_record.extra);
+        }
+    }
+    // Unix mode in the high half; the MS-DOS directory bit in the low half.
+    const std::uint32_t mode = p_stamp.hasMode      ? (p_stamp.mode & 07777)
+                               : p_record.directory ? DefaultDirectoryMode
+                                                    : DefaultFileMode;
+    p_record.externalAttributes =
+        p_record.directory ? (((UnixDirectory | mode) << 16) | DosDirectory) : ((UnixFile | mode) << 16);
+}
 
 } // namespace
 
@@ -94,7 +125,8 @@ struct ArchiveWriter::State {
 
     // Validates a new entry and writes its local header and name; the caller writes the data
     // after BeginRun.
-    void BeginEntry(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc, bool p_directory)
+    void BeginEntry(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc, bool p_directory,
+                    const Stamp& p_stamp)
     {
         if (finished)
             throw std::logic_error("archive writer: entry added after Finish");
@@ -109,22 +141,33 @@ struct ArchiveWriter::State {
         if (offset > MaxOffset)
             throw std::length_error("archive writer: archive larger than 4 GiB");
 
-        records.push_back(CentralRecord{p_name, p_crc, static_cast<std::uint32_t>(p_size),
-                                        static_cast<std::uint32_t>(offset), p_directory});
+        CentralRecord record{p_name,
+                             p_crc,
+                             static_cast<std::uint32_t>(p_size),
+                             static_cast<std::uint32_t>(offset),
+                             p_directory,
+                             0,
+                             0,
+                             std::string(),
+                             0};
+        Date(record, p_stamp);
         Zip::LocalHeader header;
         header.versionNeeded = p_directory ? VersionDirectory : VersionStored;
         header.flags = NameFlags(p_name);
         header.method = Zip::MethodStored;
-        header.time = DosTime;
-        header.date = DosDate;
+        header.time = record.time;
+        header.date = record.date;
         header.crc32 = p_crc;
         header.compressedSize = static_cast<std::uint32_t>(p_size);
         header.uncompressedSize = static_cast<std::uint32_t>(p_size);
         header.fileNameLength = static_cast<std::uint16_t>(p_name.size());
+        header.extraFieldLength = static_cast<std::uint16_t>(record.extra.size());
         std::string bytes;
         header.EncodeTo(bytes);
         WriteRun(bytes);
         WriteRun(p_name);
+        WriteRun(record.extra);
+        records.push_back(std::move(record));
         BeginRun();
     }
 };
@@ -135,11 +178,21 @@ ArchiveWriter::~ArchiveWriter() = default;
 
 void ArchiveWriter::AddBytes(const std::string& p_name, const std::string& p_bytes)
 {
-    _state->BeginEntry(p_name, p_bytes.size(), Crc32(0, p_bytes.data(), p_bytes.size()), false);
+    AddBytes(p_name, p_bytes, Stamp());
+}
+
+void ArchiveWriter::AddBytes(const std::string& p_name, const std::string& p_bytes, const Stamp& p_stamp)
+{
+    _state->BeginEntry(p_name, p_bytes.size(), Crc32(0, p_bytes.data(), p_bytes.size()), false, p_stamp);
     _state->Write(p_bytes.data(), p_bytes.size());
 }
 
 void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& p_file)
+{
+    AddFile(p_name, p_file, Stamp());
+}
+
+void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& p_file, const Stamp& p_stamp)
 {
     std::filebuf buffer;
     const bool opened =
@@ -159,7 +212,7 @@ void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& 
     if (file.bad())
         throw std::runtime_error("archive writer: reading failed: " + p_file.str());
 
-    _state->BeginEntry(p_name, size, crc, false);
+    _state->BeginEntry(p_name, size, crc, false, p_stamp);
     file.clear();
     file.seekg(0, std::ios_base::beg);
     std::uint64_t copied = 0;
@@ -176,8 +229,14 @@ void ArchiveWriter::AddFile(const std::string& p_name, const qorfile::filepath& 
 void ArchiveWriter::AddStream(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc,
                               const std::function<void(const Sink&)>& p_produce)
 {
+    AddStream(p_name, p_size, p_crc, p_produce, Stamp());
+}
+
+void ArchiveWriter::AddStream(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc,
+                              const std::function<void(const Sink&)>& p_produce, const Stamp& p_stamp)
+{
     State& state = *_state;
-    state.BeginEntry(p_name, p_size, p_crc, false);
+    state.BeginEntry(p_name, p_size, p_crc, false, p_stamp);
     std::uint64_t written = 0;
     std::uint32_t crc = 0;
     p_produce([&](const char* p_bytes, std::size_t p_count) {
@@ -195,10 +254,15 @@ void ArchiveWriter::AddStream(const std::string& p_name, std::uint64_t p_size, s
 
 void ArchiveWriter::AddDirectory(const std::string& p_name)
 {
+    AddDirectory(p_name, Stamp());
+}
+
+void ArchiveWriter::AddDirectory(const std::string& p_name, const Stamp& p_stamp)
+{
     std::string name = p_name;
     if (!Zip::NamesFolder(name))
         name += '/';
-    _state->BeginEntry(name, 0, 0, true);
+    _state->BeginEntry(name, 0, 0, true, p_stamp);
 }
 
 void ArchiveWriter::Finish(bool p_keyTrailer)
@@ -218,20 +282,20 @@ void ArchiveWriter::Finish(bool p_keyTrailer)
         header.versionNeeded = record.directory ? VersionDirectory : VersionStored;
         header.flags = NameFlags(record.name);
         header.method = Zip::MethodStored;
-        header.time = DosTime;
-        header.date = DosDate;
+        header.time = record.time;
+        header.date = record.date;
         header.crc32 = record.crc;
         header.compressedSize = record.size;
         header.uncompressedSize = record.size;
         header.fileNameLength = static_cast<std::uint16_t>(record.name.size());
-        // Unix mode in the high half: rw-r--r-- for files, rwxr-xr-x for directories;
-        // MS-DOS directory bit in the low half.
-        header.externalAttributes = record.directory ? ((040755u << 16) | 0x10u) : (0100644u << 16);
+        header.extraFieldLength = static_cast<std::uint16_t>(record.extra.size());
+        header.externalAttributes = record.externalAttributes;
         header.localHeaderOffset = record.localHeaderOffset;
         std::string bytes;
         header.EncodeTo(bytes);
         state.WriteRun(bytes);
         state.WriteRun(record.name);
+        state.WriteRun(record.extra);
     }
     const std::uint64_t centralSize = state.offset - centralOffset;
     if (state.offset > MaxOffset)

@@ -224,6 +224,16 @@ void UnmapZeroedBlock(void* p_block, std::size_t p_size)
 
 #endif
 
+bool LocalTime(std::int64_t p_seconds, std::tm& p_local)
+{
+    const std::time_t seconds = static_cast<std::time_t>(p_seconds);
+#ifdef _WIN32
+    return ::localtime_s(&p_local, &seconds) == 0;
+#else
+    return ::localtime_r(&seconds, &p_local) != nullptr;
+#endif
+}
+
 namespace {
 
 bool IsSeparator(char p_character)

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -82,6 +83,12 @@ std::filesystem::path FileSystemPath(const std::string& p_path);
 // Whether a file stream opened without std::ios_base::binary already reads text in the host's
 // own way (CR LF to LF, a Ctrl-Z ends the text). Where it does not, the library imitates it.
 bool HostTranslatesText();
+
+// ---- Time.
+
+// The local time of p_seconds since 1970-01-01 00:00 UTC, as the system's time zone has it
+// (thread-safe, unlike std::localtime); false when the system cannot tell it.
+bool LocalTime(std::int64_t p_seconds, std::tm& p_local);
 
 // ---- Large zero-filled blocks, taken straight from the system: pages are committed only
 // where they are written. Null when the address space cannot hold the block.

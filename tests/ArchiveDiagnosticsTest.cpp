@@ -216,3 +216,43 @@ TEST_F(ArchiveDiagnosticsTest, DamagedLocalHeadersAndEmptyNames)
     EXPECT_TRUE(Has(diagnostics, Kind::BadLocal, "second.txt"));
     EXPECT_FALSE(diagnostics.Entries()[1].localValid);
 }
+
+// A stamped entry carries its time in the extended timestamp extra field of both headers and
+// its mode in the external attributes: no finding, read back plain and scrambled (the extra
+// field is a run of its own), and the volume still opens the data behind the longer header.
+TEST_F(ArchiveDiagnosticsTest, StampedEntriesAreReadBackWithoutFindings)
+{
+    ArchiveWriter::Stamp stamp;
+    stamp.hasTime = true;
+    stamp.modified = 1614834368; // 2021-03-04 05:06:08 UTC
+    stamp.hasMode = true;
+    stamp.mode = 0750;
+    for (const std::string& key : {std::string(), std::string("7bytes!")}) {
+        SCOPED_TRACE(key);
+        std::ostringstream bytes;
+        ArchiveWriter writer(bytes, key);
+        writer.AddBytes("kept.txt", "kept", stamp);
+        writer.AddDirectory("dir", stamp);
+        writer.AddBytes("plain.txt", "plain");
+        writer.Finish();
+        const std::string file = Write(key.empty() ? "stamped.zip" : "stamped.dat", bytes.str());
+
+        ArchiveDiagnostics inspection(file, key);
+        EXPECT_TRUE(inspection.Findings().empty()) << ::testing::PrintToString(Found(inspection));
+        ASSERT_EQ(inspection.Entries().size(), 3u);
+        const ArchiveDiagnostics::Entry& kept = inspection.Entries()[0];
+        EXPECT_TRUE(kept.hasModified);
+        EXPECT_EQ(kept.modified, 1614834368);
+        EXPECT_EQ(kept.externalAttributes >> 16, 0100750u);
+        EXPECT_EQ(inspection.Entries()[1].externalAttributes, (040750u << 16) | 0x10u);
+        const ArchiveDiagnostics::Entry& plain = inspection.Entries()[2];
+        EXPECT_FALSE(plain.hasModified);
+        EXPECT_EQ(plain.date, (1 << 5) | 1); // 1980-01-01 00:00
+        EXPECT_EQ(plain.time, 0);
+        EXPECT_EQ(plain.externalAttributes >> 16, 0100644u);
+
+        ArchiveVolume volume(AssetPath(file), AssetPath(), 0, key);
+        EXPECT_EQ(testing_support::ReadAll(*volume.Open(AssetPath("kept.txt"), Volume::Binary)), "kept");
+        EXPECT_EQ(Data(inspection, 0, 3), "kept");
+    }
+}

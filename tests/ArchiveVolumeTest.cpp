@@ -1,6 +1,7 @@
 // The archive volume: the walk over the central directory, implied folders, Open with its
 // checks, scrambled archives, archives inside other volumes, archives made by Info-ZIP.
 #include "ArchiveBuilders.h"
+#include "MemoryVolume.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
@@ -9,8 +10,6 @@
 #include "Messages.h"
 
 #include <gtest/gtest.h>
-
-#include <boost/make_shared.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -600,23 +599,6 @@ TEST_F(ArchiveVolumeTest, NameReadByAFailedStreamIsUnscrambledFromMinusOne)
     EXPECT_TRUE(volume->Exists(P(name)));
 }
 
-// A volume whose one asset is a string stream: it refuses a seek past its end.
-class StringVolume : public Volume {
-public:
-    StringVolume(const std::string& p_name, const std::string& p_bytes) : _name(p_name), _bytes(p_bytes) {}
-    bool Exists(const AssetPath& p_path) const override { return p_path == _name; }
-    boost::shared_ptr<std::istream> Open(const AssetPath& p_path, OpenMode) const override
-    {
-        if (!(p_path == _name))
-            return boost::shared_ptr<std::istream>();
-        return boost::make_shared<std::istringstream>(_bytes);
-    }
-
-private:
-    AssetPath _name;
-    std::string _bytes;
-};
-
 TEST_F(ArchiveVolumeTest, HeaderAndNameOfAStreamThatRefusesTheSeekAreUnscrambledFromMinusOne)
 {
     // The seek to 0xFFFFFFF0 fails the string stream: header and name are both read at -1,
@@ -625,7 +607,8 @@ TEST_F(ArchiveVolumeTest, HeaderAndNameOfAStreamThatRefusesTheSeekAreUnscrambled
     // (Unsigned: index 3, name length key[3] key[4], 28 001 bytes of "amblscr".)
     const std::string name = NameOfAMissingHeader(-1);
     ASSERT_EQ(name.size(), 29548u);
-    const StringVolume outer("inner.pak", EndRecordPointingAt(0xFFFFFFF0u));
+    // A volume whose one asset is a string stream: it refuses a seek past its end.
+    const MemoryVolume outer("inner.pak", EndRecordPointingAt(0xFFFFFFF0u));
     EnsureRecorder recorder;
     auto volume = ArchiveVolume::Open(outer, P("inner.pak"), Key7);
     EXPECT_EQ(recorder.messages(), (std::vector<std::string>{Messages::CentralHeaderCount, Messages::HeaderInvalid,

@@ -119,8 +119,6 @@ TEST_F(ResourceTest, BuiltInArchiveIsMountedAndRead)
         logged = logged || line == "   -> path: " + (dir / "res/assets") + "/" + BuiltInArchives().front().name;
     }
     EXPECT_TRUE(logged);
-    EXPECT_EQ(BuiltInArchives().front().name.size(), 11u);
-    EXPECT_EQ(BuiltInArchives().front().key.size(), 32u);
 }
 
 // The built-in name and key are stored masked, and neither may stand in the built library as

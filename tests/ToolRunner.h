@@ -78,8 +78,9 @@ protected:
     Result Run(const std::string& p_arguments, const std::string& p_prefix = std::string(), long* p_peakKiB = nullptr)
     {
         const std::string out = _dir / ".out", err = _dir / ".err";
-        const std::string command = "cd " + _dir.path() + " && " + p_prefix + " " DRAXEL_ASSETS_TOOL " " + p_arguments +
-                                    " >" + out + " 2>" + err + " </dev/null";
+        // Standard input is empty unless p_arguments redirect it (the later redirection wins).
+        const std::string command = "cd " + _dir.path() + " && " + p_prefix + " " DRAXEL_ASSETS_TOOL " </dev/null " +
+                                    p_arguments + " >" + out + " 2>" + err;
         const int status = p_peakKiB ? RunMeasured(command, *p_peakKiB) : testing_support::RunShell(command);
         return Result{status, testing_support::ReadFile(out), testing_support::ReadFile(err)};
     }

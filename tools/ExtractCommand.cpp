@@ -3,6 +3,7 @@
 // and what cannot be extracted is named.
 #include "ArchiveReading.h"
 #include "Commands.h"
+#include "EntryStamp.h"
 #include "Platform.h"
 #include "ToolSupport.h"
 
@@ -11,6 +12,7 @@
 #include "ArchiveCore/Format.h"
 #include "ArchiveCore/Names.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace draxel_tool {
@@ -83,9 +85,13 @@ std::string WriteEntry(const ArchiveDiagnostics& p_diagnostics, const ArchiveDia
             if (error.empty())
                 error = out->Write(p_bytes, p_count);
         });
+    // The time after the data, which would change it again.
+    const std::string restored = error.empty() ? out->Restore(EntryStamp(p_entry)) : std::string();
     const std::string closed = out->Close();
     if (!error.empty())
         return "write error: " + error;
+    if (!restored.empty())
+        return restored;
     if (!closed.empty())
         return "write error: " + closed;
     if (streamed.rfind("CRC-32", 0) == 0)
@@ -109,6 +115,8 @@ int ExtractArchive(const ExtractOptions& p_options)
 
     ProblemLines lines(p_options.all);
     std::size_t written = 0;
+    // Folders are given their time and permission bits once everything is written into them.
+    std::vector<std::pair<std::string, const ArchiveDiagnostics::Entry*>> folders;
     const std::vector<const ArchiveDiagnostics::Entry*> entries = InPathOrder(*diagnostics);
     Progress progress("extracting", entries.size());
     for (const ArchiveDiagnostics::Entry* entry : entries) {
@@ -135,6 +143,8 @@ int ExtractArchive(const ExtractOptions& p_options)
             const std::string made = directory->MakeFolders(path);
             if (!made.empty())
                 fail("cannot make the folder: " + made);
+            else
+                folders.emplace_back(path, entry);
             continue;
         }
         if (entry->isLink && !p_options.linksAsFiles) {
@@ -153,6 +163,16 @@ int ExtractArchive(const ExtractOptions& p_options)
         }
         ++written;
     }
+    // Deepest first: a folder's time changes when something is made in it.
+    std::sort(folders.begin(), folders.end(),
+              [](const auto& p_one, const auto& p_other) { return p_one.first > p_other.first; });
+    for (const auto& folder : folders) {
+        const Stamp stamp = EntryStamp(*folder.second);
+        const std::string restored =
+            stamp.hasTime || stamp.hasMode ? directory->RestoreFolder(folder.first, stamp) : std::string();
+        if (!restored.empty())
+            lines.Print(file + ": " + folder.second->name, restored);
+    }
     lines.Finish(file);
     WriteOut(Printable(file) + ": " + std::to_string(written) + (written == 1 ? " file" : " files") +
              " extracted into " + Printable(p_options.directory) + "\n");
@@ -169,7 +189,8 @@ void AddExtractCommand(CommandSet& p_commands)
         "extract",
         "Write the entries of an archive below a directory. Nothing is written outside DIR or through a symbolic "
         "link; existing files stay unless --overwrite; encrypted and compressed entries and symbolic links are "
-        "skipped, each named; the CRC-32 of every file written is checked",
+        "skipped, each named; the CRC-32 of every file written is checked; the modification time and rwx "
+        "permission bits an entry keeps are restored (on Windows the time alone)",
         [options] { return ExtractArchive(*options); });
     AddArchiveOptions(*extract, options->archive);
     extract->add_option("DIR", options->directory, "The directory to write into (created when missing)")->required();

@@ -47,6 +47,7 @@ struct PackOptions {
     bool plain = false;
     std::string depfile;
     bool linksAsFiles = false;
+    bool keepTimes = false;
     std::string order; // a file naming entries, one a line, to be written first in that order
 };
 
@@ -55,7 +56,7 @@ struct Item {
     std::string file; // empty for a directory entry or an archive entry
     bool directory = false;
     const SourceArchive::Entry* from = nullptr;
-    std::string origin; // where the name came from, for the duplicate message
+    std::string origin; // where the name came from, for the duplicate message (a tree's: the folder walked)
 };
 
 class Collector {
@@ -196,23 +197,38 @@ std::vector<std::string> Dependencies(const PackOptions& p_options, const Collec
 
 using ItemList = std::vector<std::map<std::string, Item>::const_iterator>;
 
-void WriteItems(ArchiveWriter& p_writer, const ItemList& p_items, const SourceArchive* p_source)
+// With --keep-times, the source archive's stamp or the host file's or folder's (in the folder
+// walked, its origin); otherwise none, so that the same tree gives the same archive.
+Stamp StampOf(const std::string& p_name, const Item& p_item, bool p_keepTimes)
+{
+    Stamp stamp;
+    std::string error;
+    const std::string path =
+        p_item.directory ? (fs::u8path(p_item.origin) / fs::u8path(p_name).filename()).u8string() : p_item.file;
+    if (p_keepTimes && p_item.from)
+        stamp = p_item.from->stamp;
+    else if (p_keepTimes && !platform::ReadStamp(path, stamp, error))
+        throw Failure(path, "cannot read its modification time: " + error);
+    return stamp;
+}
+
+void WriteItems(ArchiveWriter& p_writer, const ItemList& p_items, const SourceArchive* p_source, bool p_keepTimes)
 {
     Progress progress("packing", p_items.size());
     for (const auto& position : p_items) {
         const auto& entry = *position;
         const Item& item = entry.second;
         try {
+            const Stamp stamp = StampOf(entry.first, item, p_keepTimes);
             if (item.directory)
-                p_writer.AddDirectory(entry.first);
+                p_writer.AddDirectory(entry.first, stamp);
             else if (item.from)
-                p_writer.AddStream(entry.first, item.from->size, item.from->crc32,
-                                   [&](const ArchiveWriter::Sink& p_sink) { p_source->Read(*item.from, p_sink); });
+                p_writer.AddStream(
+                    entry.first, item.from->size, item.from->crc32,
+                    [&](const ArchiveWriter::Sink& p_sink) { p_source->Read(*item.from, p_sink); }, stamp);
             else
-                p_writer.AddFile(entry.first, qorfile::filepath(item.file));
-        } catch (const std::length_error& error) {
-            throw Failure(item.file.empty() ? entry.first : item.file, error.what());
-        } catch (const std::invalid_argument& error) {
+                p_writer.AddFile(entry.first, qorfile::filepath(item.file), stamp);
+        } catch (const std::logic_error& error) { // the limits of the format, a stream unlike its size
             throw Failure(item.file.empty() ? entry.first : item.file, error.what());
         }
         progress.Step();
@@ -283,7 +299,7 @@ int PackArchive(const PackOptions& p_options)
     if (toStandardOutput) {
         try {
             ArchiveWriter writer(StandardOutput(), key);
-            WriteItems(writer, order, from.get());
+            WriteItems(writer, order, from.get(), p_options.keepTimes);
             writer.Finish(trailer);
         } catch (const std::runtime_error&) {
             FinishOutput(); // the reason of a failed write, when that was it
@@ -300,7 +316,7 @@ int PackArchive(const PackOptions& p_options)
             OutputFileStream file(std::move(output));
             try {
                 ArchiveWriter writer(file, key);
-                WriteItems(writer, order, from.get());
+                WriteItems(writer, order, from.get(), p_options.keepTimes);
                 writer.Finish(trailer);
             } catch (const std::runtime_error&) {
                 error = file.Finish(); // the reason of a failed write, when that was it
@@ -370,6 +386,9 @@ void AddPackCommand(CommandSet& p_commands)
     pack->add_flag("--links-as-files", options->linksAsFiles,
                    "With --from: pack symbolic-link entries as files holding the path they point to (otherwise "
                    "each is skipped, named, and the exit status is 1)");
+    pack->add_flag("--keep-times", options->keepTimes,
+                   "Store each file's modification time and permission bits (--from: the source archive's); "
+                   "otherwise every entry is dated 1980-01-01, mode 0644 (folders 0755), for reproducible archives");
     pack->add_option("--order", options->order,
                      "A file naming entries, one a line, to be stored first and in that order (the order a level "
                      "loads them, so that its batch reads are few and long); the rest follow by name");

@@ -7,6 +7,8 @@
 // back with u8string for the same reason).
 #pragma once
 
+#include "EntryStamp.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -62,6 +64,10 @@ class OutputFile {
 public:
     virtual ~OutputFile() = default;
     virtual std::string Write(const char* p_bytes, std::size_t p_count) = 0;
+    // Gives the file what p_stamp has: the modification time, and the rwx bits of user, group
+    // and other (never set-user-ID, set-group-ID or sticky; Windows keeps no permission bits).
+    // Call it after the last Write.
+    virtual std::string Restore(const Stamp& p_stamp) = 0;
     virtual std::string Close() = 0;
 };
 
@@ -81,7 +87,13 @@ public:
     // p_replace, and a symbolic link always is.
     virtual std::string CreateOutput(const std::string& p_relative, bool p_replace,
                                      std::unique_ptr<OutputFile>& p_file) = 0;
+    // Gives the existing folder p_relative what p_stamp has, as OutputFile::Restore does.
+    virtual std::string RestoreFolder(const std::string& p_relative, const Stamp& p_stamp) = 0;
 };
+
+// The modification time and permission bits of the file or folder p_path (a link followed);
+// false with p_error set when they cannot be had. Windows gives the time alone.
+bool ReadStamp(const std::string& p_path, Stamp& p_stamp, std::string& p_error);
 
 // Creates p_path, or empties it, for writing; null with p_error set on failure. Others may
 // remove the file while it is open (Windows: FILE_SHARE_DELETE), so that RemoveOnSignal can

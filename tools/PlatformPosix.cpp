@@ -52,6 +52,23 @@ std::string Reason(int p_error)
     return std::strerror(p_error);
 }
 
+// Gives the open file or folder p_descriptor what p_stamp has.
+std::string RestoreStamp(int p_descriptor, const Stamp& p_stamp)
+{
+    if (p_stamp.hasMode && ::fchmod(p_descriptor, static_cast<mode_t>(p_stamp.mode & 0777)) != 0)
+        return "cannot set its permission bits: " + Reason(errno);
+    if (p_stamp.hasTime) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT; // the access time stays
+        times[1].tv_sec = static_cast<time_t>(p_stamp.modified);
+        times[1].tv_nsec = 0;
+        if (::futimens(p_descriptor, times) != 0)
+            return "cannot set its modification time: " + Reason(errno);
+    }
+    return std::string();
+}
+
 class PosixOutputFile : public OutputFile {
 public:
     explicit PosixOutputFile(int p_descriptor) : _descriptor(p_descriptor) {}
@@ -75,6 +92,8 @@ public:
         }
         return std::string();
     }
+
+    std::string Restore(const Stamp& p_stamp) override { return RestoreStamp(_descriptor, p_stamp); }
 
     std::string Close() override
     {
@@ -154,6 +173,18 @@ public:
         }
         p_file = std::make_unique<PosixOutputFile>(descriptor);
         return std::string();
+    }
+
+    std::string RestoreFolder(const std::string& p_relative, const Stamp& p_stamp) override
+    {
+        int folder = -1;
+        const std::string error = WalkFolders(PathComponents(p_relative), false, folder);
+        if (!error.empty())
+            return error;
+        const std::string restored = RestoreStamp(folder, p_stamp);
+        if (folder != _root)
+            ::close(folder);
+        return restored;
     }
 
 private:
@@ -274,6 +305,20 @@ std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::str
         return nullptr;
     }
     return std::make_unique<PosixOutputFile>(descriptor);
+}
+
+bool ReadStamp(const std::string& p_path, Stamp& p_stamp, std::string& p_error)
+{
+    struct stat status;
+    if (::stat(p_path.c_str(), &status) != 0) {
+        p_error = Reason(errno);
+        return false;
+    }
+    p_stamp.hasTime = true;
+    p_stamp.modified = static_cast<std::int64_t>(status.st_mtime);
+    p_stamp.hasMode = true;
+    p_stamp.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
+    return true;
 }
 
 std::unique_ptr<ExtractDirectory> OpenExtractDirectory(const std::string& p_path, std::string& p_error)

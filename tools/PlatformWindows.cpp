@@ -3,6 +3,7 @@
 // (symbolic links, junctions) nor writes to a name Windows reads as something else.
 #include "Platform.h"
 #include "ToolSupport.h"
+#include "WindowsNames.h"
 
 #include <cctype>
 #include <cerrno>
@@ -71,6 +72,21 @@ BOOL WINAPI RemoveOnClose(DWORD p_event)
     return FALSE;
 }
 
+// FILETIME counts 100-nanosecond steps from 1601-01-01 00:00 UTC, 11 644 473 600 s before 1970.
+constexpr std::int64_t FileTimeSteps = 10000000, FileTimeTo1970 = 11644473600LL;
+
+// Gives the open file or folder p_handle the time of p_stamp. Permission bits are not restored:
+// Windows has none (and a read-only attribute would stop --overwrite later).
+std::string RestoreStamp(HANDLE p_handle, const Stamp& p_stamp)
+{
+    ULARGE_INTEGER steps;
+    steps.QuadPart = static_cast<ULONGLONG>((p_stamp.modified + FileTimeTo1970) * FileTimeSteps);
+    const FILETIME written{steps.LowPart, steps.HighPart};
+    if (p_stamp.hasTime && !::SetFileTime(p_handle, nullptr, nullptr, &written))
+        return "cannot set its modification time: " + Reason(::GetLastError());
+    return std::string();
+}
+
 class WindowsOutputFile : public OutputFile {
 public:
     explicit WindowsOutputFile(HANDLE p_file) : _file(p_file) {}
@@ -93,6 +109,8 @@ public:
         return std::string();
     }
 
+    std::string Restore(const Stamp& p_stamp) override { return RestoreStamp(_file, p_stamp); }
+
     std::string Close() override
     {
         const HANDLE file = _file;
@@ -103,34 +121,6 @@ public:
 private:
     HANDLE _file;
 };
-
-// Why Windows would not store p_part under its own name; empty when it would. A device name
-// (with any extension) opens the device, a ':' names a data stream of another file, and a
-// trailing dot or space is dropped, so that two names would meet in one file.
-std::string AliasedName(const std::string& p_part)
-{
-    const std::string quoted = "\"" + p_part + "\"";
-    for (const char character : p_part)
-        if (static_cast<unsigned char>(character) < 32 || std::strchr("<>:\"|?*\\", character) != nullptr)
-            return "refused, Windows does not allow " +
-                   (static_cast<unsigned char>(character) < 32 ? "control characters"
-                                                               : "'" + std::string(1, character) + "'") +
-                   " in a file name (" + quoted + ")";
-    if (p_part.back() == '.' || p_part.back() == ' ')
-        return "refused, Windows drops the trailing dot or space of " + quoted;
-    std::string stem = p_part.substr(0, p_part.find('.'));
-    while (!stem.empty() && stem.back() == ' ')
-        stem.pop_back();
-    for (char& character : stem)
-        character = static_cast<char>(std::toupper(static_cast<unsigned char>(character)));
-    static const char* const devices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3",   "COM4",
-                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2",   "LPT3",
-                                          "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
-    for (const char* device : devices)
-        if (stem == device)
-            return "refused, Windows opens the device " + stem + " for " + quoted;
-    return std::string();
-}
 
 // The attributes of p_path without following a final reparse point; INVALID_FILE_ATTRIBUTES
 // with the error in p_error when it is not there or cannot be told.
@@ -204,6 +194,22 @@ public:
         }
         p_file = std::make_unique<WindowsOutputFile>(file);
         return std::string();
+    }
+
+    std::string RestoreFolder(const std::string& p_relative, const Stamp& p_stamp) override
+    {
+        std::wstring folder;
+        const std::string error = WalkFolders(PathComponents(p_relative), false, folder);
+        if (!error.empty())
+            return error;
+        const HANDLE handle =
+            ::CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return Reason(::GetLastError());
+        const std::string restored = RestoreStamp(handle, p_stamp);
+        ::CloseHandle(handle);
+        return restored;
     }
 
 private:
@@ -346,6 +352,27 @@ std::unique_ptr<OutputFile> CreateOutputFile(const std::string& p_path, std::str
         return nullptr;
     }
     return std::make_unique<WindowsOutputFile>(file);
+}
+
+bool ReadStamp(const std::string& p_path, Stamp& p_stamp, std::string& p_error)
+{
+    // Opened, not asked for its attributes, so that a link is followed.
+    const HANDLE handle = ::CreateFileW(widetext::Widen(p_path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    FILETIME written{};
+    const bool read = handle != INVALID_HANDLE_VALUE && ::GetFileTime(handle, nullptr, nullptr, &written);
+    if (!read)
+        p_error = Reason(::GetLastError());
+    if (handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(handle);
+    ULARGE_INTEGER steps;
+    steps.LowPart = written.dwLowDateTime;
+    steps.HighPart = written.dwHighDateTime;
+    p_stamp = Stamp();
+    p_stamp.hasTime = read;
+    p_stamp.modified = static_cast<std::int64_t>(steps.QuadPart) / FileTimeSteps - FileTimeTo1970;
+    return read;
 }
 
 std::unique_ptr<ExtractDirectory> OpenExtractDirectory(const std::string& p_path, std::string& p_error)

@@ -4,6 +4,8 @@
 // (stored and deflated entries, data descriptors, comments; not ZIP64 or other methods).
 #pragma once
 
+#include "EntryStamp.h"
+
 #include "ArchiveCore/Names.h"
 
 #include <cstddef>
@@ -24,6 +26,7 @@ public:
         std::uint64_t size = 0; // the central directory's size and CRC-32 of the data
         std::uint32_t crc32 = 0;
         std::size_t index = 0; // what Read takes
+        Stamp stamp;           // its time and permission bits, as far as the archive has them
     };
 
     virtual ~SourceArchive() = default;

@@ -106,6 +106,7 @@ public:
             entry.size = diagnosed[index].uncompressedSize;
             entry.crc32 = diagnosed[index].crc32;
             entry.index = index;
+            entry.stamp = EntryStamp(diagnosed[index]);
             if (Name(NameAsUtf8(diagnosed[index], _path), entry))
                 entries.push_back(std::move(entry));
         }

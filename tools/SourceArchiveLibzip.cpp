@@ -48,6 +48,7 @@ public:
             entry.size = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
             entry.crc32 = (stat.valid & ZIP_STAT_CRC) ? stat.crc : 0;
             entry.index = static_cast<std::size_t>(index);
+            entry.stamp = StampOf(_archive, at, stat, system, attributes);
             if (Name(name, entry))
                 entries.push_back(std::move(entry));
         }
@@ -78,6 +79,31 @@ public:
     }
 
 private:
+    // The time of the central extended timestamp extra field, or libzip's reading of the MS-DOS
+    // fields (local time); the permission bits of a Unix mode.
+    static Stamp StampOf(zip_t* p_archive, zip_uint64_t p_index, const zip_stat_t& p_stat, zip_uint8_t p_system,
+                         zip_uint32_t p_attributes)
+    {
+        namespace Zip = Qor::Draxel::Assets::Zip;
+        zip_uint16_t length = 0;
+        const zip_uint8_t* field =
+            zip_file_extra_field_get_by_id(p_archive, p_index, Zip::ExtendedTimestamp::Tag, 0, &length, ZIP_FL_CENTRAL);
+        Zip::ExtendedTimestamp timestamp;
+        std::string extra;
+        if (field) {
+            // libzip hands the field's data alone: put its tag and length back before it.
+            Zip::EncodeFixed16(extra, Zip::ExtendedTimestamp::Tag);
+            Zip::EncodeFixed16(extra, length);
+            extra.append(reinterpret_cast<const char*>(field), length);
+        }
+        const bool universal = field && timestamp.FindIn(extra.data(), extra.size());
+        const bool dated = (p_stat.valid & ZIP_STAT_MTIME) != 0;
+        const std::int64_t local = dated ? static_cast<std::int64_t>(p_stat.mtime) : 0;
+        const bool undated = !dated || local == DosSeconds(Zip::DosFirstDate, Zip::DosFirstTime);
+        return EntryStamp(static_cast<std::uint16_t>(p_system << 8), p_attributes, undated, universal,
+                          universal ? timestamp.modified : local);
+    }
+
     std::string _path;
     zip_t* _archive = nullptr;
 };

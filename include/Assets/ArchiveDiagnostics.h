@@ -115,7 +115,13 @@ public:
         std::uint64_t heldSize = 0;
         std::uint16_t madeBy = 0; // "version made by": the system in its high byte
         std::uint32_t externalAttributes = 0;
-        bool isLink = false; // the external attributes' Unix mode says symbolic link
+        bool isLink = false;    // the external attributes' Unix mode says symbolic link
+        std::uint16_t time = 0; // the central directory's MS-DOS time and date (local time)
+        std::uint16_t date = 0;
+        // The modification time of the central extended timestamp extra field, in seconds since
+        // 1970-01-01 00:00 UTC, when the entry has one.
+        bool hasModified = false;
+        std::int64_t modified = 0;
     };
 
     // Diagnoses the archive file p_file with p_key (empty for none).

@@ -10,6 +10,11 @@
 // key must then be exactly 32 bytes), which is how an archive carries its own key.
 // Unscrambled, the output is a standard ZIP file.
 //
+// Every entry is dated 1980-01-01 00:00 and given mode 0644 (0755 for a directory) unless it is
+// added with a Stamp, so that the same content always gives the same bytes. A Stamp keeps a
+// modification time (the local date and time of the headers, and the extended timestamp extra
+// field in UTC) and Unix permission bits (the high half of the external attributes).
+//
 // Limits of the format are errors (std::invalid_argument or std::length_error): an empty
 // name or one over 65 535 bytes, more than 65 535 entries, sizes or offsets past 4 GiB.
 // A failed write is std::runtime_error. The writer keeps only the central records in memory.
@@ -37,10 +42,20 @@ public:
     ArchiveWriter(const ArchiveWriter&) = delete;
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
+    // What an entry keeps of its source; either part may be missing.
+    struct Stamp {
+        bool hasTime = false;
+        std::int64_t modified = 0; // seconds since 1970-01-01 00:00 UTC
+        bool hasMode = false;
+        std::uint32_t mode = 0; // permission bits (07777 at most; the type is the entry's)
+    };
+
     // A stored file entry named p_name (as stored: '/' separates folders) with p_bytes.
     void AddBytes(const std::string& p_name, const std::string& p_bytes);
+    void AddBytes(const std::string& p_name, const std::string& p_bytes, const Stamp& p_stamp);
     // A stored file entry with the content of the host file p_file, read in two passes.
     void AddFile(const std::string& p_name, const qorfile::filepath& p_file);
+    void AddFile(const std::string& p_name, const qorfile::filepath& p_file, const Stamp& p_stamp);
     // Takes a chunk of an entry's data: p_count bytes at p_bytes.
     using Sink = std::function<void(const char* p_bytes, std::size_t p_count)>;
     // A stored file entry of p_size bytes whose CRC-32 is p_crc (both known beforehand, as an
@@ -50,8 +65,11 @@ public:
     // be discarded; so must it when p_produce throws.
     void AddStream(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc,
                    const std::function<void(const Sink&)>& p_produce);
+    void AddStream(const std::string& p_name, std::uint64_t p_size, std::uint32_t p_crc,
+                   const std::function<void(const Sink&)>& p_produce, const Stamp& p_stamp);
     // A directory entry; a '/' is appended to p_name when it has none.
     void AddDirectory(const std::string& p_name);
+    void AddDirectory(const std::string& p_name, const Stamp& p_stamp);
 
     // Writes the central directory and the end record, and the key trailer when asked.
     void Finish(bool p_keyTrailer = false);

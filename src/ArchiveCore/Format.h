@@ -87,13 +87,20 @@ constexpr std::uint16_t MadeByMacSystem = 19;
 constexpr std::uint32_t UnixModeMarker = 0x8000;
 constexpr std::uint32_t UnixTypeMask = 0170000, UnixTypeLink = 0120000;
 
-// Whether the external attributes hold a Unix mode, and that mode says symbolic link.
-inline bool IsSymbolicLink(std::uint16_t p_madeBy, std::uint32_t p_externalAttributes)
+// Whether the external attributes hold a Unix mode (one that is not all zero).
+inline bool HoldsUnixMode(std::uint16_t p_madeBy, std::uint32_t p_externalAttributes)
 {
     const std::uint16_t system = static_cast<std::uint16_t>(p_madeBy >> 8);
     const bool unixMode =
         system == MadeByUnixSystem || system == MadeByMacSystem || (p_externalAttributes & UnixModeMarker) != 0;
-    return unixMode && ((p_externalAttributes >> 16) & UnixTypeMask) == UnixTypeLink;
+    return unixMode && (p_externalAttributes >> 16) != 0;
+}
+
+// Whether the external attributes hold a Unix mode, and that mode says symbolic link.
+inline bool IsSymbolicLink(std::uint16_t p_madeBy, std::uint32_t p_externalAttributes)
+{
+    return HoldsUnixMode(p_madeBy, p_externalAttributes) &&
+           ((p_externalAttributes >> 16) & UnixTypeMask) == UnixTypeLink;
 }
 
 // ---- Limits of the 32-bit format --------------------------------------------------------

@@ -21,12 +21,16 @@
 // name, extra field and the data. DecodeFrom takes exactly Size bytes, already unscrambled;
 // a record decoded from zeros (what a reader that could not read it holds) is not Valid().
 // A record made for writing starts with its signature and zero in every other field.
+//
+// Beside them, the two fields that date an entry: the MS-DOS date and time of both headers
+// and the extended timestamp extra field.
 #pragma once
 
 #include "Format.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace Qor {
@@ -168,6 +172,87 @@ struct LocalHeader {
 static_assert(RecordFields::Width<EndRecord>() == EndRecord::Size, "the end record's fields");
 static_assert(RecordFields::Width<CentralHeader>() == CentralHeader::Size, "the central header's fields");
 static_assert(RecordFields::Width<LocalHeader>() == LocalHeader::Size, "the local header's fields");
+
+// The MS-DOS date and time of the local and central headers: a local time in 2-second steps,
+// date = (year - 1980) << 9 | month << 5 | day, time = hour << 11 | minute << 5 | second / 2.
+// 1980-01-01 00:00:00 is what a writer stores for an entry it gives no time.
+constexpr std::uint16_t DosFirstDate = (1 << 5) | 1;
+constexpr std::uint16_t DosFirstTime = 0;
+
+// The fields of a broken-down local time, held to the years the fields hold (1980 to 2107).
+inline void EncodeDosTime(const std::tm& p_local, std::uint16_t& p_date, std::uint16_t& p_time)
+{
+    const int year = p_local.tm_year + 1900;
+    if (year < 1980) {
+        p_date = DosFirstDate;
+        p_time = DosFirstTime;
+        return;
+    }
+    if (year > 2107) {
+        p_date = static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31);
+        p_time = static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29);
+        return;
+    }
+    p_date = static_cast<std::uint16_t>(((year - 1980) << 9) | ((p_local.tm_mon + 1) << 5) | p_local.tm_mday);
+    p_time = static_cast<std::uint16_t>((p_local.tm_hour << 11) | (p_local.tm_min << 5) | (p_local.tm_sec / 2));
+}
+
+// The broken-down local time of the fields, daylight saving time left for mktime to tell.
+inline std::tm DecodeDosTime(std::uint16_t p_date, std::uint16_t p_time)
+{
+    std::tm local{};
+    local.tm_year = 80 + (p_date >> 9);
+    local.tm_mon = ((p_date >> 5) & 0x0f) - 1;
+    local.tm_mday = p_date & 0x1f;
+    local.tm_hour = p_time >> 11;
+    local.tm_min = (p_time >> 5) & 0x3f;
+    local.tm_sec = (p_time & 0x1f) * 2;
+    local.tm_isdst = -1;
+    return local;
+}
+
+// The extended timestamp extra field ("UT", 0x5455): a flags byte (bit 0: a modification time
+// follows; bits 1 and 2: access and creation times, in the local header only) and each time as
+// signed 32-bit seconds since 1970-01-01 00:00 UTC. This library writes the modification time
+// alone, the same 9 bytes in the local header and the central directory.
+struct ExtendedTimestamp {
+    static constexpr std::uint16_t Tag = 0x5455;
+    static constexpr unsigned char HasModified = 1;
+    static constexpr std::size_t Size = 9;
+
+    std::int64_t modified = 0;
+
+    // Whether the field can hold the time (1901-12-13 to 2038-01-19).
+    static bool Holds(std::int64_t p_seconds) { return p_seconds >= INT32_MIN && p_seconds <= INT32_MAX; }
+
+    void EncodeTo(std::string& p_out) const
+    {
+        EncodeFixed16(p_out, Tag);
+        EncodeFixed16(p_out, static_cast<std::uint16_t>(Size - 4));
+        p_out += static_cast<char>(HasModified);
+        EncodeFixed32(p_out, static_cast<std::uint32_t>(static_cast<std::int32_t>(modified)));
+    }
+
+    // Looks for the field with a modification time among the extra fields p_extra holds (tag,
+    // length, data, one after another); false when there is none or the block is cut short.
+    bool FindIn(const char* p_extra, std::size_t p_length)
+    {
+        const unsigned char* at = reinterpret_cast<const unsigned char*>(p_extra);
+        while (p_length >= 4) {
+            const std::uint16_t tag = DecodeFixed16(at);
+            const std::size_t length = DecodeFixed16(at + 2);
+            if (length > p_length - 4)
+                return false;
+            if (tag == Tag && length >= 5 && (at[4] & HasModified)) {
+                modified = static_cast<std::int32_t>(DecodeFixed32(at + 5));
+                return true;
+            }
+            at += 4 + length;
+            p_length -= 4 + length;
+        }
+        return false;
+    }
+};
 
 } // namespace Zip
 } // namespace Assets
