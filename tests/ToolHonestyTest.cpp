@@ -382,15 +382,12 @@ TEST_F(ToolHonesty, LostWritesAreErrorsAndClosedPipesAreNot)
 {
     MakeTree("tree");
     ASSERT_EQ(Run("pack out.zip tree").status, 0);
-    // The help and the version fail alike; their message is not the point here.
     for (const std::string arguments :
          {"--help", "ls --help", "--version", "ls out.zip", "ls --json out.zip", "check out.zip",
           "cat -m out.zip a.txt", "cat -m tree a.txt", "tree -m out.zip", "exists -m out.zip a.txt", "pack - tree"}) {
         SCOPED_TRACE(arguments);
         EXPECT_EQ(Shell(DRAXEL_ASSETS_TOOL " " + arguments + " >/dev/full 2>.err"), 1);
-        EXPECT_TRUE(Matches(arguments, "*--help") || arguments == "--version" ||
-                    ReadFile(_dir / ".err") == "draxel-assets: write error: No space left on device\n")
-            << ReadFile(_dir / ".err");
+        EXPECT_EQ(ReadFile(_dir / ".err"), "draxel-assets: write error: No space left on device\n");
     }
     _dir.Write("big/large.txt", std::string(1 << 20, 'x'));
     ASSERT_EQ(Run("pack big.zip big").status, 0);

@@ -98,11 +98,13 @@ void WriteOut(const std::string& p_text)
 
 void FinishOutput()
 {
+    // A write of std::cout that failed already (std::endl flushes) left its reason in errno.
+    const int earlier = errno;
     g_output.flush();
     if (!g_output)
         WriteFailed();
     // Whatever went to std::cout (help texts) is flushed and checked too.
-    errno = 0;
+    errno = std::cout ? 0 : earlier;
     std::cout.flush();
     if (!std::cout || std::fflush(stdout) != 0)
         throw Failure(std::string(), "write error: " + StandardOutputFailed());
