@@ -109,15 +109,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* p_data, std::size_t p_
         if (item.directory && (stored.empty() || (stored.back() != '/' && stored.back() != '\\')))
             stored += '/';
         const bool directory = stored.back() == '/' || stored.back() == '\\';
-        const std::string key = AssetPath(stored).str();
+        const std::string path = AssetPath(stored).str();
         if (!directory) {
-            if (files.count(key))
+            if (files.count(path))
                 return 0;
-            files[key] = item.bytes;
+            files[path] = item.bytes;
         }
-        present.insert(key);
-        for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
-            present.insert(AssetPath(key.substr(0, slash)).str());
+        present.insert(path);
+        for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+            present.insert(AssetPath(path.substr(0, slash)).str());
     }
 
     const std::string archive = out.str();
