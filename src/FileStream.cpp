@@ -32,9 +32,11 @@ private:
 // byte to come.
 class TextFileBuffer : public std::streambuf {
 public:
+    // False when the file does not open or is a directory.
     bool Open(const char* p_path)
     {
-        return Platform::OpenFileBuffer(_file, p_path, std::ios_base::in | std::ios_base::binary);
+        return Platform::OpenFileBuffer(_file, p_path, std::ios_base::in | std::ios_base::binary) &&
+               !_file.OpensDirectory(p_path);
     }
 
 protected:
@@ -129,7 +131,7 @@ private:
         return _bufferStart + index + folded;
     }
 
-    std::filebuf _file;
+    Platform::FileBuffer _file;
     // One more than a chunk: a held-back CR followed by a byte that is not an LF gives both.
     char _buffer[BufferSize + 1];
     std::vector<std::streamsize> _folds; // where in the buffer an LF was a CR LF
@@ -143,7 +145,7 @@ private:
 
 std::unique_ptr<std::istream> FailedFileStream()
 {
-    std::unique_ptr<std::istream> stream(new OwningStream<std::filebuf>());
+    std::unique_ptr<std::istream> stream(new OwningStream<Platform::FileBuffer>());
     stream->setstate(std::ios_base::failbit);
     return stream;
 }
@@ -153,15 +155,18 @@ std::unique_ptr<std::istream> OpenFileStream(const char* p_path, std::ios_base::
     std::unique_ptr<std::istream> stream;
     bool opened;
     if ((p_mode & std::ios_base::binary) || Platform::HostTranslatesText()) {
-        auto file = new OwningStream<std::filebuf>();
+        auto file = new OwningStream<Platform::FileBuffer>();
         stream.reset(file);
-        opened = Platform::OpenFileBuffer(file->buffer(), p_path, std::ios_base::in | (p_mode & std::ios_base::binary));
+        opened =
+            Platform::OpenFileBuffer(file->buffer(), p_path, std::ios_base::in | (p_mode & std::ios_base::binary)) &&
+            !file->buffer().OpensDirectory(p_path);
     } else {
         auto text = new OwningStream<TextFileBuffer>();
         stream.reset(text);
         opened = text->buffer().Open(p_path);
     }
-    if (!opened || Platform::IsDirectory(p_path))
+    // A directory is no file: the stream fails as for a file that does not open.
+    if (!opened)
         stream->setstate(std::ios_base::failbit);
     return stream;
 }

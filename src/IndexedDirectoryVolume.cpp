@@ -60,10 +60,25 @@ AssetVolume::Found IndexedDirectoryVolume::Find(const AssetPath& p_path) const
         found.kind = Found::File;
         break;
     }
-    AssetPath resolved;
-    Resolve(p_path, resolved);
-    found.hostPath = resolved.str();
+    found.hostPath = HostPath(key);
     return found;
+}
+
+// What Resolve gives for a path whose key Key accepted and that leaves no directory, joined
+// here without the AssetPaths Resolve makes: the source and the key are normalised texts and
+// the key has no slash at either end, so AssetPath's join only puts one slash between them.
+std::string IndexedDirectoryVolume::HostPath(std::string_view p_key) const
+{
+    const std::string_view source = _source.Text();
+    std::string path;
+    path.reserve(source.size() + 1 + p_key.size());
+    path.append(source);
+    if (!p_key.empty()) {
+        if (!path.empty() && path.back() != AssetPath::DirectorySeparator)
+            path += AssetPath::DirectorySeparator;
+        path.append(p_key);
+    }
+    return path;
 }
 
 std::vector<ListedChild> IndexedDirectoryVolume::Children(const AssetPath& p_directory) const

@@ -9,6 +9,7 @@
 #include <Assets/FileSystemVolume.h>
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace Qor {
@@ -30,6 +31,9 @@ private:
     // The part of p_path below the mount point as the index keys it; false when the disk must
     // answer (a text the index cannot key: a NUL, an empty or "." component).
     bool Key(const AssetPath& p_path, std::string_view& p_key) const;
+    // The host path of p_key, a key Key gave for a path that leaves no directory: what
+    // Resolve gives for that path.
+    std::string HostPath(std::string_view p_key) const;
 
     std::unique_ptr<IndexedTree> _index;
 };

@@ -68,6 +68,7 @@ void IndexedTree::GiveUp()
 {
     _notifier.reset();
     _nodes.clear();
+    _diskNodes = 0;
 }
 
 // The whole tree read again, watched before it is listed so that nothing changed meanwhile
@@ -77,6 +78,7 @@ void IndexedTree::Rescan()
 {
     _notifier->Clear();
     _nodes.clear();
+    _diskNodes = 0;
     const FileSignature root = SignatureOf(_root);
     if (!Platform::FileSystemPath(_root).is_absolute() || root.kind != FileSignature::Directory ||
         root.device != _device || root.file != _identity || !_notifier->Complete(_root)) {
@@ -104,6 +106,8 @@ IndexedTree::Node& IndexedTree::Add(const std::string& p_relative, Answer p_kind
     auto node = std::make_unique<Node>();
     node->path = p_relative;
     node->kind = p_kind;
+    if (p_kind == Disk)
+        ++_diskNodes;
     Node& added = *node;
     _nodes[added.path] = std::move(node);
     if (!p_relative.empty()) {
@@ -146,6 +150,8 @@ void IndexedTree::ScanBelow(const std::string& p_relative)
         std::filesystem::directory_iterator entry(Platform::FileSystemPath(host), error), end;
         if (error || !_notifier->Watching(host)) {
             Node& node = *_nodes.at(directory);
+            if (node.kind != Disk)
+                ++_diskNodes;
             node.kind = Disk;
             node.children.clear();
             continue;
@@ -184,6 +190,8 @@ void IndexedTree::Remove(const std::string& p_relative)
             continue;
         for (const std::string& name : node->second->children)
             doomed.push_back(Join(node->second->path, name));
+        if (node->second->kind == Disk)
+            --_diskNodes;
         _nodes.erase(node);
     }
 }
@@ -241,6 +249,10 @@ void IndexedTree::Update()
 
 IndexedTree::Answer IndexedTree::Below(std::string_view p_relative) const
 {
+    // Only an entry left to the disk makes a path the index lacks anything but absent: most
+    // trees have none, and then a miss costs one probe.
+    if (_diskNodes == 0)
+        return Absent;
     while (!p_relative.empty()) {
         p_relative = ParentOf(p_relative);
         auto found = _nodes.find(p_relative);

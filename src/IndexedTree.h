@@ -74,6 +74,7 @@ private:
     std::uint64_t _device = 0;                // the root's file system and identity
     std::uint64_t _identity = 0;
     std::unordered_map<std::string_view, std::unique_ptr<Node>> _nodes; // keyed by Node::path
+    std::size_t _diskNodes = 0;                                         // the nodes whose kind is Disk
     std::vector<std::string> _notices;
 };
 

@@ -116,6 +116,12 @@ bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::ope
     return p_file.open(widetext::Widen(p_path).c_str(), p_mode) != nullptr;
 }
 
+// Windows opens no directory as a file; its path is asked all the same.
+bool FileBuffer::OpensDirectory(const char* p_path)
+{
+    return IsDirectory(p_path);
+}
+
 std::filesystem::path FileSystemPath(const std::string& p_path)
 {
     return std::filesystem::path(widetext::Widen(p_path));
@@ -192,6 +198,16 @@ bool IsDirectory(const char* p_path)
 bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode)
 {
     return p_file.open(p_path, p_mode) != nullptr;
+}
+
+bool FileBuffer::OpensDirectory([[maybe_unused]] const char* p_path)
+{
+#ifdef __GLIBCXX__
+    struct stat info;
+    return ::fstat(_M_file.fd(), &info) == 0 && S_ISDIR(info.st_mode);
+#else
+    return IsDirectory(p_path);
+#endif
 }
 
 std::filesystem::path FileSystemPath(const std::string& p_path)

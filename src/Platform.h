@@ -76,6 +76,16 @@ bool LeavesDirectory(std::string_view p_relative);
 // runtime translates text where it does so (HostTranslatesText).
 bool OpenFileBuffer(std::filebuf& p_file, const char* p_path, std::ios_base::openmode p_mode);
 
+// A file buffer that can tell whether what it opened is a directory (which POSIX opens for
+// reading, and which no file stream may read).
+class FileBuffer : public std::filebuf {
+public:
+    // Whether the file open in this buffer, opened by the UTF-8 path p_path, is a directory:
+    // asked of the open file where the C++ library shows its descriptor (no second walk of the
+    // path, and the answer is about the file the buffer reads), else of p_path.
+    bool OpensDirectory(const char* p_path);
+};
+
 // The std::filesystem path of the UTF-8 path: a path made of narrow text is read in the ANSI
 // code page on Windows.
 std::filesystem::path FileSystemPath(const std::string& p_path);
