@@ -13,6 +13,8 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <string>
+#include <vector>
 
 using namespace Qor::Draxel::Assets;
 using testing_support::P;
@@ -192,3 +194,78 @@ INSTANTIATE_TEST_SUITE_P(MountPoints, IndexedDirectoryTest, ::testing::Values(""
                          });
 
 } // namespace
+
+namespace {
+
+// Exists and what Locate finds (kind and host path), the plain mount's against the kept
+// index's, for each path.
+void ExpectAlike(const AssetLibrary& p_plain, const AssetLibrary& p_indexed, const std::vector<std::string>& p_paths)
+{
+    for (const std::string& text : p_paths) {
+        SCOPED_TRACE("asked " + text);
+        const AssetPath path = P(text);
+        EXPECT_EQ(p_plain.Exists(path), p_indexed.Exists(path));
+        const AssetLibrary::Location plain = p_plain.Locate(path), indexed = p_indexed.Locate(path);
+        EXPECT_EQ(plain.kind, indexed.kind);
+        EXPECT_EQ(plain.hostPath, indexed.hostPath);
+    }
+}
+
+struct Mounts {
+    explicit Mounts(const std::string& p_target)
+    {
+        root = scratch.MakeDir("root");
+        scratch.Write("root/real/f", "bytes");
+        plain->MountDirectory(qorfile::filepath(root), P(p_target), 1);
+        indexed->MountDirectory(qorfile::filepath(root), P(p_target), 1, AssetLibrary::DirectoryIndex::Kept);
+    }
+
+    testing_support::ScratchDir scratch;
+    std::string root;
+    boost::shared_ptr<AssetLibrary> plain = AssetLibrary::Create(), indexed = AssetLibrary::Create();
+};
+
+} // namespace
+
+// The host path of a file the index finds is the one the plain mount resolves, for paths with
+// leading, doubled and trailing slashes, at the root and below a mount point.
+TEST(IndexedDirectoryCases, HostPathsAreThePlainMountsOwn)
+{
+    for (const std::string target : {"", "game", "game/data"}) {
+        SCOPED_TRACE("mounted at '" + target + "'");
+        Mounts mounts(target);
+        const std::string at = target.empty() ? "" : target + "/";
+        ExpectAlike(*mounts.plain, *mounts.indexed,
+                    {at + "real/f", at + "real", at + "real/f/", at + "/real/f", at + "//real/f", at + "real//f",
+                     at + "real/./f", at + "real/g", target});
+    }
+}
+
+// A path below an entry the index leaves to the disk (a symbolic link to a folder) is the
+// disk's to answer, whatever else comes and goes; once the last such entry goes, a path the
+// index lacks is absent.
+TEST(IndexedDirectoryCases, PathsBelowALinkAskTheDiskWhileTheLinkStands)
+{
+    if (!Native)
+        GTEST_SKIP() << "no symbolic links to make here";
+    Mounts mounts("");
+    const std::vector<std::string> asked = {"link/f", "link/g", "link", "real/f", "real/g", "other/f"};
+    ExpectAlike(*mounts.plain, *mounts.indexed, asked);
+    fs::create_directory_symlink("real", fs::u8path(mounts.root + "/link"));
+    EXPECT_TRUE(mounts.indexed->Exists(P("link/f")));
+    ExpectAlike(*mounts.plain, *mounts.indexed, asked);
+    // Another entry coming and going leaves the link to the disk.
+    mounts.scratch.Write("root/other/f", "more");
+    fs::remove_all(fs::u8path(mounts.root + "/other"));
+    EXPECT_TRUE(mounts.indexed->Exists(P("link/f")));
+    ExpectAlike(*mounts.plain, *mounts.indexed, asked);
+    // The link replaced by a folder of its own, then gone.
+    fs::remove(fs::u8path(mounts.root + "/link"));
+    mounts.scratch.Write("root/link/g", "own");
+    EXPECT_FALSE(mounts.indexed->Exists(P("link/f")));
+    EXPECT_TRUE(mounts.indexed->Exists(P("link/g")));
+    ExpectAlike(*mounts.plain, *mounts.indexed, asked);
+    fs::remove_all(fs::u8path(mounts.root + "/link"));
+    EXPECT_FALSE(mounts.indexed->Exists(P("link/g")));
+    ExpectAlike(*mounts.plain, *mounts.indexed, asked);
+}
