@@ -1,5 +1,6 @@
-// The Linux notifier behind AssetWatcher: one inotify descriptor, opened non-blocking and read
-// in Take, never waited on; one watch per directory, each directory's own entries.
+// The Linux notifier behind AssetWatcher and the kept directory indexes: one inotify
+// descriptor, opened non-blocking and read in Take, never waited on; one watch per directory,
+// each directory's own entries.
 #include "WatchNotifier.h"
 
 #ifdef __linux__
@@ -26,7 +27,7 @@ namespace {
 const std::uint32_t WatchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-class InotifyNotifier : public WatchNotifier {
+class InotifyNotifier : public ImmediateNotifier {
 public:
     explicit InotifyNotifier(int p_descriptor) : _descriptor(p_descriptor) {}
     ~InotifyNotifier() override { ::close(_descriptor); }
@@ -89,7 +90,17 @@ public:
         _watches.clear();
     }
 
-    Outcome Take(std::vector<std::string>& p_paths) override
+    void Unwatch(const std::string& p_directory) override { Unrecord(p_directory); }
+
+    Outcome Take(std::vector<std::string>& p_paths) override { return Read(p_paths, nullptr); }
+
+    Outcome TakeFrom(std::vector<std::string>& p_paths, std::vector<std::string>& p_directories) override
+    {
+        return Read(p_paths, &p_directories);
+    }
+
+private:
+    Outcome Read(std::vector<std::string>& p_paths, std::vector<std::string>* p_directories)
     {
         Outcome outcome = Quiet;
         char* const buffer = _buffer;
@@ -108,15 +119,15 @@ public:
                     outcome = Overflow;
                     continue;
                 }
-                if (Handle(*event, p_paths) && outcome == Quiet)
+                if (Handle(*event, p_paths, p_directories) && outcome == Quiet)
                     outcome = Changed;
             }
         }
         return outcome;
     }
 
-private:
-    bool Handle(const inotify_event& p_event, std::vector<std::string>& p_paths)
+    bool Handle(const inotify_event& p_event, std::vector<std::string>& p_paths,
+                std::vector<std::string>* p_directories)
     {
         auto found = _directories.find(p_event.wd);
         if (found == _directories.end())
@@ -127,6 +138,8 @@ private:
             if (p_event.len)
                 path.append(path.back() == '/' ? "" : "/").append(p_event.name);
             p_paths.push_back(path);
+            if (p_directories)
+                p_directories->push_back(directory);
             // A watch follows its directory to the new name, so the old name's watches go:
             // the watcher's rescan of the new name watches it afresh.
             if ((p_event.mask & IN_MOVED_FROM) && (p_event.mask & IN_ISDIR))
@@ -197,12 +210,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<WatchNotifier> CreateInotifyNotifier()
+std::unique_ptr<ImmediateNotifier> CreateInotifyNotifier()
 {
     const int descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (descriptor < 0)
         return nullptr;
-    return std::unique_ptr<WatchNotifier>(new InotifyNotifier(descriptor));
+    return std::unique_ptr<ImmediateNotifier>(new InotifyNotifier(descriptor));
 }
 
 } // namespace Assets
