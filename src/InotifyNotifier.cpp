@@ -92,16 +92,19 @@ public:
 
     void Unwatch(const std::string& p_directory) override { Unrecord(p_directory); }
 
-    Outcome Take(std::vector<std::string>& p_paths) override { return Read(p_paths, nullptr); }
+    Outcome Take(std::vector<std::string>& p_paths) override { return Read(p_paths, nullptr, nullptr); }
 
-    Outcome TakeFrom(std::vector<std::string>& p_paths, std::vector<std::string>& p_directories) override
+    Outcome TakeFrom(std::vector<std::string>& p_paths, std::vector<std::string>& p_directories,
+                     std::vector<std::string>& p_dropped) override
     {
-        return Read(p_paths, &p_directories);
+        return Read(p_paths, &p_directories, &p_dropped);
     }
 
 private:
-    Outcome Read(std::vector<std::string>& p_paths, std::vector<std::string>* p_directories)
+    Outcome Read(std::vector<std::string>& p_paths, std::vector<std::string>* p_directories,
+                 std::vector<std::string>* p_dropped)
     {
+        _dropped = p_dropped;
         Outcome outcome = Quiet;
         char* const buffer = _buffer;
         for (;;) {
@@ -153,7 +156,7 @@ private:
             auto dropped = _directories.find(p_event.wd);
             if (dropped != _directories.end()) {
                 for (const std::string& directory : dropped->second)
-                    _watches.erase(directory);
+                    Dropped(_watches.find(directory));
                 _directories.erase(dropped);
             }
         }
@@ -197,11 +200,22 @@ private:
                     _directories.erase(directories);
                 }
             }
-            watch = _watches.erase(watch);
+            watch = Dropped(watch);
         }
     }
 
+    // Erases a directory the notices made this notifier forget, telling it to TakeFrom's caller.
+    std::unordered_map<std::string, int>::iterator Dropped(std::unordered_map<std::string, int>::iterator p_watch)
+    {
+        if (p_watch == _watches.end())
+            return p_watch;
+        if (_dropped)
+            _dropped->push_back(p_watch->first);
+        return _watches.erase(p_watch);
+    }
+
     int _descriptor;
+    std::vector<std::string>* _dropped = nullptr; // during a read: TakeFrom's list of them
     // Kept with the notifier: a quiet read should not touch 64 KiB of fresh stack each time.
     alignas(inotify_event) char _buffer[64 * 1024];
     std::unordered_map<std::string, int> _watches;

@@ -96,7 +96,8 @@ void NotifierHub::Drain()
 {
     _paths.clear();
     _directories.clear();
-    const WatchNotifier::Outcome outcome = _native->TakeFrom(_paths, _directories);
+    _dropped.clear();
+    const WatchNotifier::Outcome outcome = _native->TakeFrom(_paths, _directories, _dropped);
     if (outcome == WatchNotifier::Quiet)
         return;
     if (outcome != WatchNotifier::Changed)
@@ -118,17 +119,27 @@ void NotifierHub::Drain()
             }
         }
     }
+    // Only once the last notices of a dropped directory are handed out.
+    for (const std::string& directory : _dropped) {
+        for (Subscriber* subscriber : _subscribers)
+            if (subscriber->directories.erase(directory))
+                Unwant(directory);
+    }
+}
+
+void NotifierHub::Unwant(const std::string& p_directory)
+{
+    auto wanted = _wanted.find(p_directory);
+    if (wanted == _wanted.end() || --wanted->second != 0)
+        return;
+    _wanted.erase(wanted);
+    _native->Unwatch(p_directory);
 }
 
 void NotifierHub::Release(Subscriber& p_subscriber)
 {
-    for (const std::string& directory : p_subscriber.directories) {
-        auto wanted = _wanted.find(directory);
-        if (wanted == _wanted.end() || --wanted->second != 0)
-            continue;
-        _wanted.erase(wanted);
-        _native->Unwatch(directory);
-    }
+    for (const std::string& directory : p_subscriber.directories)
+        Unwant(directory);
     p_subscriber.directories.clear();
 }
 

@@ -14,6 +14,8 @@
 // Watches are counted per directory: a directory stays watched while any subscription asks
 // for it, and the last one to forget it (Clear, or its end) removes the watch, so that the
 // system's watch limit counts only what is wanted and nobody's notices are read for nothing.
+// A directory whose watch the notices ended (it went, or moved away) counts as asked for by
+// nobody, as a notifier of one's own would no longer watch it: a consumer asks again.
 //
 // Ownership: the library's state finds its hub through a weak pointer and every subscription
 // holds a share of it, so the hub (with its descriptor) outlives its last subscription and
@@ -64,12 +66,14 @@ private:
     void Drain();
     // Forgets what p_subscriber asked for, removing the watches nobody else wants. Under _lock.
     void Release(Subscriber& p_subscriber);
+    // One subscriber less asks for p_directory; the last one removes the watch. Under _lock.
+    void Unwant(const std::string& p_directory);
 
     std::mutex _lock;
     const std::unique_ptr<ImmediateNotifier> _native;
     std::unordered_map<std::string, std::size_t> _wanted; // directory -> subscribers asking
     std::vector<Subscriber*> _subscribers;
-    std::vector<std::string> _paths, _directories; // one read, kept to reuse their memory
+    std::vector<std::string> _paths, _directories, _dropped; // one read, kept to reuse their memory
 };
 
 } // namespace Assets

@@ -71,8 +71,11 @@ public:
 class ImmediateNotifier : public WatchNotifier {
 public:
     // As Take, with beside each path handed out the watched directory (as WatchDirectory was
-    // given it) whose notice named the path: p_directories[i] for p_paths[i].
-    virtual Outcome TakeFrom(std::vector<std::string>& p_paths, std::vector<std::string>& p_directories) = 0;
+    // given it) whose notice named the path: p_directories[i] for p_paths[i]. Appends to
+    // p_dropped the directories no longer watched because of these notices (gone, or moved:
+    // a watch follows its directory, so its old name is forgotten).
+    virtual Outcome TakeFrom(std::vector<std::string>& p_paths, std::vector<std::string>& p_directories,
+                             std::vector<std::string>& p_dropped) = 0;
     // Forgets p_directory alone, as Clear forgets all; a watch another path shares stays.
     virtual void Unwatch(const std::string& p_directory) = 0;
 };
