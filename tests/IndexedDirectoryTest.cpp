@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -43,7 +44,9 @@ public:
         _indexed->MountDirectory(qorfile::filepath(_root), P(_target), 1, AssetLibrary::DirectoryIndex::Kept);
         _plain->MountDirectory(qorfile::filepath(_outside), P("elsewhere"), 1);
         _indexed->MountDirectory(qorfile::filepath(_outside), P("elsewhere"), 1, AssetLibrary::DirectoryIndex::Kept);
-        _watcher.reset(new AssetWatcher(_indexed));
+        // Where notices arrive when they arrive, a full rescan at every Poll instead.
+        _watcher.reset(new AssetWatcher(_indexed, Native ? AssetWatcher::Native : AssetWatcher::Polling,
+                                        std::chrono::milliseconds(0)));
         _watcher->Watch(AssetPath());
         Walk(*_plain, AssetPath(), _known);
     }
