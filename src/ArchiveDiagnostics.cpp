@@ -4,6 +4,7 @@
 
 #include <Assets/AssetPath.h>
 
+#include "ArchiveCore/EntryReader.h"
 #include "ArchiveCore/Names.h"
 #include "ArchiveDiagnosticsState.h"
 
@@ -154,28 +155,48 @@ std::uint64_t ArchiveDiagnostics::Length() const
 bool ArchiveDiagnostics::ReadData(const Entry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
                                   std::size_t p_chunk) const
 {
-    if (p_entry.heldSize == 0)
-        return true;
+    DataReading reading;
+    reading.chunk = p_chunk;
+    return ReadData(p_entry, reading, p_sink).read;
+}
+
+ArchiveDiagnostics::DataRead
+ArchiveDiagnostics::ReadData(const Entry& p_entry, const DataReading& p_reading,
+                             const std::function<bool(const char*, std::size_t)>& p_sink) const
+{
+    DataRead result;
+    if (p_entry.heldSize == 0) {
+        result.read = true;
+        return result;
+    }
     WindowedFile file(_state->file);
     if (!file.Opened())
-        return false;
-    p_chunk = std::max<std::size_t>(1, p_chunk);
-    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(p_chunk, p_entry.heldSize)));
-    // The data is one run from its first byte, however it is chunked.
-    Zip::KeyStream data = _state->key.RunAt(static_cast<std::int64_t>(p_entry.dataOffset));
-    std::uint64_t done = 0;
-    while (done < p_entry.heldSize) {
-        const std::size_t count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), p_entry.heldSize - done));
-        if (!file.Read(p_entry.dataOffset + done, count, buffer.data()))
-            return false;
-        if (_state->scrambled)
-            data.Xor(buffer.data(), count);
-        done += count;
-        if (!p_sink(buffer.data(), count))
-            return true;
-    }
-    return true;
+        return result;
+    const std::size_t chunk =
+        static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(1, p_reading.chunk), p_entry.heldSize));
+    std::vector<char> buffer(chunk + 1);
+    // The window reads a whole chunk or nothing; a file cut shorter since it was measured
+    // ends the reading there.
+    std::uint64_t next = p_entry.dataOffset;
+    const auto readNext = [&](char* p_bytes, std::size_t p_count) -> std::size_t {
+        if (!file.Read(next, p_count, p_bytes))
+            return 0;
+        next += p_count;
+        return p_count;
+    };
+    bool stopped = false;
+    const Zip::EntryRead read =
+        Zip::EntryReader(_state->scrambled ? &_state->key : nullptr, static_cast<std::int64_t>(p_entry.dataOffset),
+                         p_entry.heldSize)
+            .Text(p_reading.text)
+            .CountCrc(p_reading.countCrc)
+            .Read(readNext, buffer.data(), chunk, [&](const char* p_bytes, std::size_t p_count) {
+                stopped = !p_sink(p_bytes, p_count);
+                return !stopped;
+            });
+    result.read = stopped || !read.ended;
+    result.crc32 = read.crc32;
+    return result;
 }
 
 } // namespace Assets

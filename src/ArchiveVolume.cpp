@@ -297,18 +297,6 @@ std::optional<ArchiveVolume::State::EntryData> ArchiveVolume::State::LocateEntry
     return EntryData{dataOffset, claimed};
 }
 
-// In scrambled mode the data is one run from its first byte: p_skip bytes into the entry, the
-// key goes on where that run would be.
-void ArchiveVolume::State::Decode(char* p_bytes, std::size_t p_count, std::streamoff p_dataOffset,
-                                  std::uint64_t p_skip) const
-{
-    if (!scrambled)
-        return;
-    Zip::KeyStream data = key.RunAt(p_dataOffset);
-    data.Skip(p_skip);
-    data.Xor(p_bytes, p_count);
-}
-
 template <class Source>
 boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archive, const FileInfo& p_file,
                                                                 OpenMode p_mode) const
@@ -316,8 +304,7 @@ boost::shared_ptr<std::istream> ArchiveVolume::State::ReadEntry(Source& p_archiv
     const std::optional<EntryData> data = LocateEntry(p_archive, p_file);
     if (!data)
         return boost::shared_ptr<std::istream>();
-    return EntryStream::Read(p_archive, data->claimed, p_mode == Text,
-                             [&](char* p_bytes, std::size_t p_count) { Decode(p_bytes, p_count, data->offset, 0); });
+    return EntryStream::Read(p_archive, data->claimed, DataKey(), data->offset, p_mode == Text);
 }
 
 boost::shared_ptr<std::istream> ArchiveVolume::Open(const AssetPath& p_path, OpenMode p_mode) const

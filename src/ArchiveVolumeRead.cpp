@@ -5,7 +5,7 @@
 #include <Assets/ArchiveVolume.h>
 
 #include "ArchiveCore/Format.h"
-#include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/EntryReader.h"
 #include "ArchiveCore/Records.h"
 #include "ArchiveCore/Source.h"
 #include "ArchiveVolumeState.h"
@@ -43,48 +43,34 @@ std::optional<std::uint64_t> ArchiveVolume::State::ReadEntryInto(Source& p_archi
     if (held == 0)
         return 0;
 
+    const auto keep = [](const char*, std::size_t) { return true; };
     if (p_mode != Text || held <= p_capacity) {
+        // Straight into the caller's memory, in one read: of a binary entry only what fits,
+        // though its size is the whole.
         const std::size_t wanted = std::min(held, p_capacity);
-        std::size_t count = 0;
-        if (wanted > 0) {
-            p_archive.read(p_buffer, wanted);
-            count = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
-            // Fewer only when the file shrank since it was measured: the stream would hold that.
-            if (count == 0)
-                return 0;
-            Decode(p_buffer, count, data->offset, 0);
-        }
-        if (p_mode == Text)
-            return Zip::FoldLineEnds(p_buffer, count);
-        return count < wanted ? count : held;
+        if (wanted == 0)
+            return held;
+        const Zip::EntryRead read = Zip::EntryReader(DataKey(), data->offset, wanted)
+                                        .Text(p_mode == Text)
+                                        .Read(Zip::ReadsFrom(p_archive), p_buffer, wanted, keep);
+        // Fewer only when the file shrank since it was measured: the stream would hold that.
+        return read.ended || p_mode == Text ? read.shown : held;
     }
 
     // Text larger than the caller's memory: folded piece by piece, counted to its end.
     constexpr std::size_t Piece = 64 * 1024;
     const std::size_t piece = std::min(Piece, held);
-    std::unique_ptr<char[]> scratch(new char[2 * piece + 1]);
-    char* const in = scratch.get();
-    char* const out = in + piece;
+    std::unique_ptr<char[]> scratch(new char[piece + 1]);
     std::uint64_t total = 0;
-    const auto deliver = [&](std::size_t p_count) {
-        if (total < p_capacity)
-            std::memcpy(p_buffer + total, out,
-                        static_cast<std::size_t>(std::min<std::uint64_t>(p_count, p_capacity - total)));
-        total += p_count;
-    };
-    Zip::LineEndFolder folder;
-    std::uint64_t done = 0;
-    while (done < held) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece, held - done));
-        p_archive.read(in, wanted);
-        const std::size_t count = p_archive.gcount() > 0 ? static_cast<std::size_t>(p_archive.gcount()) : 0;
-        Decode(in, count, data->offset, done);
-        deliver(folder.Fold(in, count, out));
-        done += count;
-        if (count < wanted)
-            break;
-    }
-    deliver(folder.Finish(out));
+    Zip::EntryReader(DataKey(), data->offset, held)
+        .Text(true)
+        .Read(Zip::ReadsFrom(p_archive), scratch.get(), piece, [&](const char* p_bytes, std::size_t p_count) {
+            if (total < p_capacity)
+                std::memcpy(p_buffer + total, p_bytes,
+                            static_cast<std::size_t>(std::min<std::uint64_t>(p_count, p_capacity - total)));
+            total += p_count;
+            return true;
+        });
     return total;
 }
 

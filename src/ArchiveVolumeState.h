@@ -80,9 +80,8 @@ struct ArchiveVolume::State {
     // file the directory was read from; reported, naming p_source, when it is another one.
     bool StillTheArchive(const Archive::FileSource& p_archive, const Archive::FileInfo& p_file,
                          const AssetPath& p_source) const;
-    // Unscrambles p_count bytes that lie p_skip bytes into the entry whose data begins at
-    // p_dataOffset (nothing unless the archive is scrambled).
-    void Decode(char* p_bytes, std::size_t p_count, std::streamoff p_dataOffset, std::uint64_t p_skip) const;
+    // The key an entry's data is unscrambled with: none unless the archive is scrambled.
+    const Zip::ScrambleKey* DataKey() const { return scrambled ? &key : nullptr; }
     // Read's steps after the directory: the entry's bytes, as Open would show them, into the
     // caller's memory (ArchiveVolumeRead.cpp).
     template <class Source>

@@ -1,6 +1,6 @@
 // The stream ArchiveVolume::Open hands out: an std::istream over the bytes of one entry, which
 // it owns, so that it may outlive the volume; made by reading the entry's bytes from the
-// archive, decoding them and, in text mode, folding their line ends.
+// archive through the archive core's entry reader (unscrambled and, in text mode, folded).
 //
 // Stream, buffer and bytes are one allocation: the returned shared pointer's control block
 // holds the stream, and the bytes follow it in the same block (only a big entry's bytes are
@@ -10,7 +10,7 @@
 // stream with badbit, and a putback of another character writes it into the bytes.
 #pragma once
 
-#include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/EntryReader.h"
 #include "EntryBytes.h"
 
 #include <boost/make_shared.hpp>
@@ -68,26 +68,24 @@ public:
     EntryStream& operator=(const EntryStream&) = delete;
 
     // The stream over the entry whose bytes come next in p_source, p_claimed of them as its
-    // local header counts them. It holds only what the source holds of those, so a claim past
-    // the archive's end takes no memory it does not fill. p_decode(bytes, count) runs over the
-    // bytes read, and in text mode their line ends are folded after it. An entry of which
-    // nothing is held or read is as empty as one that claims nothing: an empty stream.
-    template <class Source, class Decode>
-    static boost::shared_ptr<std::istream> Read(Source& p_source, std::size_t p_claimed, bool p_text, Decode p_decode)
+    // local header counts them, read by p_reader (EntryReader.h) in one chunk. It holds only
+    // what the source holds of those, so a claim past the archive's end takes no memory it
+    // does not fill. An entry of which nothing is held or read is as empty as one that claims
+    // nothing: an empty stream.
+    template <class Source>
+    static boost::shared_ptr<std::istream> Read(Source& p_source, std::size_t p_claimed, const Zip::ScrambleKey* p_key,
+                                                std::streamoff p_dataOffset, bool p_text)
     {
         const std::size_t held = p_claimed == 0 ? 0 : p_source.Available(p_claimed);
         if (held == 0)
             return Empty();
         boost::shared_ptr<EntryStream> entry = Make(held);
-        p_source.read(entry->_bytes, held);
-        // Fewer only when the file shrank since it was measured.
-        std::size_t count = p_source.gcount() > 0 ? static_cast<std::size_t>(p_source.gcount()) : 0;
-        if (count == 0)
-            return Show(std::move(entry), 0);
-        p_decode(entry->_bytes, count);
-        if (p_text)
-            count = Zip::FoldLineEnds(entry->_bytes, count);
-        return Show(std::move(entry), count);
+        // Fewer than held only when the file shrank since it was measured.
+        const Zip::EntryRead read =
+            Zip::EntryReader(p_key, p_dataOffset, held)
+                .Text(p_text)
+                .Read(Zip::ReadsFrom(p_source), entry->_bytes, held, [](const char*, std::size_t) { return true; });
+        return Show(std::move(entry), static_cast<std::size_t>(read.shown));
     }
 
     // A stream over no bytes: what an empty entry opens as.

@@ -1,5 +1,5 @@
-// The archive core: the key stream's index rule, the records' layout both ways, the text-mode
-// fold in chunks, and the writer and the volume agreeing on every byte of an archive that
+// The archive core: the key stream's index rule, the records' layout both ways, the entry
+// reader's chunks (unscrambled, folded, counted), and the writer and the volume agreeing on every byte of an archive that
 // passes the 2 GiB mark.
 #include "TestSupport.h"
 
@@ -7,13 +7,15 @@
 #include <Assets/ArchiveWriter.h>
 
 #include "ArchiveCore/KeyStream.h"
-#include "ArchiveCore/LineEnds.h"
+#include "ArchiveCore/EntryReader.h"
+#include "ArchiveCore/Format.h"
 #include "ArchiveCore/Names.h"
 #include "ArchiveCore/Records.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -202,40 +204,84 @@ TEST(RecordsTest, FieldsEncodeAtTheirOffsetsAndDecodeBack)
                   {28, 2, 10}});
 }
 
-// Text mode folds every CR LF to LF, left to right; a lone CR stays. Folded in chunks (as
-// cat -t does), a CR at a chunk's end waits for the next chunk's first byte.
-TEST(LineEndFolderTest, ChunkedFoldsAsTheWholeTextDoes)
+// The one loop over an entry's data: in any chunk size, with or without a key (and runs that
+// start past 2 GiB), each chunk is unscrambled as the whole run would be, text mode folds every
+// CR LF to LF left to right while a lone CR stays (a CR at a chunk's end waits for the next
+// chunk's first byte), the CRC-32 is of the bytes as stored, and a source that ends early ends
+// the reading with what it gave.
+TEST(EntryReaderTest, ChunkedReadsAsTheWholeRunAndFold)
 {
-    const auto reference = [](std::string p_text) {
+    const auto fold = [](std::string p_text) {
         for (std::size_t at = p_text.find("\r\n"); at != std::string::npos; at = p_text.find("\r\n", at + 1))
             p_text.erase(at, 1);
         return p_text;
     };
     std::mt19937 random(4);
     std::vector<std::string> texts = {"", "\r", "\r\r\n", "a\r\nb\rc\r\n", "\n\r", "\r\n\r\n\r"};
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 400; ++i) {
         std::string text(random() % 40, 'a');
         for (char& byte : text)
             byte = "\r\nab"[random() % 4];
         texts.push_back(text);
     }
     for (const std::string& text : texts) {
-        std::string whole = text;
-        whole.resize(Zip::FoldLineEnds(&whole[0], whole.size()));
-        EXPECT_EQ(whole, reference(text)) << "text of " << text.size() << " bytes";
+        const std::string key = random() % 3 == 0 ? std::string() : IndexKey(1 + random() % 9);
+        const Zip::ScrambleKey scramble(key);
+        const std::int64_t offset = random() % 2 ? random() % 1000 : (std::int64_t(1) << 31) - 20 + random() % 40;
+        std::string stored = text;
+        scramble.RunAt(offset).Xor(&stored[0], stored.size());
+        const bool asText = random() % 2 == 0;
+        // Cut short by the source now and then: the reading shows what came.
+        const std::size_t given = random() % 5 == 0 ? random() % (text.size() + 1) : text.size();
+        const std::size_t chunk = random() % 4 == 0 ? std::max<std::size_t>(1, text.size()) : 1 + random() % 7;
+        const std::string context = "text of " + std::to_string(text.size()) + " bytes, chunk " +
+                                    std::to_string(chunk) + ", key " + std::to_string(key.size()) + ", given " +
+                                    std::to_string(given) + (asText ? ", text mode" : "");
 
-        Zip::LineEndFolder folder;
-        std::string chunked, out;
-        for (std::size_t done = 0; done < text.size();) {
-            const std::size_t count = std::min<std::size_t>(1 + random() % 5, text.size() - done);
-            out.assign(count + 1, '\0');
-            chunked.append(out, 0, folder.Fold(text.data() + done, count, &out[0]));
-            done += count;
-        }
-        char cr = 0;
-        chunked.append(&cr, folder.Finish(&cr));
-        EXPECT_EQ(chunked, whole) << "text of " << text.size() << " bytes";
+        std::size_t next = 0;
+        std::string buffer(chunk + 1, '\0'), shown;
+        const Zip::EntryRead read = Zip::EntryReader(key.empty() ? nullptr : &scramble, offset, text.size())
+                                        .Text(asText)
+                                        .CountCrc(true)
+                                        .Read(
+                                            [&](char* p_bytes, std::size_t p_count) {
+                                                const std::size_t count = std::min(p_count, given - next);
+                                                std::memcpy(p_bytes, stored.data() + next, count);
+                                                next += count;
+                                                return count;
+                                            },
+                                            &buffer[0], chunk,
+                                            [&](const char* p_bytes, std::size_t p_count) {
+                                                EXPECT_LE(p_count, chunk + 1) << context;
+                                                shown.append(p_bytes, p_count);
+                                                return true;
+                                            });
+        const std::string expected = asText ? fold(text.substr(0, given)) : text.substr(0, given);
+        EXPECT_EQ(shown, expected) << context;
+        EXPECT_EQ(read.shown, expected.size()) << context;
+        EXPECT_EQ(read.stored, given) << context;
+        EXPECT_EQ(read.ended, given < text.size()) << context;
+        EXPECT_EQ(read.crc32, Zip::Crc32(0, text.data(), given)) << context;
     }
+}
+
+// A sink that says stop is handed nothing more.
+TEST(EntryReaderTest, StopsWhenTheSinkSaysSo)
+{
+    const std::string data(100, 'x');
+    std::size_t next = 0, calls = 0;
+    char buffer[11];
+    const Zip::EntryRead read = Zip::EntryReader(nullptr, 0, data.size())
+                                    .Read(
+                                        [&](char* p_bytes, std::size_t p_count) {
+                                            std::memcpy(p_bytes, data.data() + next, p_count);
+                                            next += p_count;
+                                            return p_count;
+                                        },
+                                        buffer, 10, [&](const char*, std::size_t) { return ++calls < 3; });
+    EXPECT_EQ(calls, 3u);
+    EXPECT_EQ(read.stored, 30u);
+    EXPECT_FALSE(read.ended);
 }
 
 // The UTF-8 rule the writer's flag, the diagnostics' NotUtf8 and draxel-assets' printable names
@@ -331,8 +377,8 @@ private:
 
 // An archive that passes 2 GiB, packed with keys of lengths that do not divide 2^32, mounts
 // and reads back: the records, names and data behind the mark are scrambled in the runs the
-// reader unscrambles. The big entry's input is a sparse file, and its scrambled bytes are not
-// written out but left a hole; a local header straddles the 2 GiB mark.
+// reader unscrambles. The big entry's scrambled bytes are not written out but left a hole; a
+// local header straddles the 2 GiB mark.
 TEST(ArchiveWriterTest, ArchivePastTwoGiBReadsBackWithAnyKeyLength)
 {
     ScratchDir dir;
@@ -341,12 +387,23 @@ TEST(ArchiveWriterTest, ArchivePastTwoGiBReadsBackWithAnyKeyLength)
     // The big entry ends 10 bytes before 2 GiB, so that the next local header straddles it.
     const std::uint64_t bigOffset = Zip::LocalHeader::Size + 6 + before.size() + Zip::LocalHeader::Size + name.size();
     const std::uint64_t bigSize = (std::uint64_t(1) << 31) - 10 - bigOffset;
-    const std::string bigFile = dir.Write("big.bin", "");
-    std::filesystem::resize_file(std::filesystem::u8path(bigFile), bigSize);
+    // The big entry is zeros, made as the writer asks for them: no file to read.
+    const std::vector<char> zeros(std::size_t(1) << 20, '\0');
+    const std::uint32_t zerosCrc = Zip::Crc32(0, zeros.data(), zeros.size());
+    std::uint32_t bigCrc = 0;
+    for (std::uint64_t done = 0; done < bigSize; done += zeros.size()) {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), bigSize - done));
+        bigCrc = count == zeros.size() ? static_cast<std::uint32_t>(crc32_combine(bigCrc, zerosCrc, count))
+                                       : Zip::Crc32(bigCrc, zeros.data(), count);
+    }
+    const auto produceBig = [&](const ArchiveWriter::Sink& p_sink) {
+        for (std::uint64_t done = 0; done < bigSize; done += zeros.size())
+            p_sink(zeros.data(), static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), bigSize - done)));
+    };
 
     std::mt19937 random(std::random_device{}());
     std::vector<std::size_t> lengths = {3};
-    while (lengths.size() < 2) {
+    while (lengths.size() < 3) {
         const std::size_t length = 1 + random() % 64;
         if ((length & (length - 1)) != 0 && length != 3)
             lengths.push_back(length);
@@ -361,7 +418,7 @@ TEST(ArchiveWriterTest, ArchivePastTwoGiBReadsBackWithAnyKeyLength)
             std::ostream out(&file);
             ArchiveWriter writer(out, key);
             writer.AddBytes("before", before);
-            writer.AddFile(name, qorfile::filepath(bigFile));
+            writer.AddStream(name, bigSize, bigCrc, produceBig);
             writer.AddBytes("after/straddle", "the local header straddles 2 GiB\r\n");
             writer.AddDirectory("after/dir");
             for (int i = 0; i < 5; ++i)

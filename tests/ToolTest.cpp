@@ -177,7 +177,9 @@ TEST_F(Tool, ErrorsNameTheFileInOneLine)
     _dir.Write("junk.zip", "this is not a zip archive at all, not even close to one");
     Expect({{"ls missing.zip", 1, {}, "draxel-assets: missing.zip: no such file\n"},
             {"cat -m junk.zip a", 1, {}, "draxel-assets: junk.zip: *", 1},
-            {"tree -m nowhere", 1, {}, "draxel-assets: nowhere: no such file or directory\n"}});
+            {"tree -m nowhere", 1, {}, "draxel-assets: nowhere: no such file or directory\n"},
+            {"extract junk.zip -", 1, {}, "draxel-assets: -: extract writes into a directory, *\n"}});
+    EXPECT_FALSE(std::filesystem::exists(_dir / "-"));
 }
 
 TEST_F(Tool, FailedPackLeavesNoHalfArchive)

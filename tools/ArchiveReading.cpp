@@ -7,7 +7,6 @@
 #include <Assets/AssetPath.h>
 
 #include "ArchiveCore/Format.h"
-#include "ArchiveCore/LineEnds.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -208,28 +207,19 @@ std::string CrcMismatch(std::uint32_t p_directory, std::uint32_t p_data)
 std::string StreamEntry(const ArchiveDiagnostics& p_diagnostics, const ArchiveDiagnostics::Entry& p_entry, bool p_text,
                         const std::function<void(const char*, std::size_t)>& p_sink)
 {
-    // The CRC-32 is of the bytes as stored; text mode folds them with the volume's fold, chunk
-    // by chunk.
-    std::uint32_t crc = 0;
-    Zip::LineEndFolder folder;
-    std::string folded;
-    const bool read = p_diagnostics.ReadData(p_entry, [&](const char* p_bytes, std::size_t p_count) {
-        crc = Zip::Crc32(crc, p_bytes, p_count);
-        if (!p_text) {
+    // The CRC-32 is of the bytes as stored; text mode folds them as the volume does.
+    ArchiveDiagnostics::DataReading reading;
+    reading.text = p_text;
+    reading.countCrc = true;
+    const ArchiveDiagnostics::DataRead read =
+        p_diagnostics.ReadData(p_entry, reading, [&](const char* p_bytes, std::size_t p_count) {
             p_sink(p_bytes, p_count);
             return true;
-        }
-        folded.resize(p_count + 1);
-        p_sink(folded.data(), folder.Fold(p_bytes, p_count, &folded[0]));
-        return true;
-    });
-    char cr;
-    if (p_text && folder.Finish(&cr) != 0)
-        p_sink(&cr, 1);
-    if (!read)
+        });
+    if (!read.read)
         return "cannot read its data from the archive";
-    if (crc != p_entry.crc32)
-        return CrcMismatch(p_entry.crc32, crc);
+    if (read.crc32 != p_entry.crc32)
+        return CrcMismatch(p_entry.crc32, read.crc32);
     return std::string();
 }
 

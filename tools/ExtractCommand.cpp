@@ -101,6 +101,9 @@ std::string WriteEntry(const ArchiveDiagnostics& p_diagnostics, const ArchiveDia
 
 int ExtractArchive(const ExtractOptions& p_options)
 {
+    // "-" stands for standard input and output elsewhere; a folder of that name is never meant.
+    if (p_options.directory == "-")
+        throw Failure("-", "extract writes into a directory, not to standard output (cat writes an entry there)");
     const std::string& file = p_options.archive.file;
     ArchiveOptions archive = p_options.archive;
     const std::unique_ptr<ArchiveDiagnostics> diagnostics = DiagnoseArchive(archive);

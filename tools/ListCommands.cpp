@@ -159,16 +159,14 @@ int CheckArchive(const CheckOptions& p_options)
         ++files;
         if (!Readable(entry) || troubled.count(entry.name))
             continue;
-        std::uint32_t crc = 0;
-        if (!diagnostics->ReadData(entry, [&](const char* p_bytes, std::size_t p_count) {
-                crc = Zip::Crc32(crc, p_bytes, p_count);
-                return true;
-            })) {
+        ArchiveDiagnostics::DataReading reading;
+        reading.countCrc = true;
+        const ArchiveDiagnostics::DataRead read =
+            diagnostics->ReadData(entry, reading, [](const char*, std::size_t) { return true; });
+        if (!read.read)
             problems.push_back(Problem{entry.name, "unreadable", "cannot read its data"});
-            continue;
-        }
-        if (crc != entry.crc32)
-            problems.push_back(Problem{entry.name, "CRC-32 mismatch", CrcMismatch(entry.crc32, crc)});
+        else if (read.crc32 != entry.crc32)
+            problems.push_back(Problem{entry.name, "CRC-32 mismatch", CrcMismatch(entry.crc32, read.crc32)});
     }
 
     if (p_options.json) {

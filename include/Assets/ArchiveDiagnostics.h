@@ -155,6 +155,20 @@ public:
     bool ReadData(const Entry& p_entry, const std::function<bool(const char*, std::size_t)>& p_sink,
                   std::size_t p_chunk = std::size_t(1) << 20) const;
 
+    // How ReadData may also read: folding CR LF to LF as ArchiveVolume's Text mode does, and
+    // counting the CRC-32 of the bytes as stored.
+    struct DataReading {
+        bool text = false;
+        bool countCrc = false;
+        std::size_t chunk = std::size_t(1) << 20;
+    };
+    struct DataRead {
+        bool read = false;       // as ReadData's answer: false when the file could not be read
+        std::uint32_t crc32 = 0; // of the stored bytes handed on, when counted
+    };
+    DataRead ReadData(const Entry& p_entry, const DataReading& p_reading,
+                      const std::function<bool(const char*, std::size_t)>& p_sink) const;
+
     // A short lower-case text for a kind ("data descriptor", "ZIP64 records", ...).
     static const char* KindName(Kind p_kind);
 
