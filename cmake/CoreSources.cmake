@@ -35,6 +35,7 @@ set(ASSETS_LIBRARY_SOURCES
   ${ASSETS_ROOT}/src/AssetWatcherScan.cpp
   ${ASSETS_ROOT}/src/WatchNotifier.cpp
   ${ASSETS_ROOT}/src/InotifyNotifier.cpp
+  ${ASSETS_ROOT}/src/NotifierHub.cpp
   ${ASSETS_ROOT}/src/DirectoryChangeNotifier.cpp)
 set(ASSETS_RESOURCE_SOURCES
   ${ASSETS_ROOT}/src/Resource.cpp

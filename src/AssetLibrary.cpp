@@ -11,6 +11,7 @@
 #include "DeferredOpen.h"
 #include "IndexedDirectoryVolume.h"
 #include "Messages.h"
+#include "NotifierHub.h"
 
 namespace Qor {
 namespace Draxel {
@@ -60,15 +61,30 @@ void LogMount(const char* p_kind, const qorfile::filepath& p_source, const Asset
     Utility::GetLogger().dout("Assets") << "   -> target: " << p_target.str() << std::endl;
 }
 
+// p_notices: the kept index's notifier (null: the disk answers); unused for a live mount.
 boost::shared_ptr<AssetVolume> MakeDirectoryVolume(const AssetPath& p_source, const AssetPath& p_target,
-                                                   unsigned int p_priority, bool p_indexed)
+                                                   unsigned int p_priority, bool p_indexed,
+                                                   std::unique_ptr<WatchNotifier> p_notices)
 {
     if (p_indexed)
-        return boost::make_shared<IndexedDirectoryVolume>(p_source, p_target, p_priority);
+        return boost::make_shared<IndexedDirectoryVolume>(p_source, p_target, p_priority, std::move(p_notices));
     return boost::make_shared<FileSystemVolume>(p_source, p_target, p_priority);
 }
 
 } // namespace
+
+std::unique_ptr<WatchNotifier> AssetLibrary::State::SubscribeNotices() const
+{
+    const std::lock_guard<std::mutex> lock(hubLock);
+    std::shared_ptr<NotifierHub> shared = hub.lock();
+    if (!shared) {
+        shared = NotifierHub::Create();
+        if (!shared)
+            return nullptr;
+        hub = shared;
+    }
+    return shared->Subscribe();
+}
 
 AssetLibrary::AssetLibrary() : _state(new State) {}
 
@@ -92,8 +108,10 @@ void AssetLibrary::MountDirectory(const qorfile::filepath& p_source, const Asset
     Check(_state->priorities.find(source) == _state->priorities.end(), Messages::MountDirectoryTwice);
     LogMount("Mounting directory: ", p_source, p_target);
     const bool indexed = p_index == DirectoryIndex::Kept;
-    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, false, std::string(), indexed},
-                  [&] { return MakeDirectoryVolume(source, p_target, p_priority, indexed); });
+    _state->Mount(State::Mounted{nullptr, p_source, source, p_priority, false, std::string(), indexed}, [&] {
+        return MakeDirectoryVolume(source, p_target, p_priority, indexed,
+                                   indexed ? _state->SubscribeNotices() : nullptr);
+    });
 }
 
 void AssetLibrary::MountArchive(const qorfile::filepath& p_source, const AssetPath& p_target, unsigned int p_priority,
@@ -154,7 +172,8 @@ AssetLibrary::RemountResult AssetLibrary::Remount(const AssetPath& p_source, con
     if (mounted->isArchive)
         mounted->volume = boost::make_shared<ArchiveVolume>(mounted->source, target, mounted->priority, mounted->key);
     else
-        mounted->volume = MakeDirectoryVolume(mounted->source, target, mounted->priority, mounted->indexed);
+        mounted->volume = MakeDirectoryVolume(mounted->source, target, mounted->priority, mounted->indexed,
+                                              mounted->indexed ? _state->SubscribeNotices() : nullptr);
     ++_state->revision;
     return RemountResult::Remounted;
 }

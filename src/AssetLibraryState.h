@@ -1,18 +1,24 @@
 // The mount table's private state, shared by its mounting and lookup (AssetLibrary.cpp) and
 // its listing (AssetLibraryListing.cpp): the priority groups, the record of mounted sources,
-// and the one rule that decides which volume answers for a path.
+// the one rule that decides which volume answers for a path, and the way to the library's
+// shared notifier.
 #pragma once
 
 #include <Assets/AssetLibrary.h>
 
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
 namespace Qor {
 namespace Draxel {
 namespace Assets {
+
+class NotifierHub;
+class WatchNotifier;
 
 struct AssetLibrary::State {
     // One mounted volume with what the table knows of its mount.
@@ -81,6 +87,14 @@ struct AssetLibrary::State {
     std::map<unsigned int, PriorityGroup, std::greater<unsigned int>> volumes;
     std::map<AssetPath, unsigned int> priorities;
     unsigned long long revision = 0;
+
+    // A subscription to the library's one notifier (NotifierHub), made when the first
+    // consumer asks and closed with the last: for the kept indexes and the native watchers.
+    // Null where no immediate notifier starts; the consumer then does as it would alone.
+    // Any thread may ask (watchers are made while other threads read the library).
+    std::unique_ptr<WatchNotifier> SubscribeNotices() const;
+    mutable std::mutex hubLock;
+    mutable std::weak_ptr<NotifierHub> hub; // owned by the subscriptions
 
     // The one search: the volumes in search order, those in p_skipped left out, until the
     // decision is made.

@@ -3,6 +3,8 @@
 // disk are skipped, remounted or marked here before the paths they serve are rescanned.
 #include "AssetWatcherState.h"
 
+#include "AssetLibraryState.h"
+
 #include <QorDraxelUtility.h>
 
 #include <exception>
@@ -219,7 +221,11 @@ AssetWatcher::AssetWatcher(boost::shared_ptr<const AssetLibrary> p_library, Noti
 {
     _state->library = std::move(p_library);
     _state->interval = p_pollingInterval;
-    _state->notifier = WatchNotifier::Create(p_notification == Native, p_pollingInterval);
+    // Natively, the library's notifier, shared with its kept indexes and other watchers.
+    if (p_notification == Native)
+        _state->notifier = _state->library->_state->SubscribeNotices();
+    if (!_state->notifier)
+        _state->notifier = WatchNotifier::Create(p_notification == Native, p_pollingInterval);
     _state->RefreshMounts();
 }
 

@@ -5,14 +5,15 @@
 #include "IndexedTree.h"
 #include "PathText.h"
 #include "Platform.h"
+#include "WatchNotifier.h"
 
 namespace Qor {
 namespace Draxel {
 namespace Assets {
 
 IndexedDirectoryVolume::IndexedDirectoryVolume(const AssetPath& p_source, const AssetPath& p_target,
-                                               unsigned int p_priority)
-    : FileSystemVolume(p_source, p_target, p_priority), _index(new IndexedTree(p_source.str()))
+                                               unsigned int p_priority, std::unique_ptr<WatchNotifier> p_notices)
+    : FileSystemVolume(p_source, p_target, p_priority), _index(new IndexedTree(p_source.str(), std::move(p_notices)))
 {
 }
 

@@ -3,7 +3,8 @@
 // included, but takes whether something exists and what a directory holds from an index of
 // the tree kept current from the platform's notices (IndexedTree), where the index can
 // promise the disk's answer, and asks the disk elsewhere. Open and the reads still open the
-// file on disk. The volume owns its index; any thread may ask.
+// file on disk. The volume owns its index, and the index its subscription to the library's
+// shared notifier (NotifierHub), which the library hands it; any thread may ask.
 #pragma once
 
 #include <Assets/FileSystemVolume.h>
@@ -17,10 +18,13 @@ namespace Draxel {
 namespace Assets {
 
 class IndexedTree;
+class WatchNotifier;
 
 class IndexedDirectoryVolume : public FileSystemVolume {
 public:
-    IndexedDirectoryVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority);
+    // p_notices: an immediate notifier for the index alone (null: the disk answers everywhere).
+    IndexedDirectoryVolume(const AssetPath& p_source, const AssetPath& p_target, unsigned int p_priority,
+                           std::unique_ptr<WatchNotifier> p_notices);
     ~IndexedDirectoryVolume() override;
 
     // As FileSystemVolume::Children.

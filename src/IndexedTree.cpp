@@ -39,10 +39,10 @@ std::string NameOf(std::string_view p_relative)
 
 } // namespace
 
-IndexedTree::IndexedTree(std::string p_root) : _root(std::move(p_root))
+IndexedTree::IndexedTree(std::string p_root, std::unique_ptr<WatchNotifier> p_notifier)
+    : _root(std::move(p_root)), _notifier(std::move(p_notifier))
 {
     const std::lock_guard<std::mutex> lock(_mutex);
-    _notifier = CreateImmediateNotifier();
     if (!_notifier)
         return;
     const FileSignature root = SignatureOf(_root);

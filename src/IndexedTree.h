@@ -3,12 +3,13 @@
 //
 // Every question first reads the notices queued so far (never waiting) and applies them: each
 // noticed path is looked at on disk afresh and its entry (a directory with all below it) put
-// right. A notifier whose notices are queued before the changing call returns
-// (CreateImmediateNotifier) makes every answer what the disk says at the moment of the call.
+// right. A notifier whose notices are queued before the changing call returns (an immediate
+// notifier, or a subscription to the library's NotifierHub, which is one shared) makes every
+// answer what the disk says at the moment of the call.
 // Where the index cannot promise that, it answers Disk and the caller asks the disk itself:
 // for an entry it cannot watch or tell (a symbolic link and all below it, a file that does not
 // open for reading, another kind of file, a directory of another file system, one that cannot
-// be watched or listed) and, for the whole tree, when no such notifier starts, the tree is on
+// be watched or listed) and, for the whole tree, when it is given no such notifier, the tree is on
 // a remote or user-space file system, the root is relative (the working directory may change)
 // or goes, the watch limit is reached. Lost notices (a full queue) make the index read the
 // whole tree again before it answers. The index locks itself: any thread may ask.
@@ -34,8 +35,10 @@ class WatchNotifier;
 
 class IndexedTree {
 public:
-    // p_root: the directory's host path, '/' separating.
-    explicit IndexedTree(std::string p_root);
+    // p_root: the directory's host path, '/' separating. p_notifier: an immediate notifier
+    // the tree alone asks for directories and takes notices from, owned by the tree; null
+    // where there is none.
+    IndexedTree(std::string p_root, std::unique_ptr<WatchNotifier> p_notifier);
     ~IndexedTree();
 
     enum Answer { Absent, Directory, File, Disk };

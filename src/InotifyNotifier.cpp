@@ -1,5 +1,6 @@
-// The Linux notifier behind AssetWatcher: one inotify descriptor, opened non-blocking and read
-// in Take, never waited on; one watch per directory, each directory's own entries.
+// The Linux notifier behind AssetWatcher and the kept directory indexes: one inotify
+// descriptor, opened non-blocking and read in Take, never waited on; one watch per directory,
+// each directory's own entries.
 #include "WatchNotifier.h"
 
 #ifdef __linux__
@@ -26,7 +27,7 @@ namespace {
 const std::uint32_t WatchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
                                 IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-class InotifyNotifier : public WatchNotifier {
+class InotifyNotifier : public ImmediateNotifier {
 public:
     explicit InotifyNotifier(int p_descriptor) : _descriptor(p_descriptor) {}
     ~InotifyNotifier() override { ::close(_descriptor); }
@@ -89,8 +90,21 @@ public:
         _watches.clear();
     }
 
-    Outcome Take(std::vector<std::string>& p_paths) override
+    void Unwatch(const std::string& p_directory) override { Unrecord(p_directory); }
+
+    Outcome Take(std::vector<std::string>& p_paths) override { return Read(p_paths, nullptr, nullptr); }
+
+    Outcome TakeFrom(std::vector<std::string>& p_paths, std::vector<std::string>& p_directories,
+                     std::vector<std::string>& p_dropped) override
     {
+        return Read(p_paths, &p_directories, &p_dropped);
+    }
+
+private:
+    Outcome Read(std::vector<std::string>& p_paths, std::vector<std::string>* p_directories,
+                 std::vector<std::string>* p_dropped)
+    {
+        _dropped = p_dropped;
         Outcome outcome = Quiet;
         char* const buffer = _buffer;
         for (;;) {
@@ -108,15 +122,15 @@ public:
                     outcome = Overflow;
                     continue;
                 }
-                if (Handle(*event, p_paths) && outcome == Quiet)
+                if (Handle(*event, p_paths, p_directories) && outcome == Quiet)
                     outcome = Changed;
             }
         }
         return outcome;
     }
 
-private:
-    bool Handle(const inotify_event& p_event, std::vector<std::string>& p_paths)
+    bool Handle(const inotify_event& p_event, std::vector<std::string>& p_paths,
+                std::vector<std::string>* p_directories)
     {
         auto found = _directories.find(p_event.wd);
         if (found == _directories.end())
@@ -127,6 +141,8 @@ private:
             if (p_event.len)
                 path.append(path.back() == '/' ? "" : "/").append(p_event.name);
             p_paths.push_back(path);
+            if (p_directories)
+                p_directories->push_back(directory);
             // A watch follows its directory to the new name, so the old name's watches go:
             // the watcher's rescan of the new name watches it afresh.
             if ((p_event.mask & IN_MOVED_FROM) && (p_event.mask & IN_ISDIR))
@@ -140,7 +156,7 @@ private:
             auto dropped = _directories.find(p_event.wd);
             if (dropped != _directories.end()) {
                 for (const std::string& directory : dropped->second)
-                    _watches.erase(directory);
+                    Dropped(_watches.find(directory));
                 _directories.erase(dropped);
             }
         }
@@ -184,11 +200,22 @@ private:
                     _directories.erase(directories);
                 }
             }
-            watch = _watches.erase(watch);
+            watch = Dropped(watch);
         }
     }
 
+    // Erases a directory the notices made this notifier forget, telling it to TakeFrom's caller.
+    std::unordered_map<std::string, int>::iterator Dropped(std::unordered_map<std::string, int>::iterator p_watch)
+    {
+        if (p_watch == _watches.end())
+            return p_watch;
+        if (_dropped)
+            _dropped->push_back(p_watch->first);
+        return _watches.erase(p_watch);
+    }
+
     int _descriptor;
+    std::vector<std::string>* _dropped = nullptr; // during a read: TakeFrom's list of them
     // Kept with the notifier: a quiet read should not touch 64 KiB of fresh stack each time.
     alignas(inotify_event) char _buffer[64 * 1024];
     std::unordered_map<std::string, int> _watches;
@@ -197,12 +224,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<WatchNotifier> CreateInotifyNotifier()
+std::unique_ptr<ImmediateNotifier> CreateInotifyNotifier()
 {
     const int descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (descriptor < 0)
         return nullptr;
-    return std::unique_ptr<WatchNotifier>(new InotifyNotifier(descriptor));
+    return std::unique_ptr<ImmediateNotifier>(new InotifyNotifier(descriptor));
 }
 
 } // namespace Assets

@@ -149,7 +149,7 @@ bool WatchNotifier::Complete(const std::string&) const
     return false;
 }
 
-std::unique_ptr<WatchNotifier> CreateImmediateNotifier()
+std::unique_ptr<ImmediateNotifier> CreateImmediateNotifier()
 {
 #ifdef __linux__
     return CreateInotifyNotifier();

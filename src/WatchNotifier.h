@@ -66,13 +66,27 @@ public:
 };
 
 // A notifier whose notices are queued before the call that made the change returns, so that
-// reading them tells the disk as it is now: inotify. Null on other platforms (the notices of
-// ReadDirectoryChangesW arrive when they arrive) and when it does not start.
-std::unique_ptr<WatchNotifier> CreateImmediateNotifier();
+// reading them tells the disk as it is now (inotify), and that watches directory by directory:
+// what the shared notifier of a library (NotifierHub) needs to serve several consumers.
+class ImmediateNotifier : public WatchNotifier {
+public:
+    // As Take, with beside each path handed out the watched directory (as WatchDirectory was
+    // given it) whose notice named the path: p_directories[i] for p_paths[i]. Appends to
+    // p_dropped the directories no longer watched because of these notices (gone, or moved:
+    // a watch follows its directory, so its old name is forgotten).
+    virtual Outcome TakeFrom(std::vector<std::string>& p_paths, std::vector<std::string>& p_directories,
+                             std::vector<std::string>& p_dropped) = 0;
+    // Forgets p_directory alone, as Clear forgets all; a watch another path shares stays.
+    virtual void Unwatch(const std::string& p_directory) = 0;
+};
+
+// Null on other platforms (the notices of ReadDirectoryChangesW arrive when they arrive) and
+// when it does not start.
+std::unique_ptr<ImmediateNotifier> CreateImmediateNotifier();
 
 // The native notifiers, each built on its own system only (Create chooses): inotify (null
 // when the kernel refuses a descriptor), and ReadDirectoryChangesW.
-std::unique_ptr<WatchNotifier> CreateInotifyNotifier();
+std::unique_ptr<ImmediateNotifier> CreateInotifyNotifier();
 std::unique_ptr<WatchNotifier> CreateDirectoryChangeNotifier();
 
 } // namespace Assets

@@ -1,18 +1,22 @@
 // Volumes, the mount table and their streams used from several threads at once: each thread
 // opens and reads the same entries of one archive volume (on disk and in memory) and of one
-// library, while streams made by one thread are read by another and outlive what made them.
+// library, while streams made by one thread are read by another and outlive what made them;
+// kept directory indexes asked while a watcher of their library polls.
 // Run under ThreadSanitizer in CI (tests/threads).
 #include "ArchiveBuilders.h"
 #include "TestSupport.h"
 
 #include <Assets/ArchiveVolume.h>
 #include <Assets/AssetLibrary.h>
+#include <Assets/AssetWatcher.h>
 #include <Assets/FileSystemVolume.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <set>
 #include <thread>
 
 using namespace Qor::Draxel::Assets;
@@ -133,11 +137,31 @@ TEST_F(ThreadTest, StreamsOutliveTheirLibraryAndAreReadElsewhere)
 }
 
 // A kept index is brought up to date by whichever thread asks first: four threads ask while
-// one of them changes the directory; what stays put keeps its answers.
+// one of them changes the directory and polls a watcher; what stays put keeps its answers.
+// The two kept mounts and the watcher share the library's notifier, each reading it from
+// whichever thread asks; the watcher's reports end where the disk does.
 TEST_F(ThreadTest, ThreadsAskAnIndexedDirectoryWhileItChanges)
 {
+    dir.Write("other/still.txt", "still");
     boost::shared_ptr<AssetLibrary> library = AssetLibrary::Create();
     library->MountDirectory(qorfile::filepath(dir / "loose"), AssetPath(), 0, AssetLibrary::DirectoryIndex::Kept);
+    library->MountDirectory(qorfile::filepath(dir / "other"), AssetPath("other"), 0,
+                            AssetLibrary::DirectoryIndex::Kept);
+#ifdef _WIN32
+    // Notices arrive when they arrive there: a full rescan at every Poll instead.
+    AssetWatcher watcher(library, AssetWatcher::Polling, std::chrono::milliseconds(0));
+#else
+    AssetWatcher watcher(library);
+#endif
+    watcher.Watch(AssetPath("churn"));
+    std::set<std::string> reported;
+    const auto poll = [&] {
+        for (const AssetWatcher::Change& change : watcher.Poll())
+            if (change.kind == AssetWatcher::Change::Removed)
+                reported.erase(change.path.str());
+            else
+                reported.insert(change.path.str());
+    };
     const int failures = RunThreads(4, 40, [&](int p_thread, int p_round) {
         if (p_thread == 0) {
             const std::string name = "churn/" + std::to_string(p_round % 5) + "/file.txt";
@@ -145,14 +169,21 @@ TEST_F(ThreadTest, ThreadsAskAnIndexedDirectoryWhileItChanges)
                 dir.Write("loose/" + name, "x");
             else
                 std::remove((dir / ("loose/" + name)).c_str());
+            poll();
         }
         library->Exists(AssetPath("churn/" + std::to_string(p_round % 5) + "/file.txt"));
         library->Children(AssetPath("churn"));
         boost::shared_ptr<std::istream> stream = library->Open(AssetPath("extra/readme.txt"), Volume::Text);
         return library->Exists(AssetPath("extra")) && stream && ReadAll(*stream) == "loose\nfile\n" &&
-               library->Children(AssetPath("extra")).size() == 1;
+               library->Children(AssetPath("extra")).size() == 1 && library->Exists(AssetPath("other/still.txt"));
     });
     EXPECT_EQ(failures, 0);
+    poll();
+    std::set<std::string> present;
+    for (int i = 0; i < 5; ++i)
+        if (library->Exists(AssetPath("churn/" + std::to_string(i) + "/file.txt")))
+            present.insert("churn/" + std::to_string(i) + "/file.txt");
+    EXPECT_EQ(present, reported);
 }
 
 } // namespace

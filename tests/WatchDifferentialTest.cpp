@@ -3,7 +3,10 @@
 // deleted in mounted directories, each followed by Poll. After every step the watcher's
 // reports, applied to the answers known before, must equal what a library built afresh from
 // the same sources answers for every file (its source, priority and bytes), and the watched
-// library, which remounts changed archives, must serve the same bytes.
+// library, which remounts changed archives, must serve the same bytes. With the directories
+// mounted with kept indexes, the indexes and the watcher share the library's notifier, and
+// every other step the whole tree is listed before Poll, so that the indexes read the
+// notices first: the watcher must still hear of every change.
 #include "ArchiveBuilders.h"
 #include "RandomLibrary.h"
 #include "TestSupport.h"
@@ -19,6 +22,7 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <tuple>
 
 using namespace Qor::Draxel::Assets;
 using namespace testing_support;
@@ -63,6 +67,14 @@ void Walk(const AssetLibrary& p_library, const AssetPath& p_directory, Answers& 
     }
 }
 
+// Lists the whole tree (and opens nothing: an archive changed on disk is remounted by Poll).
+void ListAll(const AssetLibrary& p_library, const AssetPath& p_directory)
+{
+    for (const AssetLibrary::Child& child : p_library.Children(p_directory))
+        if (child.isDirectory)
+            ListAll(p_library, child.path);
+}
+
 // One source the sequence may mount: a directory or an archive file of the scratch directory.
 struct Source {
     std::string host;
@@ -72,7 +84,8 @@ struct Source {
     unsigned int priority = 0;
 };
 
-class WatchDifferentialTest : public ::testing::TestWithParam<AssetWatcher::Notification> {
+class WatchDifferentialTest
+    : public ::testing::TestWithParam<std::tuple<AssetWatcher::Notification, AssetLibrary::DirectoryIndex>> {
 protected:
     std::string RandomPath() { return testing_support::RandomPath(random, 1, 3); }
 
@@ -145,7 +158,8 @@ protected:
             if (source.isArchive)
                 library->MountArchive(qorfile::filepath(source.host), source.target, source.priority, std::string());
             else
-                library->MountDirectory(qorfile::filepath(source.host), source.target, source.priority);
+                library->MountDirectory(qorfile::filepath(source.host), source.target, source.priority,
+                                        std::get<1>(GetParam()));
             return;
         case 1: // unmount
             if (!source.mounted)
@@ -237,12 +251,15 @@ TEST_P(WatchDifferentialTest, ReportsAppliedToTheLastAnswersEqualAFreshLibrary)
                 Source{dir / ("s" + std::to_string(seed) + "/p" + std::to_string(i) + ".zip"), true, false, {}, 0});
             RebuildArchive(sources.back(), true);
         }
-        AssetWatcher watcher(library, AssetWatcher::RemountArchives, GetParam(), std::chrono::milliseconds(0));
+        AssetWatcher watcher(library, AssetWatcher::RemountArchives, std::get<0>(GetParam()),
+                             std::chrono::milliseconds(0));
         watcher.Watch(AssetPath());
         known = Fresh();
 
         for (int step = 0; step < 40; ++step) {
             Step();
+            if (step % 2)
+                ListAll(*library, AssetPath());
             const Answers expected = Fresh();
             // Native notices may come a little later on some systems: polled until they agree,
             // for at most a few seconds (a missed change never does).
@@ -263,9 +280,13 @@ TEST_P(WatchDifferentialTest, ReportsAppliedToTheLastAnswersEqualAFreshLibrary)
 }
 
 INSTANTIATE_TEST_SUITE_P(Notification, WatchDifferentialTest,
-                         ::testing::Values(AssetWatcher::Native, AssetWatcher::Polling),
-                         [](const ::testing::TestParamInfo<AssetWatcher::Notification>& p_info) {
-                             return std::string(p_info.param == AssetWatcher::Native ? "Native" : "Polling");
+                         ::testing::Combine(::testing::Values(AssetWatcher::Native, AssetWatcher::Polling),
+                                            ::testing::Values(AssetLibrary::DirectoryIndex::Live,
+                                                              AssetLibrary::DirectoryIndex::Kept)),
+                         [](const ::testing::TestParamInfo<WatchDifferentialTest::ParamType>& p_info) {
+                             return std::string(std::get<0>(p_info.param) == AssetWatcher::Native ? "Native"
+                                                                                                  : "Polling") +
+                                    (std::get<1>(p_info.param) == AssetLibrary::DirectoryIndex::Kept ? "Kept" : "");
                          });
 
 } // namespace

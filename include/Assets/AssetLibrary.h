@@ -48,7 +48,9 @@ public:
     //   platform's notices; before every answer the notices queued so far are applied
     //   (without waiting), so that the answer is what the disk says at the moment of the
     //   call, as Live gives it, the ".." refusal included. Open and the reads still open the
-    //   file on disk. The directory is watched with a notifier of its own (one per mount).
+    //   file on disk. The directory is watched through the library's one notifier (one
+    //   inotify descriptor, shared by its kept mounts and its native AssetWatchers, open
+    //   while any of them lives).
     //   Where notices cannot promise that, the disk is asked as Live does: on hosts other
     //   than Linux (on Windows the notices of ReadDirectoryChangesW arrive after the change
     //   returns, so the disk answers, with the file system's own case rule), for a source

@@ -29,9 +29,12 @@
 // between.
 //
 // Unlike the rest of the library, a watcher keeps resources between calls, released by the
-// destructor: the inotify descriptor and its watches, or on Windows a handle of each watched
-// mounted directory and of each mounted archive's directory (the directories below those stay
-// free to be renamed and deleted, the ones above them do not). A watcher keeps its library
+// destructor: its watches on the library's inotify descriptor (one per library, shared with
+// the library's other watchers and kept directory indexes, and closed with the last of them;
+// each is told every change of the directories it watches, whichever of them read the notice
+// first), or on Windows a handle of each watched mounted directory and of each mounted
+// archive's directory (the directories below those stay free to be renamed and deleted, the
+// ones above them do not). A watcher keeps its library
 // alive, reads it in Poll and Watch only, and is used from one thread at a time; a host that
 // mounts from another thread serialises that against Poll, as against any call on the library.
 #pragma once
