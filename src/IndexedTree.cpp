@@ -262,33 +262,41 @@ IndexedTree::Answer IndexedTree::Below(std::string_view p_relative) const
     return Absent;
 }
 
+bool IndexedTree::Current()
+{
+    if (_notifier)
+        Update();
+    return _notifier != nullptr;
+}
+
+IndexedTree::Answer IndexedTree::Known(std::string_view p_relative, const Node*& p_node) const
+{
+    auto found = _nodes.find(p_relative);
+    p_node = found != _nodes.end() ? found->second.get() : nullptr;
+    return p_node ? p_node->kind : Below(p_relative);
+}
+
 IndexedTree::Answer IndexedTree::Look(std::string_view p_relative)
 {
     const std::lock_guard<std::mutex> lock(_mutex);
-    if (!_notifier)
+    if (!Current())
         return Disk;
-    Update();
-    if (!_notifier)
-        return Disk;
-    auto found = _nodes.find(p_relative);
-    return found != _nodes.end() ? found->second->kind : Below(p_relative);
+    const Node* node = nullptr;
+    return Known(p_relative, node);
 }
 
 bool IndexedTree::Children(std::string_view p_relative, std::vector<ListedChild>& p_children)
 {
     const std::lock_guard<std::mutex> lock(_mutex);
-    if (!_notifier)
+    if (!Current())
         return false;
-    Update();
-    if (!_notifier)
-        return false;
-    auto found = _nodes.find(p_relative);
-    const Answer kind = found != _nodes.end() ? found->second->kind : Below(p_relative);
+    const Node* node = nullptr;
+    const Answer kind = Known(p_relative, node);
     if (kind == Disk)
         return false;
     if (kind != Directory)
         return true;
-    const Node& directory = *found->second;
+    const Node& directory = *node;
     for (const std::string& name : directory.children) {
         const std::string path = Join(directory.path, name);
         const Answer child = _nodes.at(path)->kind;

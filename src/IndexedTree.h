@@ -68,6 +68,10 @@ private:
     // parent is in the index as a directory.
     void Enter(const std::string& p_relative);
     Node& Add(const std::string& p_relative, Answer p_kind);
+    // Every answer's opening: the index brought up to date, or false when the disk answers.
+    bool Current();
+    // The index's answer for p_relative, with its node where it has one (else null).
+    Answer Known(std::string_view p_relative, const Node*& p_node) const;
     Answer Below(std::string_view p_relative) const;
     std::string HostPath(std::string_view p_relative) const;
 
